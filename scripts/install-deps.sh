@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what the build needs, only where a fresh machine lacks it.
+set -euo pipefail
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/DateTime.h"
+#include "platform/FileIO.h"
+#include "platform/FpControl.h"
+#include "platform/KwdError.h"
+#include "platform/MessageSink.h"
+#include "platform/RegionalSettings.h"
+
+using namespace kwd;
+
+TEST(DateTime, EncodeDecodeRoundTrip) {
+    const tDateTime t = encodeDateTime(2018, 7, 1, 12, 34, 56, 789);
+    const DateTimeParts p = decodeDateTime(t);
+    EXPECT_EQ(p.year, 2018);
+    EXPECT_EQ(p.month, 7);
+    EXPECT_EQ(p.day, 1);
+    EXPECT_EQ(p.hour, 12);
+    EXPECT_EQ(p.minute, 34);
+    EXPECT_EQ(p.second, 56);
+    EXPECT_EQ(p.millisecond, 789);
+    // The epoch and a known serial number.
+    EXPECT_EQ(encodeDateTime(1899, 12, 30), 0.0);
+    EXPECT_EQ(encodeDateTime(2000, 1, 1), 36526.0);
+    EXPECT_EQ(decodeDateTime(encodeDateTime(2000, 2, 29)).day, 29);
+}
+
+TEST(DateTime, SecondsBetweenTruncatesAbsoluteMilliseconds) {
+    const tDateTime a = encodeDateTime(2018, 7, 1, 12, 0, 0);
+    EXPECT_EQ(secondsBetween(a, incMilliseconds(a, -1900)), 1);
+    EXPECT_EQ(secondsBetween(incMilliseconds(a, -999), a), 0);
+    EXPECT_EQ(secondsBetween(a, encodeDateTime(2018, 7, 1, 11, 0, 0)), 3600);
+    EXPECT_EQ(secondsBetween(a, encodeDateTime(2018, 7, 2, 12, 0, 0)), 86400);
+}
+
+TEST(DateTime, ModelTimesReadWithFixedPatterns) {
+    tDateTime t = 0;
+    ASSERT_TRUE(tryParseModelDateTime("01.07.2018", "12:00:00", t));
+    EXPECT_EQ(t, encodeDateTime(2018, 7, 1, 12));
+    for (const char* bad : {"2018-07-01", "32.01.2018", "01.13.2018", "", "01.07.18"})
+        EXPECT_FALSE(tryParseModelDateTime(bad, "12:00:00", t)) << bad;
+    for (const char* bad : {"25:00:00", "12-00-00", "", "12:00:00 PM"})
+        EXPECT_FALSE(tryParseModelDateTime("01.07.2018", bad, t)) << bad;
+}
+
+TEST(Regional, DateTimeTextLeavesOutMidnight) {
+    EXPECT_EQ(regional::dateTimeText(encodeDateTime(2018, 7, 1, 9, 5, 3)), "01.07.2018 09:05:03");
+    EXPECT_EQ(regional::dateTimeText(encodeDateTime(2018, 7, 1)), "01.07.2018");
+    EXPECT_EQ(regional::fileNameTimeText(encodeDateTime(2018, 7, 1, 23, 30, 0)),
+              "01.07.2018 23.30.00");
+    EXPECT_EQ(regional::fileNameSafe("a/b\\c:d"), "a.b.c.d");
+}
+
+TEST(Regional, DecimalAndIntegerParsing) {
+    struct Case {
+        const char* text;
+        bool ok;
+        double value;
+    };
+    for (const Case& c : {Case{"12.5", true, 12.5}, Case{"-3", true, -3}, Case{"+0.25", true, 0.25},
+                          Case{"1e3", true, 1000}, Case{"12,5", false, 0}, Case{"", false, 0},
+                          Case{" 1", false, 0}, Case{"1 ", false, 0}, Case{"inf", false, 0},
+                          Case{"nan", false, 0}, Case{".", false, 0}, Case{"1e", false, 0}}) {
+        double v = -1;
+        EXPECT_EQ(regional::tryParseDecimal(c.text, v), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    }
+    int i = 0;
+    EXPECT_TRUE(regional::tryParseInteger("-42", i));
+    EXPECT_EQ(i, -42);
+    for (const char* bad : {"", "1.5", "x", "99999999999", "+-1", " 1"})
+        EXPECT_FALSE(regional::tryParseInteger(bad, i)) << bad;
+}
+
+TEST(FpControl, WatchedFlagsRaiseUnderflowDoesNot) {
+    clearFpFlags();
+    volatile double tiny = 1e-300;
+    volatile double r = tiny * tiny;  // underflow only
+    (void)r;
+    EXPECT_NO_THROW(checkFpFlags("underflow test"));
+    volatile double zero = 0.0;
+    r = 1.0 / zero;
+    try {
+        checkFpFlags("division test");
+        FAIL() << "no error";
+    } catch (const FloatingPointError& e) {
+        EXPECT_STREQ(e.what(), "floating-point division by zero in division test");
+        EXPECT_EQ(errorLine(e), "FloatingPointError: floating-point division by zero in division test");
+    }
+    EXPECT_NO_THROW(checkFpFlags("after clear"));
+}
+
+TEST(MessageSink, CaptureAndRestore) {
+    {
+        ScopedMessageCapture capture;
+        showMessage("first");
+        showMessage("second");
+        ASSERT_EQ(capture.messages().size(), 2u);
+        EXPECT_EQ(capture.messages()[1], "second");
+    }
+    testing::internal::CaptureStderr();
+    showMessage("to stderr");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to stderr\n");
+}
+
+TEST(FileIO, WriteReadAppendAndErrors) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kwd_fileio_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    createFolders((dir / "a" / "b").string());
+    EXPECT_TRUE(folderExists((dir / "a" / "b").string()));
+    const std::string f = (dir / "a" / "x.txt").string();
+    writeWholeFile(f, "one\r\n");
+    appendToFile(f, "two\r\n");
+    EXPECT_EQ(readWholeFile(f), "one\r\ntwo\r\n");
+    EXPECT_TRUE(fileExists(f));
+    EXPECT_FALSE(fileExists((dir / "a").string()));
+    EXPECT_EQ(listFiles((dir / "a").string()), std::vector<std::string>{f});
+    try {
+        readWholeFile((dir / "missing").string());
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("missing\": No such file or directory"), std::string::npos)
+            << e.what();
+    }
+    if (fs::exists("/dev/full")) {
+        EXPECT_THROW(appendToFile("/dev/full", "x"), FileError);
+    }
+    // A failing replacement keeps the old file whole.
+    EXPECT_THROW(writeWholeFile((dir / "nofolder" / "y.txt").string(), "z"), FileError);
+    fs::remove_all(dir);
+}
