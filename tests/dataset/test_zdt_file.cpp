@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dataset/u_ZDTFile.h"
+#include "platform/FileIO.h"
+#include "platform/KwdError.h"
+#include "dataset_test_util.h"
+
+namespace {
+
+// Distinct values per variable and cell: 1000 * var + index.
+std::vector<float> blockValues(int var, int64_t count) {
+    std::vector<float> v(static_cast<size_t>(count));
+    for (int64_t n = 0; n < count; ++n) v[size_t(n)] = float(1000 * var) + float(n) * 0.5f;
+    return v;
+}
+
+template <class F>
+std::string inputErrorText(F&& f) {
+    try {
+        f();
+    } catch (const kwd::InputError& e) {
+        return e.what();
+    }
+    return "(no InputError)";
+}
+
+}  // namespace
+
+TEST(ZDTFile, BlocksWrittenAreReadBackByPosition) {
+    dstest::TempDir dir;
+    const std::string path = dir.file("data.ZDT");
+    const int32_t nI = 4, nJ = 3, nK = 2;
+    const int64_t count = ZDTBlockValueCount(nI, nJ, nK);
+    ASSERT_EQ(count, 24);
+    {
+        tZDTWriter w(path);
+        for (int var = 0; var < 3; ++var) w.WriteBlock(blockValues(var, count));
+        EXPECT_FALSE(kwd::fileExists(path));  // not in place before Close
+        w.Close();
+        EXPECT_EQ(w.bytesWritten(), 3 * 4 * count);
+    }
+    EXPECT_EQ(std::filesystem::file_size(path), uintmax_t(3 * 4 * count));
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp~"));
+    for (int var = 2; var >= 0; --var) {
+        EXPECT_EQ(ReadZDTBlock(path, var, nI, nJ, nK), blockValues(var, count)) << var;
+    }
+    std::vector<float> into(static_cast<size_t>(count));
+    ReadZDTBlock(path, 1, nI, nJ, nK, into);
+    // i fastest, then j, then k.
+    EXPECT_EQ(into[size_t(ZDTValueIndex(3, 2, 1, nI, nJ))], 1000.0f + 23 * 0.5f);
+    EXPECT_EQ(into[size_t(ZDTValueIndex(1, 0, 1, nI, nJ))], 1000.0f + 13 * 0.5f);
+    EXPECT_EQ(into[size_t(ZDTValueIndex(0, 1, 0, nI, nJ))], 1000.0f + 4 * 0.5f);
+}
+
+TEST(ZDTFile, ValuesAreLittleEndianIeeeFloats) {
+    dstest::TempDir dir;
+    const std::string path = dir.file("le.ZDT");
+    tZDTWriter w(path);
+    const std::vector<float> v = {1.0f, -999.0f};
+    w.WriteBlock(v);
+    w.Close();
+    const std::string bytes = kwd::readWholeFile(path);
+    const std::string expected("\x00\x00\x80\x3f\x00\xc0\x79\xc4", 8);
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(ReadZDTBlock(path, 1, 1, 1, 1), std::vector<float>{-999.0f});
+}
+
+TEST(ZDTFile, UnfinishedWriteKeepsThePreviousFile) {
+    dstest::TempDir dir;
+    const std::string path = dir.file("keep.ZDT");
+    {
+        tZDTWriter w(path);
+        w.WriteBlock(std::vector<float>{1, 2, 3, 4});
+        w.Close();
+    }
+    {
+        tZDTWriter w(path);
+        w.WriteBlock(std::vector<float>{9});
+    }  // destroyed without Close
+    EXPECT_EQ(ReadZDTBlock(path, 0, 2, 2, 1), (std::vector<float>{1, 2, 3, 4}));
+    EXPECT_FALSE(std::filesystem::exists(path + ".tmp~"));
+}
+
+TEST(ZDTFile, WriterThatCannotCreateRaisesFileError) {
+    dstest::TempDir dir;
+    EXPECT_THROW(tZDTWriter(dir.file("no_such_folder/x.ZDT")), kwd::FileError);
+}
+
+TEST(ZDTFile, ShortFileNamesFilePositionAndSizes) {
+    dstest::TempDir dir;
+    const std::string path = dir.file("short.ZDT");
+    kwd::writeWholeFile(path, std::string(100, '\0'));
+    // Block 2 of a 3 x 2 x 2 grid ends at byte 3 * 48 = 144.
+    EXPECT_EQ(inputErrorText([&] { ReadZDTBlock(path, 2, 3, 2, 2); }),
+              "ZDT file \"" + path +
+                  "\", variable position 2, grid 3 x 2 x 2: file too short: expected at least "
+                  "144 bytes, found 100");
+    // Block 1 ends at byte 96 and is still complete.
+    EXPECT_EQ(ReadZDTBlock(path, 1, 3, 2, 2), std::vector<float>(12, 0.0f));
+}
+
+TEST(ZDTFile, MissingFileNamesFileAndPosition) {
+    dstest::TempDir dir;
+    const std::string path = dir.file("missing.ZDT");
+    std::vector<float> out(8);
+    EXPECT_EQ(inputErrorText([&] { ReadZDTBlock(path, 0, 2, 2, 2, out); }),
+              "ZDT file \"" + path +
+                  "\", variable position 0, grid 2 x 2 x 2: cannot open file (No such file or "
+                  "directory); expected at least 32 bytes");
+}
+
+TEST(ZDTFile, BadCountsAndPositionsAreInputErrors) {
+    struct Case {
+        int32_t pos, nI, nJ, nK;
+    };
+    const Case cases[] = {{0, 0, 1, 1},          {0, 1, -1, 1},     {0, 1, 1, 0},
+                          {0, 65536, 65536, 1},  {0, 2147483647, 2, 1},
+                          {-1, 1, 1, 1}};
+    dstest::TempDir dir;
+    const std::string path = dir.file("one.ZDT");
+    kwd::writeWholeFile(path, std::string(4, '\0'));
+    for (const Case& c : cases) {
+        EXPECT_THROW(ReadZDTBlock(path, c.pos, c.nI, c.nJ, c.nK), kwd::InputError)
+            << c.pos << " " << c.nI << " " << c.nJ << " " << c.nK;
+    }
+    EXPECT_EQ(inputErrorText([&] { ReadZDTBlock(path, 0, 0, 5, 5); }),
+              "ZDT file \"" + path + "\": invalid grid 0 x 5 x 5 for variable position 0");
+    EXPECT_THROW(ZDTBlockValueCount(46341, 46341, 1), kwd::InputError);
+    EXPECT_EQ(ZDTBlockValueCount(46340, 46340, 1), 46340LL * 46340LL);
+}
+
+TEST(ZDTFile, BufferOfWrongSizeIsRejected) {
+    dstest::TempDir dir;
+    const std::string path = dir.file("two.ZDT");
+    kwd::writeWholeFile(path, std::string(8, '\0'));
+    std::vector<float> out(3);
+    EXPECT_THROW(ReadZDTBlock(path, 0, 2, 1, 1, out), kwd::GeneralError);
+}
