@@ -1,0 +1,173 @@
+#pragma once
+// The dispersion engine: one object per run. It owns the run's data-set
+// descriptors (latest first: the run goes backwards in time), the particles,
+// the wind and turbulence fields with their derived quantities, the
+// footprint accumulators and the lines of the run log.
+//
+// Threads: only the particle step runs in parallel (moveAllParticlesParallel);
+// every other operation runs on the main thread between passes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dataset/u_ZDXFile.h"
+#include "engine/u_Random.h"
+#include "engine/u_tParticle.h"
+
+#ifndef KWD_BATCH_SIZE
+#define KWD_BATCH_SIZE 1000000
+#endif
+
+// Class of a cell for a particle (CheckEmitter).
+constexpr uint8_t kCellNothing = 0;
+constexpr uint8_t kCellObstacle = 1;
+constexpr uint8_t kCellTarget = 2;
+
+// The flow as seen by a particle at the start of a sub-step.
+struct tFieldSample {
+    double u = 0.0, v = 0.0, w = 0.0;  // resolved mean wind, m/s
+    double k = 0.0;                    // sub-grid turbulent kinetic energy, m2/s2
+    double eps = 0.0;                  // its dissipation rate, m2/s3
+    double gx = 0.0, gy = 0.0, gz = 0.0;  // gradient of (2/3) k, m/s2
+    double fs = 1.0;                   // sub-grid share of the velocity variance, 0..1
+};
+
+class tParticleManager {
+public:
+    // ---- state, in declaration order of the engine ------------------------
+    bool fBackwardsMode = true;
+    double fdt_min_part = 0.0002;  // shortest regular sub-step, s
+    TZDXFile* fCurrZDXFile = nullptr;  // data set of the current period (item of fZDXFileList)
+    TZDXFile* fNextZDXFile = nullptr;  // the next earlier data set (set by the main loop)
+    std::vector<tParticle> fParticleList;  // release order
+    std::vector<TZDXFile> fZDXFileList;    // latest first
+    int64_t fTotalParticlesInTarget = 0;   // raised atomically by the particle step
+    int64_t fMainLoopIdx = -1;
+    int64_t fTotalEmittedParticles = 0;
+    tDetector fDetector;
+    double fActSimTime = 0.0;  // current model time (date-time)
+    std::string fOutputDir;    // without a trailing separator
+    double fMinHeight = 0.0;   // height a particle below the ground is put back to, m
+    int64_t fPartGen_InLoop = 0;
+    int64_t fPartPerIntervalTarget = 0;
+
+    // Live fields of the current model time, [i][j][k].
+    t3DArrayInt64 fObject_Ar;  // 0 free air, 1 obstacle, other codes other cells
+    t3DArraySingle fuvwX_Ar, fuvwY_Ar, fuvwZ_Ar;
+    t3DArraySingle fTKE_Ar;
+    t3DArraySingle fVaporFlx_Ar;  // emitter field
+    t3DArraySingle fDissipation_Ar;
+    // The same as loaded at the start of the period; every batch starts from them.
+    t3DArrayInt64 fObject_Ar_OLD;
+    t3DArraySingle fuvwX_Ar_OLD, fuvwY_Ar_OLD, fuvwZ_Ar_OLD;
+    t3DArraySingle fTKE_Ar_OLD;
+    t3DArraySingle fVaporFlx_Ar_OLD;
+    t3DArraySingle fDissipation_Ar_OLD;
+    // Gradients of (2/3) TKE.
+    t3DArrayDouble fde_dx_Ar, fde_dy_Ar, fde_dz_Ar;
+    // Per-level statistics over the cells that are not obstacles.
+    std::vector<double> fVerticalMeanU_Ar, fVerticalMeanV_Ar, fVerticalMeanW_Ar;
+    std::vector<double> fVerticalMeanU2_Ar, fVerticalMeanV2_Ar, fVerticalMeanW2_Ar;
+    std::vector<double> fVerticalMeanTKE_Ar;
+    // Interpolation nodes and level tops, metres.
+    std::vector<double> fXMidPoint_Ar, fYMidPoint_Ar, fZMidPoint_Ar, fZTopBorder_Ar;
+
+    std::vector<std::string> fLogFile;  // the run log, saved whole at every output
+    bool fverboseLog = false;
+    int64_t fParticleDetectorCnt = 0;   // declared counter; nothing uses it
+
+    // Footprint accumulators [I][J][K]; the "IJ" arrays use level 0 only.
+    t3DArrayDouble CurrPosIJK;
+    t3DArrayDouble SourceStrengthIJ, SourceStrengthIJK;
+    t3DArrayDouble ratioDetEmitterIJ, ratioDetEmitterIJK;
+    t3DArrayDouble ddw_EmitterIJ, ddw_EmitterIJK;
+    t3DArrayDouble FlxFootprintIJ, FlxFootprintIJK;
+    t3DArrayDouble ConFootprintIJ, ConFootprintIJK;
+
+    // ---- working state of the run -----------------------------------------
+    // Rates of change per second over the current period (period loading).
+    t3DArraySingle fRateU_Ar, fRateV_Ar, fRateW_Ar, fRateTKE_Ar, fRateDissipation_Ar,
+        fRateVaporFlx_Ar;
+    std::vector<int64_t> fLevelCellCount;  // cells per level that are not obstacles
+    tGridGeometry fGeometry;               // cell faces of the current data set
+    uint64_t fSeed = 0;                    // run seed of the random streams
+    int64_t fBatchSize = KWD_BATCH_SIZE;   // particles released per batch
+
+    // ---- construction -------------------------------------------------------
+    // Takes the descriptors over in reverse order (latest first), writes the
+    // run-log head and allocates the accumulators from the first descriptor.
+    // No descriptor: kwd::RunSetupError. The seed comes from runSeed().
+    tParticleManager(bool backwardsMode, const tDetector& aDetectorPos,
+                     std::vector<TZDXFile> ZDXList, const std::string& aOutputDir,
+                     double aMinHeight, int64_t partCntPerInterval,
+                     int64_t batchSize = KWD_BATCH_SIZE);
+    virtual ~tParticleManager();
+    tParticleManager(const tParticleManager&) = delete;
+    tParticleManager& operator=(const tParticleManager&) = delete;
+
+    // ---- particle list --------------------------------------------------------
+    int64_t getNumberOfParticlesInModel() const;
+    // Removes every particle that left the model or met its target; order kept.
+    void UpdateEntries();
+    // Appends aCount particles released at random in the detector box at the
+    // model time of fCurrZDXFile, fLoopIdx = fMainLoopIdx, cell located
+    // against fCurrZDXFile; raises fTotalEmittedParticles and fPartGen_InLoop.
+    void releaseParticles(int64_t aCount);
+
+    // ---- fields (main thread, between passes) -------------------------------------
+    // Allocates every field, the rates and the level counts for the grid of
+    // fCurrZDXFile. A grid with fewer than 3 columns or rows or fewer than 4
+    // levels, missing or non-positive widths raise kwd::InputError.
+    void allocateFields();
+    // Nodes (fX/fY/fZMidPoint_Ar) and level tops from fCurrZDXFile's widths.
+    void computeNodePositions();
+    // Period loading from fCurrZDXFile towards fNextZDXFile, aDeltaSeconds
+    // apart: nodes, object codes, wind and turbulence, emitter field, rates.
+    // A data set whose grid differs from the allocated one: kwd::InputError.
+    void loadPeriodFields(int32_t aDeltaSeconds);
+    // Copies the period snapshot back into the live fields.
+    void resetBatchFields();
+    // Per-level statistics and TKE gradients from the live fields.
+    void updateDerivedFields();
+    // Moves the live fields by rate x dt_3d.
+    void advanceFields(double dt_3d);
+
+    // ---- particle step ---------------------------------------------------------
+    // One particle through one update interval of dt_3d seconds. Out-of-range
+    // index: std::out_of_range.
+    void moveParticlesParallel(int64_t aParticleIdx, double dt_3d);
+    // Every index of the particle list on the worker threads; the first
+    // error of the pass is raised after it (floating-point faults included).
+    void moveAllParticlesParallel(double dt_3d);
+
+    // ---- sampler and helpers -------------------------------------------------
+    // Normal number of mean 1 and deviation 1, truncated to 1 -+ aUpperLimit.
+    double randGauss(double aUpperLimit, tRandomStream& aStream) const;
+    // Distance from a position to the node of a cell; 1e-5 at the node itself.
+    double calc_Distance(const tPosMeter& posMeter, int32_t iGrid, int32_t jGrid,
+                         int32_t kGrid) const;
+    uint8_t CheckEmitter(const tParticle& aParticle) const;
+    bool CheckObstacle(tParticle& aParticle) const;
+    tPosMeter getSmallestCellSize(const TZDXFile& aZDXFile) const;
+    double calc_dt_3d(double vMax_u, double vMax_v, double vMax_w, const TZDXFile& aZDXFile) const;
+    // The flow at a live particle (its fPosMeter and fPosGrid).
+    tFieldSample sampleFields(const tParticle& aParticle) const;
+
+    // Model time of a data set: simdate "dd.mm.yyyy" + simtime "hh:mm:ss";
+    // text that does not read raises kwd::ConversionError naming the data set.
+    static double getModelTime(const TZDXFile& aZDXFile);
+
+    // ---- results (src/results) ----------------------------------------------
+    void saveCurrentData();
+    void clearOutputArrays();
+    void saveCurrentParticlesInTargetToFile();
+    void writeOutput(const TZDXFile& aZDXFile, const std::string& aFileName);
+
+    // ---- main loop (u_MainLoop.cpp) ------------------------------------------
+    int64_t startCalculation(int32_t outputInterval, int32_t updateInterval, bool verboseLog);
+
+private:
+    void checkSameGrid(const TZDXFile& aZDXFile) const;
+    void moveParticle(tParticle& p, double dt_3d, int64_t& hits) const;
+};
