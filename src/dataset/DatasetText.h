@@ -1,0 +1,33 @@
+#pragma once
+// Small text helpers of the data-set code: lenient number reading of legacy
+// texts and file-name parts.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dataset_text {
+
+// Reads the leading decimal integer of a text: blanks skipped, an optional
+// sign, then digits up to the first character that is not one. 0 when no
+// digit is there; values beyond 32 bits saturate.
+int32_t leadingInt(std::string_view text);
+
+// Reads the leading decimal float of a text ("." as decimal point, optional
+// exponent) the same way; 0 when nothing numeric is there. Values beyond the
+// 32-bit range give an infinity of their sign, tiny values 0.
+float leadingFloat(std::string_view text);
+
+// `path` with the extension of its last name part replaced by `ext`
+// (which includes the dot); a name without extension gets `ext` appended.
+std::string changeFileExt(const std::string& path, const std::string& ext);
+
+// The last name part of a path (after the last "/").
+std::string extractFileName(const std::string& path);
+
+std::string upperCase(std::string text);
+
+// Characters [pos, pos + count) of a text, clipped to its length.
+std::string_view part(std::string_view text, size_t pos, size_t count);
+
+}  // namespace dataset_text
