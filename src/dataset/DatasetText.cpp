@@ -60,13 +60,14 @@ float leadingFloat(std::string_view text) {
     const auto res = std::from_chars(text.data() + start, text.data() + end, value,
                                      std::chars_format::general);
     if (res.ec == std::errc::result_out_of_range) {
-        // Too large or too small for 32 bits: an infinity or 0, decided by
-        // the magnitude in 64 bits (or by the exponent's sign beyond that).
+        // Too large or too small for 32 bits: the largest float or 0,
+        // decided by the magnitude in 64 bits (or by the exponent's sign
+        // beyond that).
         double wide = 0.0;
         const auto wres = std::from_chars(text.data() + start, text.data() + end, wide,
                                           std::chars_format::general);
         const bool large = wres.ec == std::errc() ? wide > 1.0 : !negativeExponent;
-        value = large ? std::numeric_limits<float>::infinity() : 0.0f;
+        value = large ? std::numeric_limits<float>::max() : 0.0f;
     } else if (res.ec != std::errc()) {
         value = 0.0f;
     }

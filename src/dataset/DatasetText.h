@@ -15,7 +15,7 @@ int32_t leadingInt(std::string_view text);
 
 // Reads the leading decimal float of a text ("." as decimal point, optional
 // exponent) the same way; 0 when nothing numeric is there. Values beyond the
-// 32-bit range give an infinity of their sign, tiny values 0.
+// 32-bit range saturate at the largest float of their sign, tiny values give 0.
 float leadingFloat(std::string_view text);
 
 // `path` with the extension of its last name part replaced by `ext`
