@@ -8,6 +8,7 @@
 // every other operation runs on the main thread between passes.
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,7 @@ public:
     tGridGeometry fGeometry;               // cell faces of the current data set
     uint64_t fSeed = 0;                    // run seed of the random streams
     int64_t fBatchSize = KWD_BATCH_SIZE;   // particles released per batch
+    std::ostream* fProgressOut = nullptr;  // progress lines of the main loop; null: standard output
 
     // ---- construction -------------------------------------------------------
     // Takes the descriptors over in reverse order (latest first), writes the
