@@ -92,6 +92,10 @@ public:
         fRateVaporFlx_Ar;
     std::vector<int64_t> fLevelCellCount;  // cells per level that are not obstacles
     tGridGeometry fGeometry;               // cell faces of the current data set
+    // The grid the fields were allocated for (first data set of the run);
+    // every data set of the run must have it.
+    int32_t fGridI = 0, fGridJ = 0, fGridK = 0;
+    std::vector<float> fGridDx, fGridDy, fGridDz;
     uint64_t fSeed = 0;                    // run seed of the random streams
     int64_t fBatchSize = KWD_BATCH_SIZE;   // particles released per batch
     std::ostream* fProgressOut = nullptr;  // progress lines of the main loop; null: standard output
@@ -136,8 +140,8 @@ public:
     void advanceFields(double dt_3d);
 
     // ---- particle step ---------------------------------------------------------
-    // One particle through one update interval of dt_3d seconds. Out-of-range
-    // index: std::out_of_range.
+    // One particle through one update interval of dt_3d seconds. An index
+    // outside the list raises kwd::GeneralError.
     void moveParticlesParallel(int64_t aParticleIdx, double dt_3d);
     // Every index of the particle list on the worker threads; the first
     // error of the pass is raised after it (floating-point faults included).

@@ -1,0 +1,197 @@
+// The main loop of a run: data-set periods, batches of released particles,
+// parallel time steps, interval and period outputs, progress lines and the
+// run log.
+
+#include "engine/u_MainLoop.h"
+
+#include <atomic>
+#include <cmath>
+#include <iostream>
+#include <string>
+
+#include "engine/u_tParticleManager.h"
+#include "platform/DateTime.h"
+#include "platform/KwdError.h"
+#include "platform/RegionalSettings.h"
+#include "results/u_ResultText.h"
+
+namespace {
+
+std::atomic<kwd::tDateTime>& runStartSlot() {
+    static std::atomic<kwd::tDateTime> slot{kwd::nowLocal()};
+    return slot;
+}
+
+const std::string kHyphens54(54, '-');
+const std::string kAsterisks54(54, '*');
+const std::string kAsterisks65(65, '*');
+
+}  // namespace
+
+void setRunStartTime(kwd::tDateTime aStartTime) { runStartSlot().store(aStartTime); }
+
+kwd::tDateTime runStartTime() { return runStartSlot().load(); }
+
+int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updateInterval,
+                                           bool verboseLog) {
+    using kwd::regional::dateTimeText;
+    using kwd::regional::fileNameTimeText;
+
+    // Settings that cannot work are refused before anything is released.
+    if (outputInterval <= 0)
+        throw kwd::RunSetupError("the output interval must be at least 1 second, got " +
+                                 std::to_string(outputInterval) + " s");
+    if (updateInterval <= 0)
+        throw kwd::RunSetupError("the update interval must be at least 1 second, got " +
+                                 std::to_string(updateInterval) + " s");
+    if (fZDXFileList.size() < 2)
+        throw kwd::RunSetupError("a run needs at least two data sets (one data-set period), got " +
+                                 std::to_string(fZDXFileList.size()));
+
+    std::ostream& progress = fProgressOut != nullptr ? *fProgressOut : std::cout;
+    auto progressLine = [&progress](const std::string& aLine) { progress << aLine << '\n'; };
+
+    fverboseLog = verboseLog;
+    if (outputInterval <= updateInterval) updateInterval = outputInterval;
+    const int64_t firstSpacing =
+        kwd::secondsBetween(getModelTime(fZDXFileList[0]), getModelTime(fZDXFileList[1]));
+    const int32_t interval =
+        firstSpacing < outputInterval ? int32_t(firstSpacing) : outputInterval;
+    const int64_t intervalMs = int64_t(interval) * 1000;
+
+    const std::string logPath = resultFilePath(fOutputDir, "logFile.log");
+    auto logOutputLine = [&]() {
+        fLogFile.push_back(kwd::regional::shortDate(fActSimTime) + ";" +
+                           kwd::regional::longTime(fActSimTime) + ";" +
+                           std::to_string(fTotalEmittedParticles));
+        saveTextLines(logPath, fLogFile);
+    };
+    auto modeLine = [&]() {
+        progressLine("Backwards mode: Total amount of particles through emitter: " +
+                     std::to_string(fTotalParticlesInTarget));
+    };
+
+    fCurrZDXFile = &fZDXFileList[0];
+    allocateFields();
+
+    const size_t periods = fZDXFileList.size() - 1;
+    for (size_t p = 0; p < periods; ++p) {
+        fPartGen_InLoop = 0;
+        fMainLoopIdx = int64_t(p);
+        clearOutputArrays();
+        const double periodStart = getModelTime(fZDXFileList[p]);
+        fActSimTime = periodStart;
+        double nextOutputTime = kwd::incMilliseconds(fActSimTime, -intervalMs);
+        const int32_t deltaT =
+            int32_t(kwd::secondsBetween(periodStart, getModelTime(fZDXFileList[p + 1])));
+        fCurrZDXFile = &fZDXFileList[p];
+        fNextZDXFile = &fZDXFileList[p + 1];
+        loadPeriodFields(deltaT);
+
+        for (;;) {
+            fActSimTime = periodStart;
+            nextOutputTime = kwd::incMilliseconds(fActSimTime, -intervalMs);
+            resetBatchFields();
+            updateDerivedFields();
+            releaseParticles(fBatchSize);
+
+            progressLine(kHyphens54);
+            progressLine("Accessing ZAKO-rin simulation output " + fCurrZDXFile->simdate + " " +
+                         fCurrZDXFile->simtime);
+            progressLine("Current number of particles in model area: " +
+                         std::to_string(getNumberOfParticlesInModel()));
+            progressLine("Total amount of particles simulated: " +
+                         std::to_string(fTotalEmittedParticles));
+            modeLine();
+            progressLine(kHyphens54);
+            progress.flush();
+
+            const double dt_3d = double(updateInterval);
+            // Ties to even under the default rounding mode.
+            const int64_t steps = int64_t(std::nearbyint(double(deltaT) / dt_3d));
+            const int64_t stepMs = int64_t(std::nearbyint(dt_3d)) * 1000;
+            for (int64_t s = 0; s < steps; ++s) {
+                const int64_t inModel = getNumberOfParticlesInModel();
+                if (inModel > 0) {
+                    moveAllParticlesParallel(dt_3d);
+                    progressLine("********");
+                    progressLine("Updating resolved scale parameters...");
+                    progressLine("Current model time: " + dateTimeText(fActSimTime));
+                    progressLine("Current number of particles in model area: " +
+                                 std::to_string(getNumberOfParticlesInModel()));
+                    progressLine("Total amount of particles simulated so far: " +
+                                 std::to_string(fTotalEmittedParticles));
+                    modeLine();
+                    advanceFields(dt_3d);
+                    updateDerivedFields();
+                }
+                fActSimTime = kwd::incMilliseconds(fActSimTime, -stepMs);
+                if (kwd::secondsBetween(fActSimTime, nextOutputTime) <= interval) {
+                    // Interval output.
+                    saveCurrentData();
+                    progressLine("Writing verbose output: " + dateTimeText(fActSimTime));
+                    writeOutput(*fCurrZDXFile,
+                                resultFilePath(fOutputDir, "TMP_VirtPart_" +
+                                                               fCurrZDXFile->projectname + "_" +
+                                                               fileNameTimeText(fActSimTime)));
+                    progressLine("Done!");
+                    progressLine("Writing output: " + dateTimeText(fActSimTime));
+                    logOutputLine();
+                    nextOutputTime = kwd::incMilliseconds(nextOutputTime, -intervalMs);
+                    clearOutputArrays();
+                }
+            }
+
+            // Carry-over: particles still moving go on in the next period.
+            for (tParticle& particle : fParticleList)
+                if (particle.fLoopIdx == fMainLoopIdx) particle.fLoopIdx = fMainLoopIdx + 1;
+
+            if (fPartGen_InLoop >= fPartPerIntervalTarget) break;
+            progressLine(kAsterisks65);
+            progressLine("Target number of particles not met yet, additional batch of");
+            progressLine("particles will be created for this simulation period");
+            progressLine(kAsterisks65);
+            saveCurrentData();
+            saveCurrentParticlesInTargetToFile();
+            progressLine("Freeing up memory for the next batch");
+            progressLine("removing paricles out of domain or target");
+            UpdateEntries();
+            progressLine("Done freeing up memory!");
+        }
+
+        // Period end.
+        clearOutputArrays();
+        saveCurrentData();
+        saveCurrentParticlesInTargetToFile();
+        progressLine("Writing output: " + dateTimeText(fActSimTime));
+        logOutputLine();
+        progressLine("Writing output: " + dateTimeText(fActSimTime));
+        writeOutput(*fCurrZDXFile,
+                    resultFilePath(fOutputDir, "VirtPart_" + fCurrZDXFile->projectname + "_" +
+                                                   fileNameTimeText(fActSimTime)));
+        progressLine("Done!");
+        progressLine(kAsterisks65);
+        progressLine("Mainloop of ZAKO-rin output ended!");
+        progressLine("Freeing up memory, removing paricles out of domain or target...");
+        progressLine(kAsterisks65);
+        UpdateEntries();
+        progressLine("Done freeing up memory!");
+        progress.flush();
+    }
+
+    // Closing block of the run log.
+    const int64_t elapsed = kwd::secondsBetween(kwd::nowLocal(), runStartTime());
+    fLogFile.push_back(kAsterisks54);
+    fLogFile.push_back("Simulation finished!");
+    fLogFile.push_back(std::to_string(elapsed / 3600) + " hour(s), " +
+                       std::to_string(elapsed / 60 % 60) + " minute(s), " +
+                       std::to_string(elapsed % 60) +
+                       " second(s) elapsed since start of the simulation");
+    fLogFile.push_back("Total amount of particles through emitter: " +
+                       std::to_string(fTotalParticlesInTarget));
+    fLogFile.push_back("Total amount of particles simulated: " +
+                       std::to_string(fTotalEmittedParticles));
+    fLogFile.push_back(kAsterisks54);
+    saveTextLines(logPath, fLogFile);
+    return fTotalParticlesInTarget;
+}

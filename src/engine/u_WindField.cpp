@@ -1,0 +1,353 @@
+// Wind-field loading, the period snapshot, the time advance of the fields and
+// the derived quantities (nodes, per-level statistics, TKE gradients).
+
+#include <algorithm>
+#include <cstdio>
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "dataset/u_ZDTFile.h"
+#include "engine/u_tParticleManager.h"
+#include "platform/FpControl.h"
+#include "platform/KwdError.h"
+
+namespace {
+
+// Positions of the variables in a ZDT file of the simulation.
+constexpr int32_t kVarObjects = 0;
+constexpr int32_t kVarU = 1;
+constexpr int32_t kVarV = 2;
+constexpr int32_t kVarW = 3;
+constexpr int32_t kVarTKE = 13;
+constexpr int32_t kVarDissipation = 14;
+constexpr int32_t kVarVaporFlux = 22;
+
+std::string gridText(int32_t i, int32_t j, int32_t k) {
+    return std::to_string(i) + " x " + std::to_string(j) + " x " + std::to_string(k);
+}
+
+std::string widthText(float w) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.9g", double(w));
+    return buf;
+}
+
+// Copies a block in file order (i fastest, then j, then k) into an array.
+template <typename T, typename Convert>
+void fromBlock(const std::vector<float>& block, t3DArray<T>& out, Convert convert) {
+    const int32_t nI = out.sizeI(), nJ = out.sizeJ(), nK = out.sizeK();
+    size_t n = 0;
+    for (int32_t k = 0; k < nK; ++k)
+        for (int32_t j = 0; j < nJ; ++j)
+            for (int32_t i = 0; i < nI; ++i) out(i, j, k) = convert(block[n++], i, j, k);
+}
+
+}  // namespace
+
+void tParticleManager::allocateFields() {
+    if (fCurrZDXFile == nullptr) throw kwd::RunSetupError("no current data set to size the fields");
+    const TZDXFile& z = *fCurrZDXFile;
+    const int32_t nI = z.GridsI, nJ = z.GridsJ, nK = z.GridsK;
+    if (nI < 3 || nJ < 3 || nK < 4) {
+        throw kwd::InputError("data set " + z.InfoFilename + ": grid of " + gridText(nI, nJ, nK) +
+                              " cells; the engine needs at least 3 columns, 3 rows and 4 levels");
+    }
+    ZDTBlockValueCount(nI, nJ, nK);  // raises when the block does not fit 32 bits
+    const std::vector<float>* widths[3] = {&z.sizedx, &z.sizedy, &z.sizedz};
+    const int32_t counts[3] = {nI, nJ, nK};
+    const char* axes[3] = {"x", "y", "z"};
+    for (int a = 0; a < 3; ++a) {
+        if (widths[a]->size() < size_t(counts[a])) {
+            throw kwd::InputError("data set " + z.InfoFilename + ": " +
+                                  std::to_string(widths[a]->size()) + " cell widths along " +
+                                  axes[a] + " for " + std::to_string(counts[a]) + " cells");
+        }
+        for (int32_t c = 0; c < counts[a]; ++c) {
+            const float w = (*widths[a])[size_t(c)];
+            if (!(w > 0.0f) || !std::isfinite(w)) {
+                throw kwd::InputError("data set " + z.InfoFilename + ": cell width " +
+                                      widthText(w) + " m at index " + std::to_string(c) +
+                                      " along " + axes[a] + " is not a positive length");
+            }
+        }
+    }
+    // The wind profile below the lowest node is logarithmic with a roughness
+    // length of 0.01 m; it needs the node above that height.
+    if (!(double(z.sizedz[0]) / 2.0 > 0.01)) {
+        throw kwd::InputError("data set " + z.InfoFilename + ": the lowest level is " +
+                              widthText(z.sizedz[0]) +
+                              " m thick; the wind profile near the ground needs more than 0.02 m");
+    }
+    fGridI = nI;
+    fGridJ = nJ;
+    fGridK = nK;
+    fGridDx.assign(z.sizedx.begin(), z.sizedx.begin() + nI);
+    fGridDy.assign(z.sizedy.begin(), z.sizedy.begin() + nJ);
+    fGridDz.assign(z.sizedz.begin(), z.sizedz.begin() + nK);
+
+    for (t3DArrayInt64* a : {&fObject_Ar, &fObject_Ar_OLD}) a->resize(nI, nJ, nK, 0);
+    for (t3DArraySingle* a :
+         {&fuvwX_Ar, &fuvwY_Ar, &fuvwZ_Ar, &fTKE_Ar, &fVaporFlx_Ar, &fDissipation_Ar,
+          &fuvwX_Ar_OLD, &fuvwY_Ar_OLD, &fuvwZ_Ar_OLD, &fTKE_Ar_OLD, &fVaporFlx_Ar_OLD,
+          &fDissipation_Ar_OLD, &fRateU_Ar, &fRateV_Ar, &fRateW_Ar, &fRateTKE_Ar,
+          &fRateDissipation_Ar, &fRateVaporFlx_Ar})
+        a->resize(nI, nJ, nK, 0.0f);
+    for (t3DArrayDouble* a : {&fde_dx_Ar, &fde_dy_Ar, &fde_dz_Ar}) a->resize(nI, nJ, nK, 0.0);
+    for (std::vector<double>* a :
+         {&fVerticalMeanU_Ar, &fVerticalMeanV_Ar, &fVerticalMeanW_Ar, &fVerticalMeanU2_Ar,
+          &fVerticalMeanV2_Ar, &fVerticalMeanW2_Ar, &fVerticalMeanTKE_Ar, &fZMidPoint_Ar,
+          &fZTopBorder_Ar})
+        a->assign(size_t(nK), 0.0);
+    fXMidPoint_Ar.assign(size_t(nI), 0.0);
+    fYMidPoint_Ar.assign(size_t(nJ), 0.0);
+    fLevelCellCount.assign(size_t(nK), 0);
+    fGeometry = tGridGeometry(z);
+}
+
+void tParticleManager::checkSameGrid(const TZDXFile& z) const {
+    const bool countsMatch = z.GridsI == fGridI && z.GridsJ == fGridJ && z.GridsK == fGridK;
+    auto widthsMatch = [](const std::vector<float>& w, const std::vector<float>& ref) {
+        if (w.size() < ref.size()) return false;
+        for (size_t c = 0; c < ref.size(); ++c)
+            if (w[c] != ref[c]) return false;
+        return true;
+    };
+    if (!countsMatch || !widthsMatch(z.sizedx, fGridDx) || !widthsMatch(z.sizedy, fGridDy) ||
+        !widthsMatch(z.sizedz, fGridDz)) {
+        throw kwd::InputError("data set " + z.InfoFilename + ": its grid (" +
+                              gridText(z.GridsI, z.GridsJ, z.GridsK) +
+                              " cells and their widths) differs from the run's grid (" +
+                              gridText(fGridI, fGridJ, fGridK) + " cells)");
+    }
+}
+
+void tParticleManager::computeNodePositions() {
+    const TZDXFile& z = *fCurrZDXFile;
+    const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
+    // x and y: each node is the previous one plus the full width of its own cell.
+    fXMidPoint_Ar[0] = double(z.sizedx[0]) / 2.0;
+    for (int32_t i = 1; i < nI; ++i)
+        fXMidPoint_Ar[size_t(i)] = fXMidPoint_Ar[size_t(i) - 1] + double(z.sizedx[size_t(i)]);
+    fYMidPoint_Ar[0] = double(z.sizedy[0]) / 2.0;
+    for (int32_t j = 1; j < nJ; ++j)
+        fYMidPoint_Ar[size_t(j)] = fYMidPoint_Ar[size_t(j) - 1] + double(z.sizedy[size_t(j)]);
+    fZTopBorder_Ar[0] = double(z.sizedz[0]);
+    fZMidPoint_Ar[0] = double(z.sizedz[0]) / 2.0;
+    for (int32_t k = 1; k < nK; ++k) {
+        fZTopBorder_Ar[size_t(k)] = fZTopBorder_Ar[size_t(k) - 1] + double(z.sizedz[size_t(k)]);
+        fZMidPoint_Ar[size_t(k)] = fZTopBorder_Ar[size_t(k)] - 0.5 * double(z.sizedz[size_t(k)]);
+    }
+}
+
+void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
+    if (fCurrZDXFile == nullptr || fNextZDXFile == nullptr)
+        throw kwd::RunSetupError("period loading needs the current and the next data set");
+    if (fObject_Ar.empty()) throw kwd::RunSetupError("period loading before field allocation");
+    const TZDXFile& cur = *fCurrZDXFile;
+    const TZDXFile& next = *fNextZDXFile;
+    checkSameGrid(cur);
+    checkSameGrid(next);
+    fGeometry = tGridGeometry(cur);
+    kwd::clearFpFlags();
+    computeNodePositions();
+
+    const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
+    std::vector<float> block(size_t(nI) * size_t(nJ) * size_t(nK));
+    auto read = [&](const TZDXFile& z, int32_t var) {
+        ReadZDTBlock(z.DataFilename, var, nI, nJ, nK, block);
+    };
+
+    // Object codes, rounded to the nearest whole number (ties to even); the
+    // code 2 counts as an obstacle (1).
+    read(cur, kVarObjects);
+    fromBlock(block, fObject_Ar, [&](float v, int32_t i, int32_t j, int32_t k) -> int64_t {
+        if (!std::isfinite(v) || std::fabs(v) > 1.0e15f) {
+            throw kwd::InputError("data set " + cur.InfoFilename + ": object code " +
+                                  widthText(v) + " of cell (" + std::to_string(i) + ", " +
+                                  std::to_string(j) + ", " + std::to_string(k) +
+                                  ") is not a whole number");
+        }
+        const int64_t code = int64_t(std::nearbyint(double(v)));
+        return code == 2 ? 1 : code;
+    });
+    fObject_Ar_OLD = fObject_Ar;
+
+    auto same = [](float v, int32_t, int32_t, int32_t) { return v; };
+    const std::pair<int32_t, t3DArraySingle*> live[] = {
+        {kVarU, &fuvwX_Ar}, {kVarV, &fuvwY_Ar}, {kVarW, &fuvwZ_Ar},
+        {kVarTKE, &fTKE_Ar}, {kVarDissipation, &fDissipation_Ar}};
+    for (const auto& [var, arr] : live) {
+        read(cur, var);
+        fromBlock(block, *arr, same);
+    }
+    fuvwX_Ar_OLD = fuvwX_Ar;
+    fuvwY_Ar_OLD = fuvwY_Ar;
+    fuvwZ_Ar_OLD = fuvwZ_Ar;
+    fTKE_Ar_OLD = fTKE_Ar;
+    fDissipation_Ar_OLD = fDissipation_Ar;
+
+    // Emitter field at load time: 1 in the inner cells with an object code
+    // above 10 (not the side boundary, not the top level).
+    for (int32_t i = 0; i < nI; ++i)
+        for (int32_t j = 0; j < nJ; ++j)
+            for (int32_t k = 0; k < nK; ++k) {
+                const bool inner = i > 0 && i < nI - 1 && j > 0 && j < nJ - 1 && k < nK - 1;
+                fVaporFlx_Ar(i, j, k) = inner && fObject_Ar(i, j, k) > 10 ? 1.0f : 0.0f;
+            }
+    fVaporFlx_Ar_OLD = fVaporFlx_Ar;
+
+    // Rates towards the next data set. Model time runs backwards (s = -1), so
+    // the live fields move from this data set's values to the next one's. A
+    // period of no length has no steps and keeps the fields as loaded.
+    const double s = -1.0;
+    const double dt = double(aDeltaSeconds);
+    auto rate = [&](double current, double nextValue) {
+        return dt != 0.0 ? float(s * (current - nextValue) / dt) : 0.0f;
+    };
+    const std::pair<int32_t, std::pair<t3DArraySingle*, t3DArraySingle*>> rates[] = {
+        {kVarU, {&fuvwX_Ar, &fRateU_Ar}},
+        {kVarV, {&fuvwY_Ar, &fRateV_Ar}},
+        {kVarW, {&fuvwZ_Ar, &fRateW_Ar}},
+        {kVarTKE, {&fTKE_Ar, &fRateTKE_Ar}},
+        {kVarDissipation, {&fDissipation_Ar, &fRateDissipation_Ar}}};
+    for (const auto& [var, arrays] : rates) {
+        read(next, var);
+        const t3DArraySingle& current = *arrays.first;
+        fromBlock(block, *arrays.second, [&](float v, int32_t i, int32_t j, int32_t k) {
+            return rate(double(current(i, j, k)), double(v));
+        });
+    }
+    read(next, kVarVaporFlux);
+    fromBlock(block, fRateVaporFlx_Ar, [&](float v, int32_t i, int32_t j, int32_t k) {
+        const bool inner = i > 0 && i < nI - 1 && j > 0 && j < nJ - 1;
+        const double current = double(fVaporFlx_Ar(i, j, k));
+        return inner ? rate(current, double(v)) : rate(current, 0.0);
+    });
+    kwd::checkFpFlags(("period loading of data set " + cur.InfoFilename).c_str());
+}
+
+void tParticleManager::resetBatchFields() {
+    fObject_Ar = fObject_Ar_OLD;
+    fuvwX_Ar = fuvwX_Ar_OLD;
+    fuvwY_Ar = fuvwY_Ar_OLD;
+    fuvwZ_Ar = fuvwZ_Ar_OLD;
+    fTKE_Ar = fTKE_Ar_OLD;
+    fVaporFlx_Ar = fVaporFlx_Ar_OLD;
+    fDissipation_Ar = fDissipation_Ar_OLD;
+}
+
+void tParticleManager::updateDerivedFields() {
+    kwd::clearFpFlags();
+    const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
+    const size_t K = size_t(nK);
+    const int64_t* obj = fObject_Ar.data();
+    const float* u = fuvwX_Ar.data();
+    const float* v = fuvwY_Ar.data();
+    const float* w = fuvwZ_Ar.data();
+    const float* tke = fTKE_Ar.data();
+    const size_t columns = size_t(nI) * size_t(nJ);
+
+    // 1. Per-level statistics over the cells that are not obstacles.
+    std::fill(fLevelCellCount.begin(), fLevelCellCount.end(), 0);
+    for (std::vector<double>* a :
+         {&fVerticalMeanU_Ar, &fVerticalMeanV_Ar, &fVerticalMeanW_Ar, &fVerticalMeanU2_Ar,
+          &fVerticalMeanV2_Ar, &fVerticalMeanW2_Ar, &fVerticalMeanTKE_Ar})
+        std::fill(a->begin(), a->end(), 0.0);
+    double* mU = fVerticalMeanU_Ar.data();
+    double* mV = fVerticalMeanV_Ar.data();
+    double* mW = fVerticalMeanW_Ar.data();
+    double* mT = fVerticalMeanTKE_Ar.data();
+    double* mU2 = fVerticalMeanU2_Ar.data();
+    double* mV2 = fVerticalMeanV2_Ar.data();
+    double* mW2 = fVerticalMeanW2_Ar.data();
+    int64_t* count = fLevelCellCount.data();
+    for (size_t c = 0; c < columns; ++c) {
+        const size_t base = c * K;
+        for (size_t k = 0; k < K; ++k) {
+            const bool air = obj[base + k] != 1;
+            count[k] += air ? 1 : 0;
+            mU[k] += air ? double(u[base + k]) : 0.0;
+            mV[k] += air ? double(v[base + k]) : 0.0;
+            mW[k] += air ? double(w[base + k]) : 0.0;
+            mT[k] += air ? double(tke[base + k]) : 0.0;
+            const float w2 = w[base + k] * w[base + k];  // single precision
+            mW2[k] += air ? double(w2) : 0.0;
+        }
+    }
+    for (size_t k = 0; k < K; ++k) {
+        if (count[k] == 0) {
+            throw kwd::FloatingPointError(
+                "floating-point division by zero in the derived-field update: level " +
+                std::to_string(k) + " of data set " + fCurrZDXFile->InfoFilename +
+                " holds only obstacle cells");
+        }
+        const double n = double(count[k]);
+        mU[k] /= n;
+        mV[k] /= n;
+        mW[k] /= n;
+        mT[k] /= n;
+        mW2[k] /= n;
+    }
+    for (size_t c = 0; c < columns; ++c) {
+        const size_t base = c * K;
+        for (size_t k = 0; k < K; ++k) {
+            const bool air = obj[base + k] != 1;
+            const double du = double(u[base + k]) - mU[k];
+            const double dv = double(v[base + k]) - mV[k];
+            mU2[k] += air ? du * du : 0.0;
+            mV2[k] += air ? dv * dv : 0.0;
+        }
+    }
+    for (size_t k = 0; k < K; ++k) {
+        const double n = double(count[k]);
+        mU2[k] /= n;
+        mV2[k] /= n;
+    }
+
+    // 2. Gradients of (2/3) TKE in the inner columns; the side columns keep 0.
+    const double* X = fXMidPoint_Ar.data();
+    const double* Y = fYMidPoint_Ar.data();
+    const double* Z = fZMidPoint_Ar.data();
+    const double twoThirds = 2.0 / 3.0;
+    for (int32_t i = 1; i <= nI - 2; ++i) {
+        const double dX = X[i + 1] - X[i - 1];
+        for (int32_t j = 1; j <= nJ - 2; ++j) {
+            const double dY = Y[j + 1] - Y[j - 1];
+            const float* T = fTKE_Ar[i][j];
+            const float* Tip = fTKE_Ar[i + 1][j];
+            const float* Tim = fTKE_Ar[i - 1][j];
+            const float* Tjp = fTKE_Ar[i][j + 1];
+            const float* Tjm = fTKE_Ar[i][j - 1];
+            double* gx = fde_dx_Ar[i][j];
+            double* gy = fde_dy_Ar[i][j];
+            double* gz = fde_dz_Ar[i][j];
+            for (int32_t k = 0; k < nK; ++k) {
+                gx[k] = twoThirds * (double(Tip[k]) - double(Tim[k])) / dX;
+                gy[k] = twoThirds * (double(Tjp[k]) - double(Tjm[k])) / dY;
+            }
+            gz[0] = 0.0;
+            // Level 1 takes the one-sided difference between levels 2 and 3.
+            gz[1] = twoThirds * (double(T[3]) - double(T[2])) / (Z[3] - Z[2]);
+            for (int32_t k = 2; k <= nK - 2; ++k)
+                gz[k] = twoThirds * (double(T[k + 1]) - double(T[k - 1])) / (Z[k + 1] - Z[k - 1]);
+            gz[nK - 1] = 0.0;
+        }
+    }
+    kwd::checkFpFlags("the derived-field update");
+}
+
+void tParticleManager::advanceFields(double dt_3d) {
+    kwd::clearFpFlags();
+    const std::pair<t3DArraySingle*, const t3DArraySingle*> fields[] = {
+        {&fuvwX_Ar, &fRateU_Ar},           {&fuvwY_Ar, &fRateV_Ar},
+        {&fuvwZ_Ar, &fRateW_Ar},           {&fTKE_Ar, &fRateTKE_Ar},
+        {&fDissipation_Ar, &fRateDissipation_Ar}, {&fVaporFlx_Ar, &fRateVaporFlx_Ar}};
+    for (const auto& [field, rate] : fields) {
+        float* f = field->data();
+        const float* r = rate->data();
+        const size_t n = field->size();
+        for (size_t c = 0; c < n; ++c) f[c] = float(double(f[c]) + double(r[c]) * dt_3d);
+    }
+    kwd::checkFpFlags("the field advance");
+}

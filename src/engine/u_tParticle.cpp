@@ -1,0 +1,167 @@
+#include "engine/u_tParticle.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "engine/u_Random.h"
+#include "platform/DateTime.h"
+#include "platform/KwdError.h"
+
+namespace {
+
+const char* axisName(int axis) { return axis == 0 ? "x" : axis == 1 ? "y" : "z"; }
+
+const std::vector<float>& widthsOf(const TZDXFile& z, int axis) {
+    return axis == 0 ? z.sizedx : axis == 1 ? z.sizedy : z.sizedz;
+}
+
+int32_t countOf(const TZDXFile& z, int axis) {
+    return axis == 0 ? z.GridsI : axis == 1 ? z.GridsJ : z.GridsK;
+}
+
+void requireWidths(const TZDXFile& z, int axis) {
+    const int32_t n = countOf(z, axis);
+    if (n > 0 && widthsOf(z, axis).size() < size_t(n)) {
+        throw kwd::InputError("data set " + z.InfoFilename + ": " +
+                              std::to_string(widthsOf(z, axis).size()) + " cell widths along " +
+                              axisName(axis) + " for " + std::to_string(n) + " cells");
+    }
+}
+
+std::vector<double> facesOf(const TZDXFile& z, int axis, bool& monotone) {
+    requireWidths(z, axis);
+    const int32_t n = countOf(z, axis) > 0 ? countOf(z, axis) : 0;
+    const std::vector<float>& w = widthsOf(z, axis);
+    std::vector<double> faces(size_t(n) + 1, 0.0);
+    monotone = true;
+    for (int32_t c = 0; c < n; ++c) {
+        faces[size_t(c) + 1] = faces[size_t(c)] + double(w[size_t(c)]);
+        if (!(w[size_t(c)] >= 0.0f)) monotone = false;
+    }
+    return faces;
+}
+
+// Box bound in whole millimetres, rounded to the nearest (ties to even).
+int32_t boundInMillimetres(double metres, const char* name) {
+    if (std::isfinite(metres) && std::fabs(metres) < 3.0e6) {
+        const double mm = std::nearbyint(metres * 1000.0);
+        if (mm >= double(std::numeric_limits<int32_t>::min()) &&
+            mm <= double(std::numeric_limits<int32_t>::max()))
+            return int32_t(mm);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.15g", metres);
+    throw kwd::RunSetupError(std::string("detector bound ") + name + " = " + text +
+                             " m is outside the range of whole millimetres the release can draw");
+}
+
+// A coordinate drawn at millimetre resolution from [min(a, b), max(a, b)).
+double drawAxis(double lo, double hi, const char* loName, const char* hiName,
+                tRandomStream& stream) {
+    const int32_t a = boundInMillimetres(lo, loName);
+    const int32_t b = boundInMillimetres(hi, hiName);
+    const int32_t first = a < b ? a : b;
+    const int32_t last = a < b ? b : a;
+    int64_t r = first;
+    if (last > first) r += int64_t(stream.Random(uint32_t(int64_t(last) - int64_t(first))));
+    return double(r) / 1000.0;
+}
+
+// The literal walk over the widths of one axis.
+int32_t walkCell(const std::vector<float>& widths, int32_t n, double v) {
+    double sum = 0.0;
+    for (int32_t c = 0; c < n; ++c) {
+        sum += double(widths[size_t(c)]);
+        if (sum >= v) return c;
+    }
+    return n > 0 ? n - 1 : 0;
+}
+
+double lengthOf(const std::vector<float>& widths, int32_t n) {
+    double sum = 0.0;
+    for (int32_t c = 0; c < n; ++c) sum += double(widths[size_t(c)]);
+    return sum;
+}
+
+}  // namespace
+
+tGridGeometry::tGridGeometry(const TZDXFile& aZDXFile) {
+    fFaceX = facesOf(aZDXFile, 0, fMonotoneX);
+    fFaceY = facesOf(aZDXFile, 1, fMonotoneY);
+    fFaceZ = facesOf(aZDXFile, 2, fMonotoneZ);
+}
+
+void tParticle::drawPosition(const tDetector& d, bool midPoint, uint64_t aSeed) {
+    if (midPoint) {
+        fPosMeter.x = d.xMin + (d.xMax - d.xMin) / 2.0;
+        fPosMeter.y = d.yMin + (d.yMax - d.yMin) / 2.0;
+        fPosMeter.z = d.zMin + (d.zMax - d.zMin) / 2.0;
+        return;
+    }
+    tRandomStream stream(aSeed, fSerialNr, tRandomPurpose::Release);
+    fPosMeter.x = drawAxis(d.xMin, d.xMax, "xMin", "xMax", stream);
+    fPosMeter.y = drawAxis(d.yMin, d.yMax, "yMin", "yMax", stream);
+    fPosMeter.z = drawAxis(d.zMin, d.zMax, "zMin", "zMax", stream);
+}
+
+void tParticle::finishRelease(double aDateTime) {
+    fOriginPosGrid = fPosGrid;
+    fOriginPosMeter = fPosMeter;
+    // Every other field takes its release value, fInModel included: a
+    // position outside the box keeps the outside marker with fInModel true
+    // until the releasing loop locates the cell again.
+    fInModel = true;
+    fStartTime = aDateTime;
+    fTimeUntilHit = aDateTime;
+    fLoopIdx = -1;
+}
+
+tParticle::tParticle(const tDetector& aDetector, bool midPoint, const TZDXFile& aZDXFile,
+                     double aDateTime, uint64_t aSeed, int64_t aSerialNr)
+    : fSerialNr(aSerialNr) {
+    drawPosition(aDetector, midPoint, aSeed);
+    calcGridFromMeters(aZDXFile);
+    finishRelease(aDateTime);
+}
+
+tParticle::tParticle(const tDetector& aDetector, bool midPoint, const tGridGeometry& aGeometry,
+                     double aDateTime, uint64_t aSeed, int64_t aSerialNr)
+    : fSerialNr(aSerialNr) {
+    drawPosition(aDetector, midPoint, aSeed);
+    calcGridFromMeters(aGeometry);
+    finishRelease(aDateTime);
+}
+
+void tParticle::calcGridFromMeters(const TZDXFile& aZDXFile) {
+    for (int axis = 0; axis < 3; ++axis) requireWidths(aZDXFile, axis);
+    const double lx = lengthOf(aZDXFile.sizedx, aZDXFile.GridsI);
+    const double ly = lengthOf(aZDXFile.sizedy, aZDXFile.GridsJ);
+    const double lz = lengthOf(aZDXFile.sizedz, aZDXFile.GridsK);
+    const tPosMeter& p = fPosMeter;
+    if (p.x > lx || p.x < 0.0 || p.y > ly || p.y < 0.0 || p.z > lz || p.z < 0.0) {
+        fPosGrid = kPosGridOutside;
+        fInModel = false;
+        return;
+    }
+    fPosGrid.i = walkCell(aZDXFile.sizedx, aZDXFile.GridsI, p.x);
+    fPosGrid.j = walkCell(aZDXFile.sizedy, aZDXFile.GridsJ, p.y);
+    fPosGrid.k = walkCell(aZDXFile.sizedz, aZDXFile.GridsK, p.z);
+}
+
+void tParticle::calcMeterFromGrid(const TZDXFile& aZDXFile) {
+    auto centre = [](const std::vector<float>& widths, int32_t c) {
+        double below = 0.0;
+        for (int32_t n = 0; n < c; ++n) below += double(widths.at(size_t(n)));
+        return below + double(widths.at(size_t(c))) / 2.0;
+    };
+    fPosMeter.x = centre(aZDXFile.sizedx, fPosGrid.i);
+    fPosMeter.y = centre(aZDXFile.sizedy, fPosGrid.j);
+    fPosMeter.z = centre(aZDXFile.sizedz, fPosGrid.k);
+}
+
+double tParticle::getMeanVelocity() const {
+    const int64_t seconds = kwd::secondsBetween(fStartTime, fTimeUntilHit);
+    return seconds > 0 ? fTravelDistance / double(seconds) : 0.0;
+}

@@ -1,0 +1,183 @@
+// Engine construction, the particle list, the release, the Gaussian sampler
+// and the geometric helpers of the particle step.
+
+#include "engine/u_tParticleManager.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "platform/DateTime.h"
+#include "platform/KwdError.h"
+
+namespace {
+
+// General number format with up to 15 significant digits, "." as separator.
+std::string generalNumber(double v) {
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    return std::string(buf, res.ptr);
+}
+
+}  // namespace
+
+tParticleManager::tParticleManager(bool backwardsMode, const tDetector& aDetectorPos,
+                                   std::vector<TZDXFile> ZDXList, const std::string& aOutputDir,
+                                   double aMinHeight, int64_t partCntPerInterval,
+                                   int64_t batchSize) {
+    if (ZDXList.empty()) {
+        throw kwd::RunSetupError(
+            "the dispersion engine needs at least one data set; the run has none");
+    }
+    if (batchSize < 1) {
+        throw kwd::RunSetupError("the batch size must be at least 1 particle, got " +
+                                 std::to_string(batchSize));
+    }
+    fdt_min_part = 0.0002;
+    fOutputDir = aOutputDir;
+    fMinHeight = aMinHeight;
+    fBackwardsMode = backwardsMode;
+    // Latest data set first: the run goes backwards in time.
+    fZDXFileList.reserve(ZDXList.size());
+    for (auto it = ZDXList.rbegin(); it != ZDXList.rend(); ++it)
+        fZDXFileList.push_back(std::move(*it));
+    fCurrZDXFile = &fZDXFileList.front();
+    fTotalEmittedParticles = 0;
+    fTotalParticlesInTarget = 0;
+    fDetector = aDetectorPos;
+    fPartPerIntervalTarget = partCntPerInterval;
+    fBatchSize = batchSize;
+
+    const tDetector& d = fDetector;
+    fLogFile.push_back("Detector xMin: " + generalNumber(d.xMin) +
+                       " Detector xMax: " + generalNumber(d.xMax) +
+                       " Detector yMin: " + generalNumber(d.yMin) +
+                       " Detector yMax: " + generalNumber(d.yMax) +
+                       " Detector zMin: " + generalNumber(d.zMin) +
+                       " Detector zMax: " + generalNumber(d.zMax));
+    fLogFile.push_back("Particle Factor: " + std::to_string(fPartPerIntervalTarget));
+    fLogFile.push_back("Date;Time;TotalParticles");
+
+    const int32_t nI = fCurrZDXFile->GridsI, nJ = fCurrZDXFile->GridsJ,
+                  nK = fCurrZDXFile->GridsK;
+    for (t3DArrayDouble* a :
+         {&CurrPosIJK, &SourceStrengthIJ, &SourceStrengthIJK, &ratioDetEmitterIJ,
+          &ratioDetEmitterIJK, &ddw_EmitterIJ, &ddw_EmitterIJK, &FlxFootprintIJ,
+          &FlxFootprintIJK, &ConFootprintIJ, &ConFootprintIJK})
+        a->resize(nI, nJ, nK, 0.0);
+    fMainLoopIdx = -1;
+    fSeed = runSeed();
+}
+
+tParticleManager::~tParticleManager() = default;
+
+int64_t tParticleManager::getNumberOfParticlesInModel() const {
+    int64_t n = 0;
+    for (const tParticle& p : fParticleList) n += p.fInModel ? 1 : 0;
+    return n;
+}
+
+void tParticleManager::UpdateEntries() {
+    std::erase_if(fParticleList,
+                  [](const tParticle& p) { return !p.fInModel || p.fMetTarget; });
+}
+
+double tParticleManager::getModelTime(const TZDXFile& aZDXFile) {
+    double t = 0.0;
+    if (!kwd::tryParseModelDateTime(aZDXFile.simdate, aZDXFile.simtime, t)) {
+        throw kwd::ConversionError("data set " + aZDXFile.InfoFilename + ": model time \"" +
+                                   aZDXFile.simdate + " " + aZDXFile.simtime +
+                                   "\" does not read as dd.mm.yyyy hh:mm:ss");
+    }
+    return t;
+}
+
+void tParticleManager::releaseParticles(int64_t aCount) {
+    if (aCount <= 0) return;
+    const double t = getModelTime(*fCurrZDXFile);
+    fGeometry = tGridGeometry(*fCurrZDXFile);
+    fParticleList.reserve(fParticleList.size() + size_t(aCount));
+    for (int64_t n = 0; n < aCount; ++n) {
+        tParticle& p = fParticleList.emplace_back(fDetector, false, fGeometry, t, fSeed,
+                                                  fTotalEmittedParticles);
+        p.fLoopIdx = fMainLoopIdx;
+        p.calcGridFromMeters(fGeometry);
+        ++fTotalEmittedParticles;
+        ++fPartGen_InLoop;
+    }
+}
+
+double tParticleManager::randGauss(double aUpperLimit, tRandomStream& aStream) const {
+    if (!(aUpperLimit > 0.0)) {
+        // A limit of 0 or below would (almost) never accept a draw.
+        throw kwd::GeneralError("randGauss needs a positive limit, got " +
+                                generalNumber(aUpperLimit));
+    }
+    for (;;) {
+        double x2 = 0.0, s = 0.0;
+        while (s >= 1.0 || s == 0.0) {
+            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+            x2 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+            s = x1 * x1 + x2 * x2;
+        }
+        const double g = x2 * std::sqrt(-2.0 * std::log(s) / s) + 1.0;
+        if (std::fabs(g - 1.0) <= aUpperLimit) return g;
+    }
+}
+
+double tParticleManager::calc_Distance(const tPosMeter& posMeter, int32_t iGrid, int32_t jGrid,
+                                       int32_t kGrid) const {
+    const double dx = posMeter.x - fXMidPoint_Ar[size_t(iGrid)];
+    const double dy = posMeter.y - fYMidPoint_Ar[size_t(jGrid)];
+    const double dz = posMeter.z - fZMidPoint_Ar[size_t(kGrid)];
+    const double q = dx * dx + dy * dy + dz * dz;
+    // At the node itself the distance is 1e-5 m, so that its reciprocal stays finite.
+    return q == 0.0 ? 0.00001 : std::sqrt(q);
+}
+
+uint8_t tParticleManager::CheckEmitter(const tParticle& aParticle) const {
+    const tPosGrid& c = aParticle.fPosGrid;
+    const int64_t code = fObject_Ar(c.i, c.j, c.k);
+    if (code == 0) return kCellNothing;
+    if (code == 1) return kCellObstacle;
+    return fVaporFlx_Ar(c.i, c.j, c.k) != 0.0f ? kCellTarget : kCellNothing;
+}
+
+bool tParticleManager::CheckObstacle(tParticle& aParticle) const {
+    aParticle.calcGridFromMeters(fGeometry);
+    const tPosGrid& c = aParticle.fPosGrid;
+    aParticle.fInObstacle = aParticle.fInModel && fObject_Ar(c.i, c.j, c.k) == 1;
+    return aParticle.fInObstacle;
+}
+
+tPosMeter tParticleManager::getSmallestCellSize(const TZDXFile& aZDXFile) const {
+    auto smallest = [](const std::vector<float>& widths, int32_t n) {
+        double m = 999.0;
+        const size_t count = std::min(widths.size(), size_t(n > 0 ? n : 0));
+        for (size_t c = 0; c < count; ++c)
+            if (double(widths[c]) < m) m = double(widths[c]);
+        return m;
+    };
+    return {smallest(aZDXFile.sizedx, aZDXFile.GridsI), smallest(aZDXFile.sizedy, aZDXFile.GridsJ),
+            smallest(aZDXFile.sizedz, aZDXFile.GridsK)};
+}
+
+double tParticleManager::calc_dt_3d(double vMax_u, double vMax_v, double vMax_w,
+                                    const TZDXFile& aZDXFile) const {
+    const tPosMeter cell = getSmallestCellSize(aZDXFile);
+    // An axis without wind sets no bound; a detector given with its bounds
+    // swapped has the same extent.
+    auto axis = [](double size, double extent, double speed) {
+        const double a = std::fabs(speed);
+        if (a == 0.0) return std::numeric_limits<double>::infinity();
+        double t = size / a;
+        const double td = std::fabs(extent) / a;
+        if (td < t) t = td;
+        return t;
+    };
+    const double tx = axis(cell.x, fDetector.xMax - fDetector.xMin, vMax_u);
+    const double ty = axis(cell.y, fDetector.yMax - fDetector.yMin, vMax_v);
+    const double tz = axis(cell.z, fDetector.zMax - fDetector.zMin, vMax_w);
+    return std::min(tx, std::min(ty, tz));
+}
