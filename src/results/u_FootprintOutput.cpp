@@ -1,0 +1,195 @@
+// Footprint normalisation, the five grid files of the vertical sums and the
+// output data set (ZDX descriptor + ZDT data file).
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "dataset/u_ZDTFile.h"
+#include "dataset/u_ZDXFile.h"
+#include "engine/u_tParticleManager.h"
+#include "platform/FileIO.h"
+#include "platform/FpControl.h"
+#include "platform/KwdError.h"
+#include "platform/RegionalSettings.h"
+#include "results/u_ResultText.h"
+
+namespace {
+
+const char* const kOutputVariableNames[17] = {
+    "Objects ( )",
+    "Flow u (m/s)",
+    "Flow v (m/s)",
+    "Flow w (m/s)",
+    "Wind Speed (m/s)",
+    "Vapor Flux (g/kg*m/s)",
+    "Current position of Particles ( )",
+    "Origin of Particles in Detector Vertical Sum ( )",
+    "Origin of Particles in Detector 3d ( )",
+    "Concentration footprint Vertical Sum ( )",
+    "Concentration footprint 3d ( )",
+    "Ratio wDet/wTakeOff Vertical Sum ( )",
+    "Ratio wDet/wTakeOff footprint 3d ( )",
+    "Flux Vertical Sum ( )",
+    "Flux 3d ( )",
+    "Footprint Vertical Sum ( )",
+    "Footprint 3d ( )",
+};
+
+std::string gridText(int32_t i, int32_t j, int32_t k) {
+    return std::to_string(i) + " x " + std::to_string(j) + " x " + std::to_string(k);
+}
+
+template <typename T>
+void checkShape(const t3DArray<T>& a, const char* name, const TZDXFile& z) {
+    if (a.sizeI() < z.GridsI || a.sizeJ() < z.GridsJ || a.sizeK() < z.GridsK)
+        throw kwd::InputError("data set " + z.InfoFilename + ": grid " +
+                              gridText(z.GridsI, z.GridsJ, z.GridsK) + " does not fit the " +
+                              name + " array of " + gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
+}
+
+// One grid file: a line per j, the values of layer 0 for every i.
+void writeGridFile(const std::string& path, const t3DArrayDouble& a, int32_t nI, int32_t nJ) {
+    std::string text;
+    text.reserve(size_t(nI) * size_t(nJ) * 22 + size_t(nJ) * 2);
+    for (int32_t j = 0; j < nJ; ++j) {
+        for (int32_t i = 0; i < nI; ++i) {
+            if (i > 0) text += ';';
+            appendNumberText(text, a(i, j, 0));
+        }
+        text += "\r\n";
+    }
+    kwd::writeWholeFile(path, text);
+}
+
+// Fills one ZDT block (i fastest, then j, then k) from a per-cell function.
+template <typename F>
+void fillBlock(std::vector<float>& block, int32_t nI, int32_t nJ, int32_t nK, F value) {
+    size_t n = 0;
+    for (int32_t k = 0; k < nK; ++k)
+        for (int32_t j = 0; j < nJ; ++j)
+            for (int32_t i = 0; i < nI; ++i) block[n++] = value(i, j, k);
+}
+
+// Exactly 0 marks a cell without a value: -999.
+inline float orMissing(double v) { return v == 0.0 ? -999.0f : float(v); }
+
+}  // namespace
+
+void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& aFileName) {
+    const int32_t nI = aZDXFile.GridsI, nJ = aZDXFile.GridsJ, nK = aZDXFile.GridsK;
+    for (const t3DArrayDouble* a :
+         {&CurrPosIJK, &SourceStrengthIJ, &SourceStrengthIJK, &ratioDetEmitterIJ,
+          &ratioDetEmitterIJK, &ddw_EmitterIJ, &ddw_EmitterIJK, &FlxFootprintIJ, &FlxFootprintIJK,
+          &ConFootprintIJ, &ConFootprintIJK})
+        checkShape(*a, "result", aZDXFile);
+
+    // 1. Normalisation.
+    if (fTotalEmittedParticles > 0) {
+        kwd::clearFpFlags();
+        const double factor = 2.0 / double(fTotalEmittedParticles);
+        for (int32_t i = 0; i < nI; ++i)
+            for (int32_t j = 0; j < nJ; ++j) {
+                FlxFootprintIJ(i, j, 0) = (factor * ratioDetEmitterIJ(i, j, 0)) * SourceStrengthIJ(i, j, 0);
+                ConFootprintIJ(i, j, 0) = (factor * ddw_EmitterIJ(i, j, 0)) * SourceStrengthIJ(i, j, 0);
+                for (int32_t k = 0; k < nK; ++k) {
+                    FlxFootprintIJK(i, j, k) =
+                        (factor * ratioDetEmitterIJK(i, j, k)) * SourceStrengthIJK(i, j, k);
+                    ConFootprintIJK(i, j, k) =
+                        (factor * ddw_EmitterIJK(i, j, k)) * SourceStrengthIJK(i, j, k);
+                }
+            }
+        kwd::checkFpFlags("footprint normalisation");
+    }
+
+    // 2. Particles in the model per cell.
+    CurrPosIJK.fill(0.0);
+    for (size_t n = 0; n < fParticleList.size(); ++n) {
+        const tParticle& p = fParticleList[n];
+        if (!p.fInModel) continue;
+        const tPosGrid c = p.fPosGrid;
+        if (c.i < 0 || c.j < 0 || c.k < 0 || c.i >= nI || c.j >= nJ || c.k >= nK)
+            throw kwd::GeneralError("particle " + std::to_string(n) + " in the model has the cell (" +
+                                    std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
+                                    std::to_string(c.k) + ") outside the grid " + gridText(nI, nJ, nK));
+        CurrPosIJK(c.i, c.j, c.k) += 1.0;
+    }
+
+    // 3. Grid files.
+    const std::string suffix =
+        kwd::regional::fileNameTimeText(fActSimTime) + fCurrZDXFile->projectname + ".csv";
+    writeGridFile(resultFilePath(fOutputDir, "SourceStrengthIJ_" + suffix), SourceStrengthIJ, nI, nJ);
+    writeGridFile(resultFilePath(fOutputDir, "Sum_1_BY_WEmitter_IJ_" + suffix), ddw_EmitterIJ, nI, nJ);
+    writeGridFile(resultFilePath(fOutputDir, "Sum_WDetec_BY_WEmitter_IJ_" + suffix),
+                  ratioDetEmitterIJ, nI, nJ);
+    writeGridFile(resultFilePath(fOutputDir, "FlxFootprintIJ_" + suffix), FlxFootprintIJ, nI, nJ);
+    writeGridFile(resultFilePath(fOutputDir, "ConFootprintIJ_" + suffix), ConFootprintIJ, nI, nJ);
+
+    if (!fverboseLog) return;
+
+    // 4. Output data set.
+    checkShape(fObject_Ar, "object code", aZDXFile);
+    checkShape(fuvwX_Ar, "wind u", aZDXFile);
+    checkShape(fuvwY_Ar, "wind v", aZDXFile);
+    checkShape(fuvwZ_Ar, "wind w", aZDXFile);
+    checkShape(fVaporFlx_Ar, "emitter", aZDXFile);
+
+    TZDXFile out;
+    out.SimFileState = aZDXFile.SimFileState;
+    out.filetype = 2;
+    out.fileContent = ckRadiation;
+    out.zZeroAtTop = false;
+    out.SpatialDimensions = 3;
+    out.DataPerVariable = 1;
+    out.Title = "Virtual Particles";
+    out.SimBaseID = aZDXFile.SimBaseID;
+    out.GridsI = nI;
+    out.GridsJ = nJ;
+    out.GridsK = nK;
+    std::string simdate = kwd::regional::shortDate(fActSimTime);
+    for (char& c : simdate)
+        if (c == '/') c = '.';
+    out.simdate = simdate;
+    out.simtime = kwd::regional::longTime(fActSimTime);
+    out.numberVars = 17;
+    out.nameVars.assign(std::begin(kOutputVariableNames), std::end(kOutputVariableNames));
+    out.sizedx = aZDXFile.sizedx;
+    out.sizedy = aZDXFile.sizedy;
+    out.sizedz = aZDXFile.sizedz;
+    out.Sunposition = -999.0f;
+    out.WindInflow = aZDXFile.WindInflow;
+    out.Georef_x = aZDXFile.Georef_x;
+    out.Georef_y = aZDXFile.Georef_y;
+    out.Locationname = aZDXFile.Locationname;
+    out.LocationLatitude = aZDXFile.LocationLatitude;
+    out.LocationLongitude = aZDXFile.LocationLongitude;
+    out.ModelRotation = aZDXFile.ModelRotation;
+    out.Modelversion = aZDXFile.Modelversion;
+    out.SimGUID = aZDXFile.SimGUID;
+    out.projectname = aZDXFile.projectname;
+    out.LicenseHolder = "KWD_PLR";
+    out.WriteFile(aFileName + ".ZDX");
+
+    std::vector<float> block(size_t(ZDTBlockValueCount(nI, nJ, nK)));
+    tZDTWriter zdt(aFileName + ".ZDT");
+    auto put = [&](auto value) {
+        fillBlock(block, nI, nJ, nK, value);
+        zdt.WriteBlock(block);
+    };
+    put([&](int32_t i, int32_t j, int32_t k) { return float(fObject_Ar(i, j, k)); });
+    put([&](int32_t i, int32_t j, int32_t k) { return fuvwX_Ar(i, j, k); });
+    put([&](int32_t i, int32_t j, int32_t k) { return fuvwY_Ar(i, j, k); });
+    put([&](int32_t i, int32_t j, int32_t k) { return fuvwZ_Ar(i, j, k); });
+    put([&](int32_t i, int32_t j, int32_t k) {
+        const double u = fuvwX_Ar(i, j, k), v = fuvwY_Ar(i, j, k), w = fuvwZ_Ar(i, j, k);
+        return float(std::sqrt(u * u + v * v + w * w));
+    });
+    put([&](int32_t i, int32_t j, int32_t k) { return orMissing(fVaporFlx_Ar(i, j, k)); });
+    const t3DArrayDouble* const results[11] = {
+        &CurrPosIJK,     &SourceStrengthIJ,   &SourceStrengthIJK,  &ConFootprintIJ,
+        &ConFootprintIJK, &ratioDetEmitterIJ, &ratioDetEmitterIJK, &FlxFootprintIJ,
+        &FlxFootprintIJK, &ConFootprintIJ,    &ConFootprintIJK};
+    for (const t3DArrayDouble* a : results)
+        put([&](int32_t i, int32_t j, int32_t k) { return orMissing((*a)(i, j, k)); });
+    zdt.Close();
+}

@@ -1,0 +1,88 @@
+// The particle list file: one line per particle that met its target,
+// appended to the file of the current simulated date-time.
+
+#include <string>
+
+#include "engine/u_tParticleManager.h"
+#include "platform/DateTime.h"
+#include "platform/FileIO.h"
+#include "platform/RegionalSettings.h"
+#include "results/u_ResultText.h"
+
+namespace {
+
+const char* const kParticleListHeader =
+    "ParticleNr;OriginI;OriginJ;OriginK;OriginX;OriginY;OriginZ;TravelDistance[m];"
+    "TimeElapsed[s];MeanVelocity[m/s];w_TakeOff;w_Detector;DetecDivTakeOff;TargetI;TargetJ;"
+    "TargetK;TargetX;TargetY;TargetZ";
+
+// A call's text is written in pieces of about this size, so that a list of
+// millions of rows needs no buffer of its full size.
+constexpr size_t kWriteChunk = size_t(32) << 20;
+
+void appendRow(std::string& out, int64_t nr, const tParticle& p) {
+    const int64_t elapsed = kwd::secondsBetween(p.fStartTime, p.fTimeUntilHit);
+    const double meanVelocity = elapsed > 0 ? p.fTravelDistance / double(elapsed) : 0.0;
+    appendIntegerText(out, nr);
+    out += ';';
+    appendIntegerText(out, p.fOriginPosGrid.i);
+    out += ';';
+    appendIntegerText(out, p.fOriginPosGrid.j);
+    out += ';';
+    appendIntegerText(out, p.fOriginPosGrid.k);
+    out += ';';
+    appendNumberText(out, p.fOriginPosMeter.x);
+    out += ';';
+    appendNumberText(out, p.fOriginPosMeter.y);
+    out += ';';
+    appendNumberText(out, p.fOriginPosMeter.z);
+    out += ';';
+    appendNumberText(out, p.fTravelDistance);
+    out += ';';
+    appendIntegerText(out, elapsed);
+    out += ';';
+    appendNumberText(out, meanVelocity);
+    out += ';';
+    appendNumberText(out, p.fWEmitter);
+    out += ';';
+    appendNumberText(out, p.fWDetector);
+    out += ';';
+    appendNumberText(out, p.fWDetector / p.fWEmitter);
+    out += ';';
+    appendIntegerText(out, p.fTargetPosGrid.i);
+    out += ';';
+    appendIntegerText(out, p.fTargetPosGrid.j);
+    out += ';';
+    appendIntegerText(out, p.fTargetPosGrid.k);
+    out += ';';
+    appendNumberText(out, p.fTargetPosMeter.x);
+    out += ';';
+    appendNumberText(out, p.fTargetPosMeter.y);
+    out += ';';
+    appendNumberText(out, p.fTargetPosMeter.z);
+    // The number text never holds a ",", so the lines need no replacement.
+    out += "\r\n";
+}
+
+}  // namespace
+
+void tParticleManager::saveCurrentParticlesInTargetToFile() {
+    const std::string path =
+        resultFilePath(fOutputDir, "ParticleList_" + kwd::regional::fileNameTimeText(fActSimTime) +
+                                       "_" + fCurrZDXFile->projectname + ".csv");
+    std::string text;
+    text.reserve(kWriteChunk + 1024);
+    text += kParticleListHeader;
+    text += "\r\n";
+    for (size_t n = 0; n < fParticleList.size(); ++n) {
+        const tParticle& p = fParticleList[n];
+        if (!p.fMetTarget) continue;
+        appendRow(text, int64_t(n), p);
+        if (text.size() >= kWriteChunk) {
+            kwd::appendToFile(path, text);
+            text.clear();
+        }
+    }
+    // Creates the file when it is not there (a call without hits writes the header alone).
+    if (!text.empty()) kwd::appendToFile(path, text);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Text of the result files: the number text of grid files and particle
+// lists, the file names in the output folder and the saving of line lists.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Fixed-point text with exactly 17 digits after a ".": the value is rounded
+// to 17 significant digits (and to no more than 32 decimal places), laid out
+// around the point, cut after the 17th place without a further rounding and
+// filled with 0 where no significant digit remains. A magnitude of 1e17 or
+// more is written as up to 17 significant digits, "E" and the decimal
+// exponent ("1E17", "-1.2345678901234567E20"). Zero (either sign) is
+// "0.00000000000000000"; a negative value whose rounded digits are not all
+// zero keeps its "-" even when the 17 places shown are. NaN and infinities
+// are "NAN", "INF" and "-INF". Never depends on the locale.
+void appendNumberText(std::string& out, double value);
+std::string numberText(double value);
+
+// Decimal integer text, "-" for negative values, no leading zeros.
+void appendIntegerText(std::string& out, int64_t value);
+
+// dir + "/" + name, where every ":", "/" and "\" of name becomes ".", so a
+// file name can never name or create a folder.
+std::string resultFilePath(const std::string& dir, const std::string& name);
+
+// The lines, each followed by CR LF, written as one file (temp file + rename).
+void saveTextLines(const std::string& path, const std::vector<std::string>& lines);
