@@ -51,8 +51,9 @@ struct TDataXData {
     // empty (none) for plain tags and for every tag that was read.
     std::optional<std::vector<std::string>> DataLines;
     // Line range of the tag's data in the line list as found by the reader;
-    // -1 when not set. For blocks, lines DataStartStreamPos..DataEndStreamPos
-    // always lie inside the line list (the range may be empty: end < start).
+    // -1 when not set. The positions never exceed the line count (they reach
+    // it only where the end of the file cuts a block off), so readers of
+    // block data check every line index against the line list.
     int32_t DataStartStreamPos = -1, DataEndStreamPos = -1;
 };
 

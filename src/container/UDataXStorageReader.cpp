@@ -98,7 +98,7 @@ int32_t TDataXStorage::BuildElementIndex() {
     if (_DataXFileState != kStateReading) return -1;
     _ElementIndex.clear();
     _nrElementIndex = 0;
-    _DataXStreamPointer = 1;  // the magic line is never looked at
+    _DataXStreamPointer = std::min(1, LineCountOfStream());  // the magic line is never looked at
     TDataXData record;
     // The last line (normally the closing line of the file) is never read.
     while (!AtLastLine()) {
