@@ -1,0 +1,195 @@
+// Field sampling at the particle: the four cases, obstacle neighbours, the
+// node weight, the logarithmic profile and the sub-grid fraction.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "EngineFixtures.h"
+
+namespace {
+
+using kwdtest::tCellValues;
+
+// 5 x 5 x 5 cells of 1 m; each value identifies its cell.
+tCellValues labelled(int32_t i, int32_t j, int32_t k) {
+    tCellValues c;
+    c.u = float(100 * i + 10 * j + k);
+    c.v = 2.0f * c.u;
+    c.w = -c.u;
+    c.tke = 1.0f + float(i);
+    c.eps = 0.1f + float(j);
+    return c;
+}
+
+tFieldSample sampleAt(const tParticleManager& e, double x, double y, double z) {
+    const tParticle p = kwdtest::particleAt(e, x, y, z);
+    return e.sampleFields(p);
+}
+
+TEST(Sampling, BoundaryCellsUseTheirOwnValues) {
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), labelled);
+    struct Case {
+        double x, y, z;
+        int32_t i, j, k;
+    } cases[] = {
+        {0.1, 2.5, 2.2, 0, 2, 2}, {4.9, 2.5, 2.2, 4, 2, 2}, {2.3, 0.0, 2.2, 2, 0, 2},
+        {2.3, 4.7, 0.2, 2, 4, 0}, {2.3, 2.5, 4.9, 2, 2, 4},
+    };
+    for (const Case& c : cases) {
+        const tFieldSample s = sampleAt(*e, c.x, c.y, c.z);
+        const tCellValues own = labelled(c.i, c.j, c.k);
+        EXPECT_EQ(s.u, own.u);
+        EXPECT_EQ(s.v, own.v);
+        EXPECT_EQ(s.w, own.w);
+        EXPECT_EQ(s.k, own.tke);
+        EXPECT_EQ(s.eps, double(own.eps));
+        EXPECT_EQ(s.gx, e->fde_dx_Ar(c.i, c.j, c.k));
+        EXPECT_EQ(s.gz, e->fde_dz_Ar(c.i, c.j, c.k));
+    }
+}
+
+TEST(Sampling, ObstacleNeighboursTakeNoPart) {
+    // The 26 neighbours of cell (2, 2, 2) are obstacles; cells further away are free.
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
+        tCellValues c = labelled(i, j, k);
+        const bool near = std::abs(i - 2) <= 1 && std::abs(j - 2) <= 1 && std::abs(k - 2) <= 1;
+        c.obj = near && !(i == 2 && j == 2 && k == 2) ? 1 : 0;
+        return c;
+    });
+    ASSERT_EQ(e->fObject_Ar(2, 2, 1), 1);
+    ASSERT_EQ(e->fObject_Ar(2, 2, 2), 0);
+    ASSERT_EQ(e->fObject_Ar(1, 2, 2), 1);
+    const tFieldSample s = sampleAt(*e, 2.3, 2.6, 2.8);
+    const tCellValues own = labelled(2, 2, 2);
+    EXPECT_DOUBLE_EQ(s.u, own.u);
+    EXPECT_DOUBLE_EQ(s.v, own.v);
+    EXPECT_DOUBLE_EQ(s.w, own.w);
+    EXPECT_DOUBLE_EQ(s.k, own.tke);
+    EXPECT_DOUBLE_EQ(s.eps, double(own.eps));
+    EXPECT_DOUBLE_EQ(s.gx, e->fde_dx_Ar(2, 2, 2));
+}
+
+TEST(Sampling, ParticleOnItsNodeWeighsItsCellWithOneOverTenMicrometres) {
+    // Own cell u = 1, every neighbour u = 0, all cells free.
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
+        tCellValues c;
+        c.u = i == 2 && j == 2 && k == 2 ? 1.0f : 0.0f;
+        return c;
+    });
+    const tFieldSample s = sampleAt(*e, 2.5, 2.5, 2.5);
+    // 6 neighbours at 1 m, 12 at sqrt(2) m, 8 at sqrt(3) m.
+    const double others = 6.0 + 12.0 / std::sqrt(2.0) + 8.0 / std::sqrt(3.0);
+    EXPECT_DOUBLE_EQ(s.u, 1e5 / (1e5 + others));
+    EXPECT_LT(s.u, 1.0);
+}
+
+TEST(Sampling, LowestLayerLogProfileBelowTheNodeAndInterpolationAbove) {
+    // Lowest layer 2 m thick (node at 1 m); wind 3 m/s in layer 0, 9 m/s above.
+    kwdtest::tTestGrid g = kwdtest::uniformGrid(5, 5, 5);
+    g.dz[0] = 2.0f;
+    auto e = kwdtest::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+        tCellValues c;
+        c.u = k == 0 ? 3.0f : 9.0f;
+        c.v = k == 0 ? -1.0f : 5.0f;
+        c.w = k == 0 ? 0.5f : 1.0f;
+        c.tke = k == 0 ? 2.0f : 4.0f;
+        c.eps = float(i + j);
+        return c;
+    });
+    const double lnNode = std::log(1.0 / 0.01);
+    struct Case {
+        double z, factor;
+    } cases[] = {{0.5, std::log(50.0) / lnNode}, {0.01, 0.0}, {0.005, std::log(0.5) / lnNode},
+                 {0.999999, std::log(99.9999) / lnNode}};
+    for (const Case& c : cases) {
+        const tFieldSample s = sampleAt(*e, 2.5, 2.5, c.z);
+        EXPECT_DOUBLE_EQ(s.u, 3.0 * c.factor) << c.z;
+        EXPECT_DOUBLE_EQ(s.v, -1.0 * c.factor) << c.z;
+        EXPECT_DOUBLE_EQ(s.w, 0.5 * c.factor) << c.z;
+        // k, eps from layer 0 only (3 x 3 cells): the energy is 2 there.
+        EXPECT_DOUBLE_EQ(s.k, 2.0) << c.z;
+        // eps: symmetric neighbourhood around (2, 2) at the centre of the column.
+        EXPECT_DOUBLE_EQ(s.eps, 4.0) << c.z;
+    }
+    EXPECT_LT(sampleAt(*e, 2.5, 2.5, 0.005).u, 0.0);  // below the roughness length
+    // On the ground itself the wind is 0.
+    const tFieldSample ground = sampleAt(*e, 2.5, 2.5, 0.0);
+    EXPECT_EQ(ground.u, 0.0);
+    EXPECT_EQ(ground.v, 0.0);
+    EXPECT_EQ(ground.w, 0.0);
+    // At the node: the 18 cells of layers 0 and 1, so layer 1 takes part.
+    const tFieldSample atNode = sampleAt(*e, 2.5, 2.5, 1.0);
+    EXPECT_GT(atNode.u, 3.0);
+    EXPECT_LT(atNode.u, 9.0);
+    EXPECT_GT(atNode.k, 2.0);
+    // Weights: layer 0 nodes at distances 0 (1e-5), 1, sqrt(2); layer 1 nodes
+    // (z = 2.5) at 1.5, sqrt(3.25), sqrt(4.25).
+    const double w0 = 1e5 + 4.0 + 4.0 / std::sqrt(2.0);
+    const double w1 = 1.0 / 1.5 + 4.0 / std::sqrt(3.25) + 4.0 / std::sqrt(4.25);
+    EXPECT_NEAR(atNode.u, (3.0 * w0 + 9.0 * w1) / (w0 + w1), 1e-12);
+}
+
+TEST(Sampling, SubGridFraction) {
+    // Uniform energy per level, wind varying across each level.
+    struct Case {
+        float tke;      // every cell
+        float uSpread;  // u = +-uSpread in a chequered pattern
+        float w;        // every cell
+        double z;
+        double expected;  // fs
+    };
+    auto engineFor = [](const Case& c) {
+        return kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [c](int32_t i, int32_t j, int32_t) {
+            tCellValues v;
+            v.tke = c.tke;
+            v.u = (i + j) % 2 ? c.uSpread : -c.uSpread;
+            v.w = c.w;
+            return v;
+        });
+    };
+    // Per level: U2 = (12 * s^2 + 13 * s^2) / 25 minus the mean^2, mean -s/25.
+    auto u2 = [](double s) { return s * s - (s / 25.0) * (s / 25.0); };
+    const Case cases[] = {
+        // k = 0, no resolved variance at all: fs = 1.
+        {0.0f, 0.0f, 0.0f, 2.3, 1.0},
+        // k = 0 with resolved variance: fs = 0.
+        {0.0f, 1.0f, 0.0f, 2.3, 0.0},
+        // Interior layer 2, z = 2.3: kbar = 1.5, su = U2, sw = w^2 = 0.25.
+        {1.5f, 2.0f, 0.5f, 2.3, 1.0 / (1.0 + (u2(2.0) + 0.25) / 3.0)},
+        // Layer 0 at z = 0.2: kbar = 1.5, su = U2[1] * z / 0.5, sw = W2[0] * z / 1.
+        {1.5f, 2.0f, 0.5f, 0.2, 1.0 / (1.0 + (u2(2.0) * 0.4 + 0.25 * 0.2) / 3.0)},
+        // Top layer: kbar = 0, su from the top layer's own variance.
+        {1.5f, 2.0f, 0.0f, 4.6, 0.0},
+    };
+    for (const Case& c : cases) {
+        auto e = engineFor(c);
+        const tFieldSample s = sampleAt(*e, 2.5, 2.5, c.z);
+        EXPECT_NEAR(s.fs, c.expected, 1e-12) << c.tke << " " << c.uSpread << " " << c.z;
+    }
+    // Top layer without wind spread: J = 0 and kbar = 0 there: fs = 1.
+    auto calm = engineFor({1.5f, 0.0f, 0.0f, 4.6, 1.0});
+    EXPECT_EQ(sampleAt(*calm, 2.5, 2.5, 4.6).fs, 1.0);
+}
+
+TEST(Sampling, SubGridFractionStaysWithinZeroAndOne) {
+    // Energy rising steeply with height: the linear profile extrapolates
+    // below 0 near the bottom of layer 1; the fraction stays within 0..1.
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
+        tCellValues c;
+        c.tke = k == 1 ? 0.01f : (k == 2 ? 10.0f : 1.0f);
+        c.u = (i + j) % 2 ? 0.3f : -0.3f;
+        c.w = 0.1f;
+        return c;
+    });
+    for (double z : {1.05, 1.2, 1.5, 1.9}) {
+        const tFieldSample s = sampleAt(*e, 2.5, 2.5, z);
+        EXPECT_GE(s.fs, 0.0) << z;
+        EXPECT_LE(s.fs, 1.0) << z;
+    }
+    // At z = 1.05 the energy profile is 0.01 - 9.99 * 0.45 < 0: no sub-grid share.
+    EXPECT_EQ(sampleAt(*e, 2.5, 2.5, 1.05).fs, 0.0);
+}
+
+}  // namespace
