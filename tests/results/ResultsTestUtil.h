@@ -1,0 +1,65 @@
+#pragma once
+// Helpers for the result tests: engines whose accumulators are filled by
+// hand, particles that met their target, and reading what was written.
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/EngineFixtures.h"
+#include "engine/u_tParticleManager.h"
+#include "platform/DateTime.h"
+#include "platform/FileIO.h"
+
+namespace restest {
+
+using namespace kwdtest;
+
+// Noon on 1 July 2018.
+inline kwd::tDateTime noon() { return kwd::encodeDateTime(2018, 7, 1, 12, 0, 0); }
+
+// An engine over one in-memory data set of grid g (project "P") writing into
+// outDir; only the accumulators are allocated. fActSimTime is noon.
+inline std::unique_ptr<tParticleManager> accumulatorEngine(const tTestGrid& g,
+                                                           const std::string& outDir) {
+    std::vector<TZDXFile> list;
+    list.push_back(makeDescriptor(g, outDir, "IN", "01.07.2018", "12:00:00", 23, "P"));
+    auto e = std::make_unique<tParticleManager>(true, tDetector{}, std::move(list), outDir, 0.1,
+                                                100, 10);
+    e->fActSimTime = noon();
+    return e;
+}
+
+// A particle that met its target in `cell` with the two vertical velocities.
+inline tParticle hitParticle(tPosGrid cell, double wEmitter, double wDetector) {
+    tParticle p;
+    p.fMetTarget = true;
+    p.fInModel = false;
+    p.fPosGrid = kPosGridFinished;
+    p.fTargetPosGrid = cell;
+    p.fWEmitter = wEmitter;
+    p.fWDetector = wDetector;
+    return p;
+}
+
+// Names of the files directly inside a folder, sorted.
+inline std::vector<std::string> fileNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline std::string readText(const std::string& path) { return kwd::readWholeFile(path); }
+
+// Sum of every element of an array.
+inline double total(const t3DArrayDouble& a) {
+    double s = 0;
+    for (size_t n = 0; n < a.size(); ++n) s += a.data()[n];
+    return s;
+}
+
+}  // namespace restest

@@ -1,0 +1,109 @@
+// Accumulation of the particles that met their target and the reset of the
+// accumulators.
+
+#include <gtest/gtest.h>
+
+#include "ResultsTestUtil.h"
+#include "platform/KwdError.h"
+
+using namespace restest;
+
+namespace {
+
+class Bookkeeping : public ::testing::Test {
+protected:
+    tTempFolder fOut{"kwd_res_"};
+    std::unique_ptr<tParticleManager> fEngine = accumulatorEngine(uniformGrid(3, 3, 4), fOut.path());
+};
+
+TEST_F(Bookkeeping, AddsHitsByTargetCellWithSignedContributions) {
+    tParticleManager& e = *fEngine;
+    e.fParticleList.push_back(hitParticle({1, 2, 3}, 0.5, 0.25));   // r = 0.5, d = 2
+    e.fParticleList.push_back(hitParticle({1, 2, 3}, -0.25, 0.5));  // r = -2, d = -4
+    tParticle moving = hitParticle({0, 0, 0}, 1.0, 1.0);
+    moving.fMetTarget = false;  // still moving: ignored whatever its target fields hold
+    moving.fInModel = true;
+    e.fParticleList.push_back(moving);
+    e.fParticleList.push_back(hitParticle({2, 0, 1}, 2.0, 1.0));  // r = 0.5, d = 0.5
+
+    e.saveCurrentData();
+
+    EXPECT_EQ(e.SourceStrengthIJ(1, 2, 0), 2.0);
+    EXPECT_EQ(e.SourceStrengthIJK(1, 2, 3), 2.0);
+    EXPECT_EQ(e.ratioDetEmitterIJ(1, 2, 0), -1.5);
+    EXPECT_EQ(e.ratioDetEmitterIJK(1, 2, 3), -1.5);
+    EXPECT_EQ(e.ddw_EmitterIJ(1, 2, 0), -2.0);
+    EXPECT_EQ(e.ddw_EmitterIJK(1, 2, 3), -2.0);
+    EXPECT_EQ(e.SourceStrengthIJ(2, 0, 0), 1.0);
+    EXPECT_EQ(e.SourceStrengthIJK(2, 0, 1), 1.0);
+    EXPECT_EQ(e.ratioDetEmitterIJK(2, 0, 1), 0.5);
+    EXPECT_EQ(e.ddw_EmitterIJ(2, 0, 0), 0.5);
+    // Nothing anywhere else: the column sums sit in layer 0 only.
+    EXPECT_EQ(total(e.SourceStrengthIJ), 3.0);
+    EXPECT_EQ(total(e.SourceStrengthIJK), 3.0);
+    EXPECT_EQ(total(e.ratioDetEmitterIJ), -1.0);
+    EXPECT_EQ(total(e.ddw_EmitterIJK), -1.5);
+    EXPECT_EQ(e.SourceStrengthIJK(1, 2, 0), 0.0);
+    // The derived arrays are left to writeOutput.
+    EXPECT_EQ(total(e.CurrPosIJK), 0.0);
+    EXPECT_EQ(total(e.FlxFootprintIJ) + total(e.ConFootprintIJK), 0.0);
+    ASSERT_EQ(e.fParticleList.size(), 4u);
+
+    // The list is not changed, so a second call adds the same particles again.
+    e.saveCurrentData();
+    EXPECT_EQ(e.SourceStrengthIJ(1, 2, 0), 4.0);
+    EXPECT_EQ(e.ddw_EmitterIJK(1, 2, 3), -4.0);
+}
+
+TEST_F(Bookkeeping, ListWithoutHitsChangesNothing) {
+    tParticleManager& e = *fEngine;
+    e.SourceStrengthIJ(1, 1, 0) = 5.0;
+    tParticle p = hitParticle({1, 1, 1}, 1.0, 1.0);
+    p.fMetTarget = false;
+    e.fParticleList.assign(3, p);
+    e.saveCurrentData();
+    EXPECT_EQ(total(e.SourceStrengthIJ), 5.0);
+    EXPECT_EQ(total(e.SourceStrengthIJK) + total(e.ratioDetEmitterIJK) + total(e.ddw_EmitterIJ), 0.0);
+}
+
+TEST_F(Bookkeeping, ClearResetsAllElevenArrays) {
+    tParticleManager& e = *fEngine;
+    t3DArrayDouble* arrays[] = {&e.CurrPosIJK,     &e.SourceStrengthIJ,  &e.SourceStrengthIJK,
+                                &e.ratioDetEmitterIJ, &e.ratioDetEmitterIJK, &e.ddw_EmitterIJ,
+                                &e.ddw_EmitterIJK,  &e.FlxFootprintIJ,    &e.FlxFootprintIJK,
+                                &e.ConFootprintIJ,  &e.ConFootprintIJK};
+    for (t3DArrayDouble* a : arrays) a->fill(7.0);
+    e.clearOutputArrays();
+    for (t3DArrayDouble* a : arrays) {
+        EXPECT_EQ(a->size(), 36u);
+        EXPECT_EQ(total(*a), 0.0);
+    }
+}
+
+TEST_F(Bookkeeping, TargetCellOutsideTheGridIsAnError) {
+    tParticleManager& e = *fEngine;
+    e.fParticleList.push_back(hitParticle({1, 1, 1}, 1.0, 1.0));
+    e.fParticleList.push_back(hitParticle({-1, -1, -1}, 1.0, 1.0));
+    try {
+        e.saveCurrentData();
+        FAIL() << "no error";
+    } catch (const kwd::GeneralError& err) {
+        EXPECT_STREQ(err.what(),
+                     "particle 1: target cell (-1, -1, -1) lies outside the result grid 3 x 3 x 4");
+    }
+}
+
+TEST_F(Bookkeeping, EmitterVelocityOfZeroEndsWithFloatingPointError) {
+    tParticleManager& e = *fEngine;
+    e.fParticleList.push_back(hitParticle({1, 1, 1}, 0.0, 1.0));
+    try {
+        e.saveCurrentData();
+        FAIL() << "no error";
+    } catch (const kwd::FloatingPointError& err) {
+        EXPECT_STREQ(err.what(),
+                     "floating-point division by zero in accumulation of the particles that met "
+                     "their target");
+    }
+}
+
+}  // namespace
