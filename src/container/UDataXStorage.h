@@ -145,8 +145,14 @@ public:
     // reading; -2 when the file holds no element. With the mandatory flag set
     // and no such element, raises kwd::GeneralError.
     int32_t Collectelements(const std::string& SearchElementTag);
-    // Fills XData with the next tag record from the read position (see the
-    // .cpp for the rules) and returns it.
+    // Fills XData with the next tag record from the read position and returns
+    // it (reading state only; otherwise the record is just reset). Lines
+    // without a tag name are passed over; an empty line gives an empty record;
+    // a closing line gives Tag "/name". A plain tag (TagType 1, also for
+    // "sparematrix-2D") joins lines until its closing tag; a block tag
+    // (TagType 2, 3, 5) gets its first word as Tag, Data "0", its dimensions
+    // and its data line range. Compression, LineCount and ValueA..ValueC keep
+    // what the record held unless the tag kind sets them.
     TDataXData& GetNextTagData(TDataXData& XData);
     // The line at the read position, which then advances by one; past the
     // last line an empty string (the position stays).
