@@ -48,9 +48,24 @@ tFieldSample tParticleManager::sampleFields(const tParticle& aParticle) const {
         const int32_t kLast = logProfile ? 0 : k + 1;
         // 2. Inverse-distance weighting (power 1) over the neighbourhood: the
         // particle's own cell always, the others unless they are obstacles.
+        // The squared distances along each axis to the nodes of the
+        // neighbourhood; q adds them in the order of calc_Distance.
+        double dx2[3], dy2[3], dz2[3];
+        for (int32_t n = 0; n < 3; ++n) {
+            const double dx = pos.x - fXMidPoint_Ar[size_t(i - 1 + n)];
+            const double dy = pos.y - fYMidPoint_Ar[size_t(j - 1 + n)];
+            dx2[n] = dx * dx;
+            dy2[n] = dy * dy;
+        }
+        for (int32_t kk = kFirst; kk <= kLast; ++kk) {
+            const double dz = z - Zm[kk];
+            dz2[kk - kFirst] = dz * dz;
+        }
         tWeightedSums sum;
-        for (int32_t ii = i - 1; ii <= i + 1; ++ii) {
-            for (int32_t jj = j - 1; jj <= j + 1; ++jj) {
+        for (int32_t a = 0; a < 3; ++a) {
+            const int32_t ii = i - 1 + a;
+            for (int32_t b = 0; b < 3; ++b) {
+                const int32_t jj = j - 1 + b;
                 const size_t base = fObject_Ar.index(ii, jj, 0);
                 const int64_t* obj = fObject_Ar.data() + base;
                 const float* u = fuvwX_Ar.data() + base;
@@ -61,10 +76,13 @@ tFieldSample tParticleManager::sampleFields(const tParticle& aParticle) const {
                 const double* gx = fde_dx_Ar.data() + base;
                 const double* gy = fde_dy_Ar.data() + base;
                 const double* gz = fde_dz_Ar.data() + base;
+                const double dxy = dx2[a] + dy2[b];
                 for (int32_t kk = kFirst; kk <= kLast; ++kk) {
-                    const bool own = ii == i && jj == j && kk == k;
+                    const bool own = a == 1 && b == 1 && kk == k;
                     if (!own && obj[kk] == 1) continue;
-                    const double wn = 1.0 / calc_Distance(pos, ii, jj, kk);
+                    // Weight 1 / distance (calc_Distance: 1e-5 m on the node itself).
+                    const double q = dxy + dz2[kk - kFirst];
+                    const double wn = 1.0 / (q == 0.0 ? 0.00001 : std::sqrt(q));
                     sum.w += wn;
                     sum.u += wn * double(u[kk]);
                     sum.v += wn * double(v[kk]);

@@ -138,6 +138,7 @@ void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) c
         p.fRG_u_old = p.fRG_u;
         p.fRG_v_old = p.fRG_v;
         p.fRG_w_old = p.fRG_w;
+        ++p.fSubSteps;
     }
     p.fRandCounter = stream.position();
 }
@@ -176,8 +177,11 @@ void tParticleManager::moveAllParticlesParallel(double dt_3d) {
         for (int64_t idx = 0; idx < count; ++idx) {
             if (failed.load(std::memory_order_relaxed)) continue;
             tParticle& p = particles[idx];
-            if (!p.fInModel || p.fLoopIdx != fMainLoopIdx) {
-                if (p.fLoopIdx == fMainLoopIdx) p.fdt_sum = 0.0;
+            // Particles of other intervals and finished ones return at once
+            // (a finished one of this interval only has its call time reset).
+            if (p.fLoopIdx != fMainLoopIdx) continue;
+            if (!p.fInModel) {
+                if (p.fdt_sum != 0.0) p.fdt_sum = 0.0;
                 continue;
             }
             try {

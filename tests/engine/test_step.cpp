@@ -46,6 +46,7 @@ void expectSameParticle(const tParticle& a, const tParticle& b) {
     EXPECT_EQ(a.fLoopIdx, b.fLoopIdx);
     EXPECT_EQ(a.fSerialNr, b.fSerialNr);
     EXPECT_EQ(a.fRandCounter, b.fRandCounter);
+    EXPECT_EQ(a.fSubSteps, b.fSubSteps);
 }
 
 // A uniform flow over 12 x 12 x 12 cells of 1 m. With eps = 0 the Lagrangian
@@ -160,6 +161,8 @@ TEST(ParticleStep, SubStepsGrowByAtMostTwice) {
     EXPECT_NEAR(b.fAge_m, 1.0 + 0.510, 1e-12);
     EXPECT_NEAR(b.fdt, 0.490, 1e-12);
     EXPECT_NEAR(b.fdt_sum, 1.0, 1e-8);
+    EXPECT_EQ(a.fSubSteps, 2);
+    EXPECT_EQ(b.fSubSteps, 9);
 }
 
 TEST(ParticleStep, ShortTimeScalesAreRaisedToTheMinimumSubStepButNotTheLastOne) {
