@@ -1,5 +1,6 @@
 #include "results/u_ResultText.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -20,6 +21,96 @@ int readExponent(const char* p, const char* end) {
     int e = 0;
     std::from_chars(*p == '+' ? p + 1 : p, end, e);
     return e;
+}
+
+// Powers of ten up to 10^22 (10^22 x 2^53 still fits 127 bits).
+constexpr uint64_t kPow10[20] = {1ull,
+                                 10ull,
+                                 100ull,
+                                 1000ull,
+                                 10000ull,
+                                 100000ull,
+                                 1000000ull,
+                                 10000000ull,
+                                 100000000ull,
+                                 1000000000ull,
+                                 10000000000ull,
+                                 100000000000ull,
+                                 1000000000000ull,
+                                 10000000000000ull,
+                                 100000000000000ull,
+                                 1000000000000000ull,
+                                 10000000000000000ull,
+                                 100000000000000000ull,
+                                 1000000000000000000ull,
+                                 10000000000000000000ull};
+constexpr int kMaxFastPow = 22;
+
+__extension__ typedef unsigned __int128 tUInt128;
+
+tUInt128 pow10u128(int k) {
+    return k < 20 ? tUInt128(kPow10[k]) : tUInt128(kPow10[19]) * kPow10[k - 19];
+}
+
+// The 17 significant digits of a (finite, 1e-6 <= a < 1e17) rounded to
+// nearest, ties to even, as q in [1e16, 1e17) with a ~ q x 10^(e10 - 16).
+// Exact integer arithmetic on the binary value; false where the product
+// would not fit 128 bits (the caller then takes the general path).
+bool fastDigits(double a, uint64_t& q, int& e10) {
+    const uint64_t bits = std::bit_cast<uint64_t>(a);
+    const int be = int(bits >> 52) & 0x7ff;
+    if (be == 0) return false;
+    const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+    const int s = 1075 - be;  // a = m x 2^-s
+    if (s >= 128) return false;
+    // floor(log10(2^(be - 1023))): the exponent of a or one below it.
+    e10 = ((be - 1023) * 78913) >> 18;
+    for (int tries = 0; tries < 3; ++tries) {
+        const int k = kSignificant - 1 - e10;
+        if (k < 0 || k > kMaxFastPow) return false;
+        tUInt128 n = tUInt128(m) * pow10u128(k);
+        tUInt128 rem = 0, half = 0;
+        if (s > 0) {
+            rem = n & ((tUInt128(1) << s) - 1);
+            half = tUInt128(1) << (s - 1);
+            n >>= s;
+        } else {
+            n <<= -s;
+        }
+        if (n >= kPow10[17]) {
+            ++e10;
+            continue;
+        }
+        if (n < kPow10[16]) {
+            --e10;
+            continue;
+        }
+        q = uint64_t(n);
+        if (s > 0 && (rem > half || (rem == half && (q & 1) != 0))) ++q;
+        if (q == kPow10[17]) {
+            q = kPow10[16];
+            ++e10;
+        }
+        return true;
+    }
+    return false;
+}
+
+const char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// q in [1e16, 1e17) as 17 digit characters.
+void writeDigits17(uint64_t q, char* d) {
+    d[0] = char('0' + q / kPow10[16]);
+    q %= kPow10[16];
+    for (int n = 15; n >= 1; n -= 2) {
+        const uint64_t pair = q % 100;
+        q /= 100;
+        d[n] = kDigitPairs[2 * pair];
+        d[n + 1] = kDigitPairs[2 * pair + 1];
+    }
 }
 
 }  // namespace
@@ -57,13 +148,19 @@ void appendNumberText(std::string& out, double value) {
     }
 
     // The 17 significant digits and the exponent of the first one.
-    const auto res =
-        std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, kSignificant - 1);
-    const char* ePos = static_cast<const char*>(std::memchr(buf, 'e', size_t(res.ptr - buf)));
-    const int e = readExponent(ePos + 1, res.ptr);
     char digits[kSignificant];
-    digits[0] = buf[0];
-    std::memcpy(digits + 1, buf + 2, kSignificant - 1);
+    int e = 0;
+    uint64_t q = 0;
+    if (fastDigits(a, q, e)) {
+        writeDigits17(q, digits);
+    } else {
+        const auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific,
+                                       kSignificant - 1);
+        const char* ePos = static_cast<const char*>(std::memchr(buf, 'e', size_t(res.ptr - buf)));
+        e = readExponent(ePos + 1, res.ptr);
+        digits[0] = buf[0];
+        std::memcpy(digits + 1, buf + 2, kSignificant - 1);
+    }
 
     char text[64];
     char* t = text;
