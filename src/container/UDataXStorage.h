@@ -1,7 +1,7 @@
 #pragma once
 // Container files: a line-oriented, XML-like text format with a magic first
 // line, a "Header" element, named elements holding named tags, and a closing
-// line. TDataXStorage writes such a file, reads one, and (later) updates one.
+// line. TDataXStorage writes such a file, reads one, and updates one.
 // One object serves one file; create it, use it, free it.
 //
 // Writing:  SetDataXFileMetadata, InitXFileWriter(path), then per element
@@ -9,17 +9,31 @@
 // Reading:  InitXFileReader(path), then per element name Collectelements(name)
 //           and the GetTagValueAs... getters for element numbers 0..count-1.
 //           GetDataXFileMetadata(path) checks a file and returns its header.
+// Updating: InitXFileUpdater(path), then new elements as when writing, then
+//           FinalizeXDataFile: the old elements are kept, the new ones follow
+//           them, the header gets a new revision date, and the file is saved
+//           in the text encoding it was read in.
+// Array tags (matrices, sparse 3-D matrices, bitmaps, binary data) are added
+// and read with the AddTagAs.../GetTagValueAs... operations further below.
 //
 // Capacities (visible to callers): 10000 indexed elements, 100 tag slots per
 // element (every tag beyond the 100th overwrites slot 100), 51 words from
 // SplitTokens, 5001 items from SplitCommaList. Storage grows on demand.
 
+#include <algorithm>
 #include <cstdint>
+#include <istream>
+#include <memory>
 #include <optional>
+#include <ostream>
+#include <stdexcept>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "container/TBitmap.h"
 
 // The header record of a container file.
 struct TDataXInfo {
@@ -80,12 +94,149 @@ enum class TDataXTextEncoding {
     Utf16BE,  // UTF-16 big-endian with byte-order mark (held as UTF-8)
 };
 
+// Owning rectangular arrays for the array tags, indexed [i][j] and [i][j][k]
+// with the last index fastest. resize() sets the sizes (negative counts as 0)
+// and every cell; a default-constructed array is empty. Copies are deep.
+template <typename T>
+class TDataXArray2D {
+public:
+    TDataXArray2D() = default;
+    TDataXArray2D(int32_t nI, int32_t nJ, const T& value = T()) { resize(nI, nJ, value); }
+    TDataXArray2D(const TDataXArray2D& other) { *this = other; }
+    TDataXArray2D(TDataXArray2D&& other) noexcept { *this = std::move(other); }
+    TDataXArray2D& operator=(const TDataXArray2D& other) {
+        if (this != &other) {
+            std::unique_ptr<T[]> copy(new T[other.size()]);
+            std::copy_n(other.fData.get(), other.size(), copy.get());
+            fData = std::move(copy);
+            fI = other.fI;
+            fJ = other.fJ;
+        }
+        return *this;
+    }
+    // A moved-from array is empty.
+    TDataXArray2D& operator=(TDataXArray2D&& other) noexcept {
+        if (this != &other) {
+            fData = std::move(other.fData);
+            fI = std::exchange(other.fI, 0);
+            fJ = std::exchange(other.fJ, 0);
+        }
+        return *this;
+    }
+
+    void resize(int32_t nI, int32_t nJ, const T& value = T()) {
+        const int32_t i = nI > 0 ? nI : 0, j = nJ > 0 ? nJ : 0;
+        fData.reset(new T[size_t(i) * size_t(j)]);
+        fI = i;
+        fJ = j;
+        fill(value);
+    }
+    void fill(const T& value) { std::fill_n(fData.get(), size(), value); }
+
+    int32_t sizeI() const { return fI; }
+    int32_t sizeJ() const { return fJ; }
+    size_t size() const { return size_t(fI) * size_t(fJ); }
+    bool contains(int64_t i, int64_t j) const { return i >= 0 && j >= 0 && i < fI && j < fJ; }
+
+    T* operator[](int32_t i) { return fData.get() + size_t(i) * size_t(fJ); }
+    const T* operator[](int32_t i) const { return fData.get() + size_t(i) * size_t(fJ); }
+
+private:
+    int32_t fI = 0, fJ = 0;
+    std::unique_ptr<T[]> fData;
+};
+
+template <typename T>
+class TDataXArray3D {
+public:
+    template <typename P>
+    struct TPlane {
+        P* fBase;
+        int32_t fK;
+        P* operator[](int32_t j) const { return fBase + size_t(j) * size_t(fK); }
+    };
+
+    TDataXArray3D() = default;
+    TDataXArray3D(int32_t nI, int32_t nJ, int32_t nK, const T& value = T()) {
+        resize(nI, nJ, nK, value);
+    }
+    TDataXArray3D(const TDataXArray3D& other) { *this = other; }
+    TDataXArray3D(TDataXArray3D&& other) noexcept { *this = std::move(other); }
+    TDataXArray3D& operator=(const TDataXArray3D& other) {
+        if (this != &other) {
+            std::unique_ptr<T[]> copy(new T[other.size()]);
+            std::copy_n(other.fData.get(), other.size(), copy.get());
+            fData = std::move(copy);
+            fI = other.fI;
+            fJ = other.fJ;
+            fK = other.fK;
+        }
+        return *this;
+    }
+    // A moved-from array is empty.
+    TDataXArray3D& operator=(TDataXArray3D&& other) noexcept {
+        if (this != &other) {
+            fData = std::move(other.fData);
+            fI = std::exchange(other.fI, 0);
+            fJ = std::exchange(other.fJ, 0);
+            fK = std::exchange(other.fK, 0);
+        }
+        return *this;
+    }
+
+    // Raises std::length_error when the cell count does not fit in memory's range.
+    void resize(int32_t nI, int32_t nJ, int32_t nK, const T& value = T()) {
+        const int32_t i = nI > 0 ? nI : 0, j = nJ > 0 ? nJ : 0, k = nK > 0 ? nK : 0;
+        const size_t plane = size_t(i) * size_t(j);
+        if (k != 0 && plane > SIZE_MAX / sizeof(T) / size_t(k))
+            throw std::length_error("TDataXArray3D: too many cells");
+        fData.reset(new T[plane * size_t(k)]);
+        fI = i;
+        fJ = j;
+        fK = k;
+        fill(value);
+    }
+    void fill(const T& value) { std::fill_n(fData.get(), size(), value); }
+
+    int32_t sizeI() const { return fI; }
+    int32_t sizeJ() const { return fJ; }
+    int32_t sizeK() const { return fK; }
+    size_t size() const { return size_t(fI) * size_t(fJ) * size_t(fK); }
+    bool contains(int64_t i, int64_t j, int64_t k) const {
+        return i >= 0 && j >= 0 && k >= 0 && i < fI && j < fJ && k < fK;
+    }
+
+    TPlane<T> operator[](int32_t i) { return {fData.get() + size_t(i) * size_t(fJ) * size_t(fK), fK}; }
+    TPlane<const T> operator[](int32_t i) const {
+        return {fData.get() + size_t(i) * size_t(fJ) * size_t(fK), fK};
+    }
+
+private:
+    int32_t fI = 0, fJ = 0, fK = 0;
+    std::unique_ptr<T[]> fData;
+};
+
+using TArray2DFloat = TDataXArray2D<float>;
+using TArray2DInt = TDataXArray2D<int32_t>;
+using TArray2DBool = TDataXArray2D<bool>;
+using TArray2DString = TDataXArray2D<std::string>;
+using TArray3DFloat = TDataXArray3D<float>;
+using TArray3DInt = TDataXArray3D<int32_t>;
+// Cells are short strings: the container cuts every cell it reads or writes
+// to its first 50 characters (TDataXStorage::kShortStringLength).
+using TArray3DString = TDataXArray3D<std::string>;
+
 class TDataXStorage {
 public:
     static constexpr int32_t kMaxElements = 10000;   // filled index entries at most
     static constexpr int32_t kMaxTags = 100;         // tag slots used per element
     static constexpr int32_t kMaxTokens = 51;        // words from SplitTokens
     static constexpr int32_t kMaxListItems = 5001;   // items from SplitCommaList
+    static constexpr int32_t kMaxMatrixItems = 2001;  // items read from a matrix data line
+    static constexpr int32_t kShortStringLength = 50;  // cells of TArray3DString
+    // Most cells a matrix or bitmap tag may size an array to; a tag that
+    // declares more is not read.
+    static constexpr int64_t kMaxBlockCells = int64_t(1) << 26;
     static constexpr const char* kMagicLine = "<ZAKO-RIN_Datafile>";
     static constexpr const char* kAltMagicLine = "<ZML ZAKO-RIN_Datafile>";
     static constexpr const char* kClosingLine = "</ZAKO-RIN_Datafile>";
@@ -182,6 +333,141 @@ public:
                                       const std::string& DefaultValue, int32_t& ListCount,
                                       std::span<float> FloatCollection);
 
+    // ---- updater -------------------------------------------------------------
+    // Loads an existing file for appending elements: the header is taken from
+    // its "Header" element (filetype, version, remark, encryptionlevel) and
+    // written anew with the current date and time as revision date, the
+    // closing line is removed, and the object is in the updating state (3), in
+    // which elements are added as when writing. FinalizeXDataFile saves under
+    // the same path, in the text encoding (and with the byte-order mark) the
+    // file was read in. Returns 1, or -1 when the file does not exist (state 0,
+    // no file name). The header record of SetDataXFileMetadata is not used.
+    int32_t InitXFileUpdater(const std::string& nameXfile);
+    // Removes every element of that name (exact) from the loaded lines, from
+    // its opening to its closing line, and from the element index; later
+    // index entries move up with the lines. An element whose closing line was
+    // never found stays. Returns the number removed (0 or more), or -1 when
+    // the loaded lines hold no element.
+    int32_t StripElements(const std::string& _elementname);
+
+    // ---- array tags: writers --------------------------------------------------
+    // Each adds one block tag to the open element and returns its tag count
+    // (1..100), -1 when no element is open, or -2 when the arguments are
+    // refused (nothing is added). Dimensions must be positive and the arrays
+    // must hold at least that many cells in each direction.
+    //
+    // Dense matrices (type "matrix-data", attributes dataI, dataJ and, for
+    // floats only, signcount). Floats: one line per j from 0, values "%10.4f"
+    // joined by ",". Integers, Booleans (1/0) and strings: one line per j
+    // from _JJ - 1 down to 0. Strings are quoted where they hold a character
+    // up to the blank, a double quote or a comma (inner quotes doubled); a
+    // line of one empty item is written as two double quotes. _signcount must
+    // be positive (strings: 1 to 5) and shapes nothing else.
+    int32_t AddTagAsFloatMatrix(const std::string& tagname, int32_t _II, int32_t _JJ,
+                                int32_t _signcount, const TArray2DFloat& Array2DFloat);
+    int32_t AddTagAsIntMatrix(const std::string& tagname, int32_t _II, int32_t _JJ,
+                              int32_t _signcount, const TArray2DInt& Array2DInt);
+    int32_t AddTagAsBoolMatrix(const std::string& tagname, int32_t _II, int32_t _JJ,
+                               int32_t _signcount, const TArray2DBool& Array2DBool);
+    int32_t AddTagAsStringMatrix(const std::string& tagname, int32_t _II, int32_t _JJ,
+                                 int32_t _signcount, const TArray2DString& Array2DString);
+    // Sparse matrices (type "sparematrix-3D", attributes dataI, dataJ,
+    // zlayers, defaultValue): one line "i,j,k,value[,value...]" per cell that
+    // differs from the default in any of its arrays, k outermost, i innermost.
+    // defaultValue text: floats "%.5f", integers "%3d", strings as given.
+    int32_t AddTagAsSpareMatrix(const std::string& tagname, int32_t _II, int32_t _JJ, int32_t _KK,
+                                float DefaultValue, const TArray3DFloat& Array3DFloat);
+    int32_t AddTagAsSpareMatrix1S(const std::string& tagname, int32_t _II, int32_t _JJ,
+                                  int32_t _KK, const std::string& DefaultValue,
+                                  const TArray3DString& Array3DString);
+    int32_t AddTagAsSpareMatrix2F(const std::string& tagname, int32_t _II, int32_t _JJ,
+                                  int32_t _KK, float DefaultValue,
+                                  const TArray3DFloat& Array3DFloat1,
+                                  const TArray3DFloat& Array3DFloat2);
+    int32_t AddTagAsSpareMatrix2I(const std::string& tagname, int32_t _II, int32_t _JJ,
+                                  int32_t _KK, int32_t DefaultValue, const TArray3DInt& Array3DInt1,
+                                  const TArray3DInt& Array3DInt2);
+    int32_t AddTagAsSpareMatrix3S(const std::string& tagname, int32_t _II, int32_t _JJ,
+                                  int32_t _KK, const std::string& DefaultValue,
+                                  const TArray3DString& Array3DString1,
+                                  const TArray3DString& Array3DString2,
+                                  const TArray3DString& Array3DString3);
+    // Bitmap (type "bitmap", attributes width, height, rle_compression): one
+    // line per row from the top, six upper-case hex digits per pixel, or with
+    // RLE " count code" per run of equal pixels. Refused for no bitmap or an
+    // empty one.
+    int32_t AddTagAsBitmap(const std::string& tagname, bool RLE, const TBitmap* _Bitmap);
+    // All bytes of the stream from its start, as MIME Base64 (CR LF after
+    // every 76 characters) in a plain tag.
+    int32_t AddTagAsBinary(const std::string& tagname, std::istream& aStream);
+
+    // ---- array tags: readers --------------------------------------------------
+    // Float matrix: sets the array at its size to the default; a matrix tag
+    // then resizes it to dataI x dataJ (default everywhere) and fills it.
+    // Returns 0, or -1 (element number out of range, tag missing or no matrix,
+    // or more than kMaxBlockCells cells).
+    int32_t GetTagValueAsFloatMatrix(int32_t elementindex, const std::string& ID,
+                                     float DefaultValue, TArray2DFloat& Array2DFloat);
+    // Integer matrix: sets the array at its size to the default and fills the
+    // cells inside it (not resized), line j giving cells [i][dimJ - 1 - j].
+    // Returns 0, or -1 (element number out of range, tag no matrix); a missing
+    // tag raises kwd::GeneralError "Exception: Cannot find or decode matrix
+    // tag "<ID>" ".
+    int32_t GetTagValueAsIntMatrix(int32_t elementindex, const std::string& ID,
+                                   int32_t DefaultValue, TArray2DInt& Array2DInt);
+    // Reads the integer matrix (default 0) and sets a cell true exactly where
+    // it is 1; DefaultValue has no effect. Results and error as the integer
+    // reader (on the error the array is left as it was).
+    int32_t GetTagValueAsBoolMatrix(int32_t elementindex, const std::string& ID,
+                                    bool DefaultValue, TArray2DBool& Array2DBool);
+    // As the integer reader without the error; lines are trimmed and split
+    // with their quoting, an empty item gives an empty string.
+    int32_t GetTagValueAsStringMatrix(int32_t elementindex, const std::string& ID,
+                                      const std::string& DefaultValue,
+                                      TArray2DString& Array2DString);
+    // Sparse readers: the caller sizes the arrays. A sparse tag sets every
+    // cell to the tag's default (the "defaultValue" attribute read as an
+    // integer), then stores the cells of its lines that lie inside the array.
+    // Float and integer variants take a line only when its last value is a
+    // complete number; the integer variant rounds half to even. String cells
+    // are cut to 50 characters. Returns 1, or -1 (tag missing or not sparse;
+    // the arrays are then untouched).
+    int32_t GetTagValueAsSpareMatrix(int32_t elementindex, const std::string& ID,
+                                     TArray3DFloat& Array3DFloat);
+    int32_t GetTagValueAsSpareMatrix1S(int32_t elementindex, const std::string& ID,
+                                       TArray3DString& Array3DString);
+    int32_t GetTagValueAsSpareMatrix2F(int32_t elementindex, const std::string& ID,
+                                       TArray3DFloat& Array3DFloat1, TArray3DFloat& Array3DFloat2);
+    int32_t GetTagValueAsSpareMatrix2I(int32_t elementindex, const std::string& ID,
+                                       TArray3DInt& Array3DInt1, TArray3DInt& Array3DInt2);
+    // The three arrays start at DefaultValue (cut to 50 characters), not at
+    // the tag's default.
+    int32_t GetTagValueAsSpareMatrix3S(int32_t elementindex, const std::string& ID,
+                                       const std::string& DefaultValue,
+                                       TArray3DString& Array3DString1,
+                                       TArray3DString& Array3DString2,
+                                       TArray3DString& Array3DString3);
+    // Bitmap: sized width x height (black), then row y from line y of the
+    // block. Pixels a short or missing row does not reach stay black. Returns
+    // 0, or -1 (tag missing, no bitmap, more than kMaxBlockCells pixels); a
+    // pixel code that is not hexadecimal raises kwd::ConversionError.
+    int32_t GetTagValueAsBitmap(int32_t elementindex, const std::string& ID, TBitmap& _Bitmap);
+    // Decodes the Base64 text of tag ID in collected element 0 and writes the
+    // bytes from the stream's start (the stream is not truncated). Returns the
+    // stream position afterwards: the byte count, 0 for a missing or empty tag.
+    int32_t GetTagValueAsBinary(const std::string& ID, std::ostream& aStream);
+
+    // ---- array tag text routines ----------------------------------------------
+    // A bitmap row of six-character pixel codes as runs: " count code" each.
+    static std::string RleEncodeLine(const std::string& codes);
+    // The words of text in pairs (count, code): each code repeated count
+    // times; stops once maxLength characters are produced.
+    static std::string RleDecodeLine(const std::string& text, size_t maxLength);
+    // MIME Base64: standard alphabet, "=" padding, CR LF between lines of 76.
+    static std::string EncodeBase64Mime(std::string_view bytes);
+    // Characters outside the alphabet are passed over; decoding ends at "=".
+    static std::string DecodeBase64(std::string_view text);
+
     // ---- line and text routines shared by reader and writer ----------------
     // Words of a text: "," and "|" count as blanks, blank runs collapse, a
     // leading blank goes; at most 51 words; "" gives one empty word.
@@ -258,6 +544,16 @@ private:
     int32_t LineCountOfStream() const;
     // Appends the closing line unless a failed save left it there already.
     void AppendClosingLine();
+    // Stores a block tag (name + attributes, kind, value text, data lines).
+    int32_t StoreBlockTag(const std::string& tagWithAttributes, int32_t tagType,
+                          const std::string& data, std::vector<std::string> lines);
+    // The collected tag ID of element elementindex when it has that kind, else null.
+    const TDataXData* FindTagOfType(int32_t elementindex, const std::string& ID,
+                                    int32_t tagType) const;
+    // The line at index, or null outside the line list.
+    const std::string* StreamLine(int64_t index) const;
+    // The lines of a sparse tag's data, split at commas.
+    std::vector<std::vector<std::string>> SparseLines(const TDataXData& tag) const;
 
     std::vector<std::string> _DataXStream;
     std::string _DataXStreamFilename;
