@@ -1,18 +1,8 @@
-// The console program. Everything it does runs inside one error handler: an
-// error that reaches it is printed as one line and ends the program with 1.
+// The console program. The dialogue and the run take no arguments; they read
+// their answers from standard input and write to standard output.
 
-#include <cstdio>
-#include <exception>
 #include <iostream>
 
-#include "platform/KwdError.h"
+#include "frontend/u_Program.h"
 
-int main() {
-    try {
-        std::cout << "kwd-footprint: the run dialogue is not built yet" << std::endl;
-        return 0;
-    } catch (const std::exception& e) {
-        std::cout << kwd::errorLine(e) << std::endl;
-        return 1;
-    }
-}
+int main() { return runKwdFootprint(std::cin, std::cout); }

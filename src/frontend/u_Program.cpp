@@ -1,0 +1,30 @@
+#include "frontend/u_Program.h"
+
+#include <exception>
+#include <optional>
+#include <ostream>
+
+#include "frontend/u_Console.h"
+#include "frontend/u_Dialogue.h"
+#include "frontend/u_RunStart.h"
+#include "platform/KwdError.h"
+
+int runKwdFootprint(std::istream& aIn, std::ostream& aOut) {
+    try {
+        tConsole console(aIn, aOut);
+        std::optional<tRunRequest> request = runDialogue(console);
+        if (!request) {
+            aOut.flush();
+            return 1;
+        }
+        runSimulation(*request, console);
+        aOut.flush();
+        return 0;
+    } catch (const std::exception& e) {
+        aOut << kwd::errorLine(e) << std::endl;
+        return 1;
+    } catch (...) {
+        aOut << "InternalError: an unknown error ended the program" << std::endl;
+        return 1;
+    }
+}

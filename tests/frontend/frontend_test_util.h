@@ -1,0 +1,146 @@
+#pragma once
+// Helpers of the front-end tests: temporary folders, tiny example
+// simulations, and running the built program with piped answers.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../tools/ExampleSimulation.h"
+
+namespace fetest {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> counter{0};
+        fPath = (fs::temp_directory_path() /
+                 ("kwd_fe_" + std::to_string(::getpid()) + "_" + std::to_string(counter++)))
+                    .string();
+        fs::remove_all(fPath);
+        fs::create_directories(fPath);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(fPath, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return fPath; }
+    std::string file(const std::string& name) const { return fPath + "/" + name; }
+
+private:
+    std::string fPath;
+};
+
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        result.push_back(line);
+    }
+    return result;
+}
+
+inline bool contains(const std::vector<std::string>& v, const std::string& line) {
+    return std::find(v.begin(), v.end(), line) != v.end();
+}
+
+// Names of the files directly inside a folder, sorted.
+inline std::vector<std::string> fileNames(const std::string& folder) {
+    std::vector<std::string> names;
+    if (!fs::is_directory(folder)) return names;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.is_regular_file()) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline size_t countStartingWith(const std::vector<std::string>& names, const std::string& prefix) {
+    return size_t(std::count_if(names.begin(), names.end(), [&](const std::string& n) {
+        return n.rfind(prefix, 0) == 0;
+    }));
+}
+
+struct tProgramRun {
+    int status = -1;
+    std::string output;
+    std::vector<std::string> lines;
+};
+
+// Runs the built program in `workDir` with `answers` on standard input.
+// `env` is put in front of the program as "NAME=value ..." (through env(1));
+// KWD_SEED is removed from the environment unless `env` sets it.
+inline tProgramRun runProgram(const std::string& workDir, const std::string& answers,
+                              const std::string& env = "") {
+    const std::string in = workDir + "/answers.txt", out = workDir + "/console.txt";
+    writeText(in, answers);
+    const std::string cmd = "cd '" + workDir + "' && env -u KWD_SEED " + env + " '" +
+                            std::string(KWD_PROGRAM) + "' < '" + in + "' > '" + out + "' 2>&1";
+    const int raw = std::system(cmd.c_str());
+    tProgramRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.output = readText(out);
+    run.lines = lines(run.output);
+    return run;
+}
+
+// A tiny simulation: an 8 x 8 x 4 grid of 2 m x 2 m x 1 m cells and outputs
+// two minutes apart, so that a run has few steps.
+inline example::tOptions tinyOptions(const std::string& folder, int32_t outputs = 2) {
+    example::tOptions o;
+    o.folder = folder;
+    o.nI = 8, o.nJ = 8, o.nK = 4;
+    o.outputs = outputs;
+    o.outputSpacing = 120;
+    o.particles = 1000;
+    o.initialisation = false;
+    return o;
+}
+
+// A detector box in the lowest layer that lies almost wholly in a building
+// cell and reaches a centimetre into a neighbouring lawn cell along x: every
+// particle ends in its first sub-step (absorbed in the building, or reaching
+// the lawn), and about 1 % of them reach the emitter. Keeps a run of a full
+// release batch quick while its result files still hold hits.
+inline bool buildingLawnDetector(const example::tScene& s, double out[6]) {
+    for (int32_t j = 1; j < s.nJ - 1; ++j) {
+        for (int32_t i = 1; i + 1 < s.nI - 1; ++i) {
+            if (s.code(i, j, 0) == example::kObjectBuilding &&
+                s.code(i + 1, j, 0) == example::kObjectLawn) {
+                const double face = (i + 1) * s.dx;
+                out[0] = face - 1.0, out[1] = face + 0.01;
+                out[2] = (j + 0.25) * s.dy, out[3] = (j + 0.75) * s.dy;
+                out[4] = 0.2 * s.dz, out[5] = 0.8 * s.dz;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace fetest

@@ -1,0 +1,59 @@
+// The run start's summary texts and the program's error handler.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "frontend_test_util.h"
+#include "frontend/u_Program.h"
+#include "frontend/u_RunStart.h"
+
+namespace {
+
+TEST(RunStart, ElapsedTimeLine) {
+    struct Case { int64_t seconds; const char* line; } cases[] = {
+        {0, "0 hour(s), 0 minute(s), 0 second(s) elapsed since start of the simulation"},
+        {59, "0 hour(s), 0 minute(s), 59 second(s) elapsed since start of the simulation"},
+        {3599, "0 hour(s), 59 minute(s), 59 second(s) elapsed since start of the simulation"},
+        {3 * 3600 + 5 * 60 + 7, "3 hour(s), 5 minute(s), 7 second(s) elapsed since start of the simulation"},
+        {26 * 3600, "26 hour(s), 0 minute(s), 0 second(s) elapsed since start of the simulation"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(elapsedTimeLine(c.seconds), c.line);
+}
+
+TEST(Program, AnErrorIsOneLineAndStatusOne) {
+    std::istringstream in("7\n");
+    std::ostringstream out;
+    EXPECT_EQ(runKwdFootprint(in, out), 1);
+    const std::vector<std::string> l = fetest::lines(out.str());
+    ASSERT_GE(l.size(), 2u);
+    EXPECT_EQ(l[l.size() - 2], "2: Input using console");
+    EXPECT_EQ(l.back(), "InputError: end of input while waiting for the input type (1 or 2)");
+}
+
+TEST(Program, MissingRootOfARunConfigurationEndsWithStatusOneAndNoLine) {
+    fetest::TempDir dir;
+    std::istringstream in("1\n" + dir.file("none.tra") + "\n");
+    std::ostringstream out;
+    EXPECT_EQ(runKwdFootprint(in, out), 1);
+    EXPECT_EQ(fetest::lines(out.str()).back(), "Please enter the path to the *.tra file");
+}
+
+TEST(Program, EngineErrorsReachTheErrorHandler) {
+    // A data set whose ZDT file is missing: the engine's error ends the run
+    // after the start lines, without the final prompt.
+    fetest::TempDir dir;
+    const example::tWritten w = example::writeExample(fetest::tinyOptions(dir.file("sim")));
+    std::filesystem::remove(w.zdxPaths[1].substr(0, w.zdxPaths[1].size() - 4) + ".ZDT");
+    std::istringstream in("1\n" + w.traPath + "\n\n");
+    std::ostringstream out;
+    EXPECT_EQ(runKwdFootprint(in, out), 1);
+    const std::vector<std::string> l = fetest::lines(out.str());
+    EXPECT_TRUE(fetest::contains(l, "******************************************************"));
+    EXPECT_EQ(l.back().rfind("InputError: ", 0), 0u) << l.back();
+    EXPECT_NE(l.back().find(".ZDT"), std::string::npos) << l.back();
+    EXPECT_FALSE(fetest::contains(l, "Press ENTER to end program"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("sim/trajectory")));
+}
+
+}  // namespace
