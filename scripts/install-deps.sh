@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs, only where a fresh machine lacks it.
 set -euo pipefail
-packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev)
+packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev
+          libnetcdf-dev libcairo2-dev pkg-config netcdf-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,0 +1,560 @@
+#include "export/u_FootprintMap.h"
+
+#include <cairo.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <system_error>
+
+#include "export/u_ExportText.h"
+#include "platform/FpControl.h"
+#include "platform/KwdError.h"
+
+namespace {
+
+// Layout in pixels.
+constexpr double kMargin = 12;
+constexpr double kTitleHeight = 40;
+constexpr double kPanelTitleHeight = 26;
+constexpr double kAxisLeft = 66;
+constexpr double kPanelGap = 20;
+constexpr double kBarGap = 14;
+constexpr double kBarWidth = 16;
+constexpr double kBarLabels = 78;
+constexpr double kAxisBottom = 46;
+constexpr double kLegendHeight = 30;
+constexpr double kPlotLongSide = 520;
+constexpr double kPlotShortSideMin = 120;
+constexpr double kPlotLongSideMax = 1200;
+// The colour scale spans at most this many decades below the peak.
+constexpr double kDecades = 3;
+
+const char* const kFont = "DejaVu Sans";
+
+// Anchors of the colour scale (perceptually uniform, dark blue-violet to yellow).
+constexpr tRgb kScaleAnchors[] = {
+    {0.267, 0.005, 0.329}, {0.282, 0.141, 0.458}, {0.254, 0.265, 0.530}, {0.207, 0.372, 0.553},
+    {0.164, 0.471, 0.558}, {0.128, 0.567, 0.551}, {0.135, 0.659, 0.518}, {0.267, 0.749, 0.441},
+    {0.478, 0.821, 0.318}, {0.741, 0.873, 0.150}, {0.993, 0.906, 0.144},
+};
+constexpr int kAnchorCount = int(sizeof kScaleAnchors / sizeof kScaleAnchors[0]);
+
+struct tLineStyle {
+    double width;
+    std::vector<double> dashes;
+};
+const tLineStyle kContourStyles[3] = {{2.2, {}}, {2.0, {7.0, 4.0}}, {2.0, {2.0, 3.0}}};
+
+struct tBox {
+    double x0, y0, x1, y1;
+    bool overlaps(const tBox& o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
+};
+
+void setColour(cairo_t* cr, const tRgb& c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
+
+void setFont(cairo_t* cr, double size, bool bold = false) {
+    cairo_select_font_face(cr, kFont, CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, size);
+}
+
+// Draws text with its anchor at (x, y): hAlign 0 left, 0.5 centre, 1 right;
+// the text is centred vertically on y.
+tBox drawText(cairo_t* cr, const std::string& text, double x, double y, double hAlign,
+              bool draw = true) {
+    cairo_text_extents_t te;
+    cairo_text_extents(cr, text.c_str(), &te);
+    cairo_font_extents_t fe;
+    cairo_font_extents(cr, &fe);
+    const double left = x - hAlign * te.x_advance;
+    const double baseline = y + 0.5 * (fe.ascent - fe.descent);
+    if (draw) {
+        cairo_move_to(cr, left, baseline);
+        cairo_show_text(cr, text.c_str());
+    }
+    return {left, baseline - fe.ascent, left + te.x_advance, baseline + fe.descent};
+}
+
+double niceStep(double range, double targetCount) {
+    const double raw = range / targetCount;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double norm = raw / magnitude;
+    const double factor = norm < 1.5 ? 1 : norm < 3.5 ? 2 : norm < 7.5 ? 5 : 10;
+    return factor * magnitude;
+}
+
+std::string tickText(double value, double step) {
+    const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
+    return export_text::fixedNumber(value, decimals);
+}
+
+// "1e-4" for a power of ten, "2.3e-5" otherwise.
+std::string scaleText(double value) {
+    const int exponent = int(std::floor(std::log10(value) + 1e-9));
+    const double mantissa = value / std::pow(10.0, exponent);
+    std::string m = std::abs(mantissa - std::round(mantissa)) < 1e-9
+                        ? export_text::fixedNumber(std::round(mantissa), 0)
+                        : export_text::fixedNumber(mantissa, 1);
+    if (m == "10") return "1e" + std::to_string(exponent + 1);
+    return m + "e" + std::to_string(exponent);
+}
+
+// The outline of the cells at or above `level`, as chains of grid nodes
+// (node index a + (nI + 1) * b is the corner at xFace[a], yFace[b]).
+struct tOutline {
+    std::vector<std::vector<int64_t>> chains;
+    struct tEdge {
+        int64_t from, to;
+        char side;  // 'r', 't', 'l', 'b': the side of the region's cell
+    };
+    std::vector<tEdge> edges;
+};
+
+tOutline outlineOf(const std::vector<double>& values, const tPlanGrid& g, double level) {
+    const int32_t nI = g.nI, nJ = g.nJ;
+    auto in = [&](int32_t i, int32_t j) {
+        if (i < 0 || j < 0 || i >= nI || j >= nJ) return false;
+        const double v = values[g.index(i, j)];
+        return v > 0.0 && v >= level;
+    };
+    auto node = [&](int32_t a, int32_t b) { return int64_t(a) + int64_t(nI + 1) * b; };
+    tOutline o;
+    for (int32_t j = 0; j < nJ; ++j)
+        for (int32_t i = 0; i < nI; ++i) {
+            if (!in(i, j)) continue;
+            if (!in(i, j - 1)) o.edges.push_back({node(i, j), node(i + 1, j), 'b'});
+            if (!in(i, j + 1)) o.edges.push_back({node(i, j + 1), node(i + 1, j + 1), 't'});
+            if (!in(i - 1, j)) o.edges.push_back({node(i, j), node(i, j + 1), 'l'});
+            if (!in(i + 1, j)) o.edges.push_back({node(i + 1, j), node(i + 1, j + 1), 'r'});
+        }
+    // Chain the edges end to end so that dashes run on around corners.
+    const size_t nodes = size_t(nI + 1) * size_t(nJ + 1);
+    std::vector<std::vector<size_t>> at(nodes);
+    for (size_t e = 0; e < o.edges.size(); ++e) {
+        at[size_t(o.edges[e].from)].push_back(e);
+        at[size_t(o.edges[e].to)].push_back(e);
+    }
+    std::vector<bool> used(o.edges.size(), false);
+    for (size_t start = 0; start < o.edges.size(); ++start) {
+        if (used[start]) continue;
+        used[start] = true;
+        std::vector<int64_t> chain = {o.edges[start].from, o.edges[start].to};
+        for (;;) {
+            const int64_t end = chain.back();
+            size_t next = o.edges.size();
+            for (const size_t e : at[size_t(end)])
+                if (!used[e]) {
+                    next = e;
+                    break;
+                }
+            if (next == o.edges.size()) break;
+            used[next] = true;
+            chain.push_back(o.edges[next].from == end ? o.edges[next].to : o.edges[next].from);
+        }
+        o.chains.push_back(std::move(chain));
+    }
+    return o;
+}
+
+class tPainter {
+public:
+    tPainter(const tFootprintMap& map, const tMapLayout& layout, cairo_t* cr)
+        : fMap(map), fLayout(layout), fCr(cr) {}
+
+    void background() {
+        setColour(fCr, {1, 1, 1});
+        cairo_paint(fCr);
+        setColour(fCr, {0, 0, 0});
+        setFont(fCr, 18, true);
+        drawText(fCr, fMap.title, fLayout.width / 2.0, kMargin + 14, 0.5);
+    }
+
+    void panel(int p, const std::vector<double>& values, const std::string& name) {
+        const double left = fLayout.plotLeft[p], top = fLayout.plotTop;
+        const double w = fLayout.plotWidth, h = fLayout.plotHeight;
+        setColour(fCr, {0, 0, 0});
+        setFont(fCr, 14, true);
+        drawText(fCr, name, left + w / 2, top - kPanelTitleHeight / 2, 0.5);
+
+        kwd::clearFpFlags();
+        const tColourScale scale = colourScaleOf(values);
+        std::vector<tRgb> colours(values.size(), kEmptyColour);
+        for (size_t n = 0; n < values.size(); ++n)
+            if (fMap.obstacle[n]) colours[n] = kObstacleColour;
+            else if (scale.valid && values[n] > 0.0) colours[n] = valueColour(values[n], scale);
+        kwd::checkFpFlags("footprint map colours");
+
+        // Cells without antialiasing, so that neighbours meet without seams.
+        cairo_save(fCr);
+        cairo_set_antialias(fCr, CAIRO_ANTIALIAS_NONE);
+        const tPlanGrid& g = fMap.grid;
+        for (int32_t j = 0; j < g.nJ; ++j)
+            for (int32_t i = 0; i < g.nI; ++i) {
+                const tRgb& c = colours[g.index(i, j)];
+                const double x0 = fLayout.pixelX(p, g.xFace[size_t(i)]);
+                const double x1 = fLayout.pixelX(p, g.xFace[size_t(i) + 1]);
+                const double y0 = fLayout.pixelY(g.yFace[size_t(j) + 1]);
+                const double y1 = fLayout.pixelY(g.yFace[size_t(j)]);
+                setColour(fCr, c);
+                cairo_rectangle(fCr, x0, y0, x1 - x0, y1 - y0);
+                cairo_fill(fCr);
+            }
+        cairo_restore(fCr);
+
+        // Everything inside the plot area is clipped to it.
+        cairo_save(fCr);
+        cairo_rectangle(fCr, left, top, w, h);
+        cairo_clip(fCr);
+        const std::vector<tFootprintLevel> levels =
+            footprintLevels(values, g, std::span<const double>(kMapContourFractions));
+        std::vector<tOutline> outlines;
+        for (size_t n = 0; n < levels.size(); ++n) {
+            outlines.push_back(outlineOf(values, g, levels[n].level));
+            strokeOutline(p, outlines.back(), kContourStyles[n]);
+        }
+        detectorBox(p);
+        cairo_restore(fCr);
+
+        if (!scale.valid) {
+            setColour(fCr, {0.3, 0.3, 0.3});
+            setFont(fCr, 14);
+            drawText(fCr, "no footprint at this time", left + w / 2, top + h / 2, 0.5);
+        }
+        // Labels of the contours, kept clear of each other and inside the plot.
+        std::vector<tBox> placed;
+        for (size_t n = 0; n < levels.size(); ++n)
+            contourLabel(p, outlines[n],
+                         export_text::fixedNumber(kMapContourFractions[n] * 100, 0) + " %", placed);
+
+        setColour(fCr, {0, 0, 0});
+        cairo_set_line_width(fCr, 1.0);
+        cairo_rectangle(fCr, left, top, w, h);
+        cairo_stroke(fCr);
+        axes(p);
+        colourBar(p, scale);
+    }
+
+    void legend() {
+        const double y = fLayout.plotTop + fLayout.plotHeight + kAxisBottom + kLegendHeight / 2;
+        double x = fLayout.plotLeft[0];
+        setFont(fCr, 12);
+        auto item = [&](auto drawSample, const std::string& text) {
+            drawSample(x, y);
+            setColour(fCr, {0, 0, 0});
+            const tBox b = drawText(fCr, text, x + 30, y, 0);
+            x = b.x1 + 22;
+        };
+        item(
+            [&](double sx, double sy) {
+                setColour(fCr, kObstacleColour);
+                cairo_rectangle(fCr, sx, sy - 7, 24, 14);
+                cairo_fill(fCr);
+            },
+            "obstacle (ground level)");
+        item(
+            [&](double sx, double sy) {
+                setColour(fCr, kDetectorColour);
+                cairo_set_line_width(fCr, 2.0);
+                cairo_rectangle(fCr, sx + 1, sy - 6, 22, 12);
+                cairo_stroke(fCr);
+            },
+            "detector");
+        for (size_t n = 0; n < kMapContourFractions.size(); ++n)
+            item(
+                [&](double sx, double sy) {
+                    setLineStyle(kContourStyles[n]);
+                    setColour(fCr, {0, 0, 0});
+                    cairo_move_to(fCr, sx, sy);
+                    cairo_line_to(fCr, sx + 24, sy);
+                    cairo_stroke(fCr);
+                    cairo_set_dash(fCr, nullptr, 0, 0);
+                },
+                export_text::fixedNumber(kMapContourFractions[n] * 100, 0) + " % of the total");
+    }
+
+private:
+    void setLineStyle(const tLineStyle& s) {
+        cairo_set_line_width(fCr, s.width);
+        cairo_set_dash(fCr, s.dashes.data(), int(s.dashes.size()), 0);
+        cairo_set_line_join(fCr, CAIRO_LINE_JOIN_MITER);
+        cairo_set_line_cap(fCr, CAIRO_LINE_CAP_BUTT);
+    }
+
+    double nodeX(int p, int64_t node) const {
+        return fLayout.pixelX(p, fMap.grid.xFace[size_t(node % (fMap.grid.nI + 1))]);
+    }
+    double nodeY(int64_t node) const {
+        return fLayout.pixelY(fMap.grid.yFace[size_t(node / (fMap.grid.nI + 1))]);
+    }
+
+    void tracePath(int p, const tOutline& o) {
+        for (const auto& chain : o.chains) {
+            cairo_move_to(fCr, nodeX(p, chain[0]), nodeY(chain[0]));
+            for (size_t n = 1; n < chain.size(); ++n) cairo_line_to(fCr, nodeX(p, chain[n]), nodeY(chain[n]));
+            if (chain.size() > 2 && chain.front() == chain.back()) cairo_close_path(fCr);
+        }
+    }
+
+    void strokeOutline(int p, const tOutline& o, const tLineStyle& style) {
+        // A white halo under the black line keeps it visible on dark cells.
+        tracePath(p, o);
+        setLineStyle({style.width + 2.0, {}});
+        setColour(fCr, {1, 1, 1});
+        cairo_stroke(fCr);
+        tracePath(p, o);
+        setLineStyle(style);
+        setColour(fCr, {0, 0, 0});
+        cairo_stroke(fCr);
+        cairo_set_dash(fCr, nullptr, 0, 0);
+    }
+
+    void detectorBox(int p) {
+        const tDetectorBox& d = fMap.detector;
+        const double x0 = fLayout.pixelX(p, d.xMin), x1 = fLayout.pixelX(p, d.xMax);
+        const double y0 = fLayout.pixelY(d.yMax), y1 = fLayout.pixelY(d.yMin);
+        setColour(fCr, kDetectorColour);
+        cairo_set_line_width(fCr, 2.0);
+        // At least a few pixels wide, so that a small detector stays visible.
+        const double cx = 0.5 * (x0 + x1), cy = 0.5 * (y0 + y1);
+        const double hw = std::max(3.0, 0.5 * (x1 - x0)), hh = std::max(3.0, 0.5 * (y1 - y0));
+        cairo_rectangle(fCr, cx - hw, cy - hh, 2 * hw, 2 * hh);
+        cairo_stroke(fCr);
+    }
+
+    void contourLabel(int p, const tOutline& o, const std::string& text, std::vector<tBox>& placed) {
+        if (o.edges.empty()) return;
+        setFont(fCr, 11, true);
+        const tBox size = drawText(fCr, text, 0, 0, 0, false);
+        const double w = size.x1 - size.x0 + 6, h = size.y1 - size.y0 + 2;
+        const double left = fLayout.plotLeft[p], top = fLayout.plotTop;
+        const tBox plot = {left, top, left + fLayout.plotWidth, top + fLayout.plotHeight};
+
+        // Candidate places beside the outline's edges, the outermost first:
+        // right of the rightmost edges, above the topmost, left, below.
+        struct tCandidate {
+            double key;
+            tBox box;
+        };
+        std::vector<tCandidate> candidates;
+        for (const tOutline::tEdge& e : o.edges) {
+            const double ax = nodeX(p, e.from), ay = nodeY(e.from);
+            const double bx = nodeX(p, e.to), by = nodeY(e.to);
+            const double mx = 0.5 * (ax + bx), my = 0.5 * (ay + by);
+            tBox b{};
+            double key = 0;
+            switch (e.side) {
+                case 'r': b = {mx + 4, my - h / 2, mx + 4 + w, my + h / 2}; key = 4e6 + mx - my * 1e-3; break;
+                case 't': b = {mx - w / 2, my - 4 - h, mx + w / 2, my - 4}; key = 3e6 - my + mx * 1e-3; break;
+                case 'l': b = {mx - 4 - w, my - h / 2, mx - 4, my + h / 2}; key = 2e6 - mx - my * 1e-3; break;
+                default: b = {mx - w / 2, my + 4, mx + w / 2, my + 4 + h}; key = 1e6 + my + mx * 1e-3; break;
+            }
+            candidates.push_back({key, b});
+        }
+        std::stable_sort(candidates.begin(), candidates.end(),
+                         [](const tCandidate& a, const tCandidate& b) { return a.key > b.key; });
+        const tBox* chosen = nullptr;
+        for (const tCandidate& c : candidates) {
+            const tBox& b = c.box;
+            if (b.x0 < plot.x0 || b.y0 < plot.y0 || b.x1 > plot.x1 || b.y1 > plot.y1) continue;
+            if (std::any_of(placed.begin(), placed.end(), [&](const tBox& q) { return q.overlaps(b); }))
+                continue;
+            chosen = &b;
+            break;
+        }
+        tBox b = chosen != nullptr ? *chosen : candidates.front().box;
+        // Keep a fallback place inside the plot area.
+        const double dx = std::clamp(b.x0, plot.x0, plot.x1 - w) - b.x0;
+        const double dy = std::clamp(b.y0, plot.y0, plot.y1 - h) - b.y0;
+        b = {b.x0 + dx, b.y0 + dy, b.x1 + dx, b.y1 + dy};
+        placed.push_back(b);
+        cairo_set_source_rgba(fCr, 1, 1, 1, 0.85);
+        cairo_rectangle(fCr, b.x0, b.y0, w, h);
+        cairo_fill(fCr);
+        setColour(fCr, {0, 0, 0});
+        cairo_set_line_width(fCr, 0.8);
+        cairo_rectangle(fCr, b.x0, b.y0, w, h);
+        cairo_stroke(fCr);
+        drawText(fCr, text, b.x0 + 3, 0.5 * (b.y0 + b.y1), 0);
+    }
+
+    void axes(int p) {
+        const double left = fLayout.plotLeft[p], top = fLayout.plotTop;
+        const double bottom = top + fLayout.plotHeight;
+        setColour(fCr, {0, 0, 0});
+        setFont(fCr, 11);
+        cairo_set_line_width(fCr, 1.0);
+        const double xStep = niceStep(fLayout.modelWidth, std::max(2.0, fLayout.plotWidth / 90));
+        for (double x = 0; x <= fLayout.modelWidth * (1 + 1e-9); x += xStep) {
+            const double px = fLayout.pixelX(p, x);
+            cairo_move_to(fCr, px, bottom);
+            cairo_line_to(fCr, px, bottom + 5);
+            cairo_stroke(fCr);
+            drawText(fCr, tickText(x, xStep), px, bottom + 14, 0.5);
+        }
+        const double yStep = niceStep(fLayout.modelHeight, std::max(2.0, fLayout.plotHeight / 70));
+        for (double y = 0; y <= fLayout.modelHeight * (1 + 1e-9); y += yStep) {
+            const double py = fLayout.pixelY(y);
+            cairo_move_to(fCr, left, py);
+            cairo_line_to(fCr, left - 5, py);
+            cairo_stroke(fCr);
+            drawText(fCr, tickText(y, yStep), left - 8, py, 1);
+        }
+        setFont(fCr, 12);
+        drawText(fCr, "x (m)", left + fLayout.plotWidth / 2, bottom + 34, 0.5);
+        cairo_save(fCr);
+        cairo_translate(fCr, left - kAxisLeft + 14, top + fLayout.plotHeight / 2);
+        cairo_rotate(fCr, -std::numbers::pi / 2);
+        drawText(fCr, "y (m)", 0, 0, 0.5);
+        cairo_restore(fCr);
+    }
+
+    void colourBar(int p, const tColourScale& scale) {
+        if (!scale.valid) return;
+        const double x = fLayout.plotLeft[p] + fLayout.plotWidth + kBarGap;
+        const double top = fLayout.plotTop, h = fLayout.plotHeight;
+        cairo_pattern_t* gradient = cairo_pattern_create_linear(0, top + h, 0, top);
+        for (int n = 0; n < kAnchorCount; ++n) {
+            const tRgb& c = kScaleAnchors[n];
+            cairo_pattern_add_color_stop_rgb(gradient, double(n) / (kAnchorCount - 1), c.r, c.g, c.b);
+        }
+        cairo_rectangle(fCr, x, top, kBarWidth, h);
+        cairo_set_source(fCr, gradient);
+        cairo_fill(fCr);
+        cairo_pattern_destroy(gradient);
+        setColour(fCr, {0, 0, 0});
+        cairo_set_line_width(fCr, 1.0);
+        cairo_rectangle(fCr, x, top, kBarWidth, h);
+        cairo_stroke(fCr);
+
+        setFont(fCr, 11);
+        const double lo = std::log10(scale.low), hi = std::log10(scale.high);
+        auto yOf = [&](double v) {
+            return hi > lo ? top + h - (std::log10(v) - lo) / (hi - lo) * h : top;
+        };
+        auto tick = [&](double v) {
+            const double y = yOf(v);
+            cairo_move_to(fCr, x + kBarWidth, y);
+            cairo_line_to(fCr, x + kBarWidth + 4, y);
+            cairo_stroke(fCr);
+            drawText(fCr, scaleText(v), x + kBarWidth + 7, y, 0);
+        };
+        // Decades inside the scale; the ends when they are far enough from them.
+        std::vector<double> ticks;
+        for (int e = int(std::ceil(lo - 1e-9)); e <= int(std::floor(hi + 1e-9)); ++e)
+            ticks.push_back(std::pow(10.0, e));
+        for (const double end : {scale.low, scale.high}) {
+            const bool clear = std::all_of(ticks.begin(), ticks.end(), [&](double t) {
+                return std::abs(yOf(t) - yOf(end)) > 14;
+            });
+            if (clear) ticks.push_back(end);
+        }
+        for (const double v : ticks) tick(v);
+    }
+
+    const tFootprintMap& fMap;
+    const tMapLayout& fLayout;
+    cairo_t* fCr;
+};
+
+}  // namespace
+
+tMapLayout mapLayout(const tPlanGrid& grid) {
+    tMapLayout l;
+    l.modelWidth = grid.xMax();
+    l.modelHeight = grid.yMax();
+    const double longSide = std::max(l.modelWidth, l.modelHeight);
+    const double shortSide = std::min(l.modelWidth, l.modelHeight);
+    l.scale = kPlotLongSide / longSide;
+    if (shortSide * l.scale < kPlotShortSideMin)
+        l.scale = std::min(kPlotShortSideMin / shortSide, kPlotLongSideMax / longSide);
+    l.plotWidth = l.modelWidth * l.scale;
+    l.plotHeight = l.modelHeight * l.scale;
+    const double panelWidth = kAxisLeft + l.plotWidth + kBarGap + kBarWidth + kBarLabels;
+    l.plotLeft[0] = kMargin + kAxisLeft;
+    l.plotLeft[1] = kMargin + panelWidth + kPanelGap + kAxisLeft;
+    l.plotTop = kMargin + kTitleHeight + kPanelTitleHeight;
+    l.width = int(std::ceil(2 * kMargin + 2 * panelWidth + kPanelGap));
+    l.height = int(std::ceil(l.plotTop + l.plotHeight + kAxisBottom + kLegendHeight + kMargin));
+    return l;
+}
+
+tColourScale colourScaleOf(const std::vector<double>& values) {
+    tColourScale s;
+    double lowest = 0;
+    for (const double v : values) {
+        if (!(v > 0.0)) continue;
+        if (!s.valid || v > s.high) s.high = v;
+        if (!s.valid || v < lowest) lowest = v;
+        s.valid = true;
+    }
+    if (s.valid) s.low = std::max(lowest, s.high * std::pow(10.0, -kDecades));
+    return s;
+}
+
+tRgb scaleColour(double t) {
+    t = std::clamp(t, 0.0, 1.0);
+    const double pos = t * (kAnchorCount - 1);
+    const int n = std::min(int(pos), kAnchorCount - 2);
+    const double f = pos - n;
+    const tRgb& a = kScaleAnchors[n];
+    const tRgb& b = kScaleAnchors[n + 1];
+    return {a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
+}
+
+tRgb valueColour(double value, const tColourScale& scale) {
+    if (scale.high <= scale.low) return scaleColour(1.0);
+    const double t = (std::log10(std::max(value, scale.low)) - std::log10(scale.low)) /
+                     (std::log10(scale.high) - std::log10(scale.low));
+    return scaleColour(t);
+}
+
+void renderFootprintMap(const tFootprintMap& map, const std::string& pngPath) {
+    const size_t cells = map.grid.cellCount();
+    if (map.flux.size() != cells || map.concentration.size() != cells || map.obstacle.size() != cells)
+        throw kwd::GeneralError("footprint map of a " + std::to_string(map.grid.nI) + " x " +
+                                std::to_string(map.grid.nJ) +
+                                " grid with fields of other sizes");
+    const tMapLayout layout = mapLayout(map.grid);
+    cairo_surface_t* surface =
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, layout.width, layout.height);
+    cairo_t* cr = cairo_create(surface);
+    auto release = [&]() {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    };
+    try {
+        tPainter painter(map, layout, cr);
+        painter.background();
+        painter.panel(0, map.flux, "Flux footprint (vertical sum)");
+        painter.panel(1, map.concentration, "Concentration footprint (vertical sum)");
+        painter.legend();
+    } catch (...) {
+        release();
+        throw;
+    }
+    const cairo_status_t drawn = cairo_status(cr);
+    if (drawn != CAIRO_STATUS_SUCCESS) {
+        release();
+        throw kwd::GeneralError("footprint map \"" + pngPath + "\": drawing failed (" +
+                                cairo_status_to_string(drawn) + ")");
+    }
+    cairo_surface_flush(surface);
+    const std::string temp = pngPath + ".tmp~";
+    const cairo_status_t written = cairo_surface_write_to_png(surface, temp.c_str());
+    release();
+    if (written != CAIRO_STATUS_SUCCESS) {
+        ::unlink(temp.c_str());
+        throw kwd::FileError("footprint map \"" + pngPath + "\": cannot write the file (" +
+                             cairo_status_to_string(written) + ")");
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, pngPath, ec);
+    if (ec) {
+        ::unlink(temp.c_str());
+        throw kwd::FileError("footprint map \"" + pngPath + "\": cannot rename \"" + temp +
+                             "\" into place (" + ec.message() + ")");
+    }
+}
