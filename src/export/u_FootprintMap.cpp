@@ -332,26 +332,24 @@ private:
         const double left = fLayout.plotLeft[p], top = fLayout.plotTop;
         const tBox plot = {left, top, left + fLayout.plotWidth, top + fLayout.plotHeight};
 
-        // Candidate places beside the outline's edges, the outermost first:
-        // right of the rightmost edges, above the topmost, left, below.
+        // Candidate places on the outline, centred on an edge, the outermost
+        // first: the rightmost edges, then the topmost, leftmost, lowest.
         struct tCandidate {
             double key;
             tBox box;
         };
         std::vector<tCandidate> candidates;
         for (const tOutline::tEdge& e : o.edges) {
-            const double ax = nodeX(p, e.from), ay = nodeY(e.from);
-            const double bx = nodeX(p, e.to), by = nodeY(e.to);
-            const double mx = 0.5 * (ax + bx), my = 0.5 * (ay + by);
-            tBox b{};
+            const double mx = 0.5 * (nodeX(p, e.from) + nodeX(p, e.to));
+            const double my = 0.5 * (nodeY(e.from) + nodeY(e.to));
             double key = 0;
             switch (e.side) {
-                case 'r': b = {mx + 4, my - h / 2, mx + 4 + w, my + h / 2}; key = 4e6 + mx - my * 1e-3; break;
-                case 't': b = {mx - w / 2, my - 4 - h, mx + w / 2, my - 4}; key = 3e6 - my + mx * 1e-3; break;
-                case 'l': b = {mx - 4 - w, my - h / 2, mx - 4, my + h / 2}; key = 2e6 - mx - my * 1e-3; break;
-                default: b = {mx - w / 2, my + 4, mx + w / 2, my + 4 + h}; key = 1e6 + my + mx * 1e-3; break;
+                case 'r': key = 4e6 + mx - my * 1e-3; break;
+                case 't': key = 3e6 - my + mx * 1e-3; break;
+                case 'l': key = 2e6 - mx - my * 1e-3; break;
+                default: key = 1e6 + my + mx * 1e-3; break;
             }
-            candidates.push_back({key, b});
+            candidates.push_back({key, {mx - w / 2, my - h / 2, mx + w / 2, my + h / 2}});
         }
         std::stable_sort(candidates.begin(), candidates.end(),
                          [](const tCandidate& a, const tCandidate& b) { return a.key > b.key; });

@@ -1,0 +1,178 @@
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ExportTestUtil.h"
+#include "export/u_ExportProgram.h"
+#include "export/u_FootprintMap.h"
+#include "export/u_TrajectoryFolder.h"
+#include "platform/DateTime.h"
+#include "platform/FileIO.h"
+
+namespace {
+
+using kwd::encodeDateTime;
+
+struct tPixel {
+    int r, g, b;
+};
+
+// A PNG read back through cairo.
+class tPng {
+public:
+    explicit tPng(const std::string& path)
+        : fSurface(cairo_image_surface_create_from_png(path.c_str())) {}
+    ~tPng() { cairo_surface_destroy(fSurface); }
+    bool ok() const { return cairo_surface_status(fSurface) == CAIRO_STATUS_SUCCESS; }
+    int width() const { return cairo_image_surface_get_width(fSurface); }
+    int height() const { return cairo_image_surface_get_height(fSurface); }
+    tPixel at(double x, double y) const {
+        cairo_surface_flush(fSurface);
+        const unsigned char* data = cairo_image_surface_get_data(fSurface);
+        const int stride = cairo_image_surface_get_stride(fSurface);
+        uint32_t v = 0;
+        std::memcpy(&v, data + int(y) * stride + 4 * int(x), 4);
+        return {int(v >> 16 & 0xff), int(v >> 8 & 0xff), int(v & 0xff)};
+    }
+
+private:
+    cairo_surface_t* fSurface;
+};
+
+::testing::AssertionResult near(const tPixel& p, const tRgb& c) {
+    const int r = int(std::lround(c.r * 255)), g = int(std::lround(c.g * 255)),
+              b = int(std::lround(c.b * 255));
+    if (std::abs(p.r - r) <= 1 && std::abs(p.g - g) <= 1 && std::abs(p.b - b) <= 1)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << p.r << ", " << p.g << ", " << p.b
+                                         << ") is not (" << r << ", " << g << ", " << b << ")";
+}
+
+// A 10 x 8 grid of 2 m cells (20 m x 16 m) with a footprint around (6, 5),
+// obstacles in the lower left and a lawn cell that is no obstacle.
+struct tMapFixture : exptest::tTrajectoryFixture {
+    const kwd::tDateTime t = encodeDateTime(2018, 7, 1, 12);
+    std::vector<double> flux = std::vector<double>(80, 0.0);
+    tMapFixture()
+        : tTrajectoryFixture(10, 8, 2, std::vector<float>(10, 2.0f), std::vector<float>(8, 2.0f),
+                             {1, 1}) {
+        auto at = [&](int i, int j) -> double& { return flux[size_t(i + 10 * j)]; };
+        at(6, 5) = 1.0;  // alone 50 % of the total 2.0
+        at(5, 5) = 0.4;
+        at(7, 5) = 0.3;
+        at(6, 4) = 0.2;
+        at(6, 6) = 0.1;
+        std::vector<double> con = flux;
+        for (double& v : con) v *= 3;
+        writeGrids(t, flux, con, flux);
+        std::vector<float> ground(80, 0.0f);
+        ground[1 + 10 * 1] = 1;
+        ground[2 + 10 * 1] = 1;
+        ground[1 + 10 * 2] = 1;
+        ground[8 + 10 * 1] = 11;  // lawn
+        writeOutputDataSet(t, ground);
+        writeLog({"Detector xMin: 2 Detector xMax: 4 Detector yMin: 12 Detector yMax: 14 Detector "
+                  "zMin: 0 Detector zMax: 1",
+                  "Particle Factor: 10", "Date;Time;TotalParticles", "01.07.2018;12:00:00;10"});
+    }
+};
+
+TEST(FootprintMap, ObstaclesFootprintAndDetectorWhereTheyBelong) {
+    tMapFixture f;
+    const std::string png = f.root.file("map.png");
+    std::ostringstream out;
+    ASSERT_EQ(runKwdExport({"map", f.folder, png}, out), 0) << out.str();
+    EXPECT_EQ(out.str(), "Wrote \"" + png + "\": footprint map of 01.07.2018 12:00:00\n");
+
+    const tPng image(png);
+    ASSERT_TRUE(image.ok());
+    const tFootprintMap map =
+        footprintMapOf(tTrajectoryFolder(f.folder), tTrajectoryFolder(f.folder).load(
+                                                        tTrajectoryFolder(f.folder).outputs()[0]),
+                       readRunLog(f.folder + "/logFile.log"));
+    const tMapLayout layout = mapLayout(map.grid);
+    EXPECT_EQ(image.width(), layout.width);
+    EXPECT_EQ(image.height(), layout.height);
+    EXPECT_EQ(layout.scale, 26.0);  // the longer side, 20 m, over 520 pixels
+    EXPECT_EQ(layout.plotWidth, 520.0);
+    EXPECT_EQ(layout.plotHeight, 416.0);
+
+    // The peak has the top colour of the scale in both panels.
+    const tRgb top = scaleColour(1.0);
+    for (int p = 0; p < 2; ++p) {
+        auto cell = [&](int i, int j) {
+            return image.at(layout.pixelX(p, 2.0 * i + 1.0), layout.pixelY(2.0 * j + 1.0));
+        };
+        EXPECT_TRUE(near(cell(6, 5), top)) << "panel " << p;
+        EXPECT_TRUE(near(cell(1, 1), kObstacleColour)) << "panel " << p;
+        EXPECT_TRUE(near(cell(2, 1), kObstacleColour)) << "panel " << p;
+        EXPECT_TRUE(near(cell(1, 2), kObstacleColour)) << "panel " << p;
+        EXPECT_TRUE(near(cell(8, 1), kEmptyColour)) << "panel " << p;  // lawn
+        EXPECT_TRUE(near(cell(3, 3), kEmptyColour)) << "panel " << p;
+        // The lowest value (0.1 at (6, 6)) sits one decade below the peak.
+        const tColourScale scale = colourScaleOf(p == 0 ? f.flux : map.concentration);
+        EXPECT_TRUE(near(cell(6, 6), valueColour(0.1 * (p == 0 ? 1 : 3), scale))) << "panel " << p;
+        EXPECT_TRUE(near(cell(6, 6), scaleColour(0.0))) << "panel " << p;
+        // The left side of the detector box, x = 2 m, between y = 12 and 14 m.
+        EXPECT_TRUE(near(image.at(layout.pixelX(p, 2.0) - 0.5, layout.pixelY(13.0)), kDetectorColour))
+            << "panel " << p;
+        // The 50 % outline runs along the faces of the peak cell.
+        const tPixel edge = image.at(layout.pixelX(p, 13.0), layout.pixelY(12.0));
+        EXPECT_LT(edge.r + edge.g + edge.b, 60) << "panel " << p;
+    }
+}
+
+TEST(FootprintMap, TimeSelectionAndUsageErrors) {
+    tMapFixture f;
+    const std::string png = f.root.file("m.png");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+    };
+    const std::string usage = std::string("; ") + kExportUsage;
+    const Case cases[] = {
+        {{"map", f.folder, "--time", "01.07.2018 12:00:00", png}, 0,
+         "Wrote \"" + png + "\": footprint map of 01.07.2018 12:00:00\n"},
+        {{"map", f.folder, "--time", "01.07.2018 11:00:00", png}, 1,
+         "InputError: trajectory folder \"" + f.folder +
+             "\" has no output at 01.07.2018 11:00:00; its outputs are at 01.07.2018 12:00:00\n"},
+        {{"map", f.folder, "--time", "noon", png}, 1,
+         "ConversionError: \"noon\" is not a time of the form dd.mm.yyyy hh:mm:ss\n"},
+        {{"map", f.folder, "--time"}, 1, "InputError: --time needs a date and time" + usage + "\n"},
+        {{"map", f.folder}, 1,
+         "InputError: the map command takes a trajectory folder and an output file" + usage + "\n"},
+        {{"map", f.folder, "--colour", png}, 1, "InputError: unknown option \"--colour\"" + usage + "\n"},
+        {{"draw", f.folder}, 1, "InputError: unknown command \"draw\"" + usage + "\n"},
+        {{}, 1, "InputError: no command given" + usage + "\n"},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream out;
+        EXPECT_EQ(runKwdExport(c.args, out), c.status) << c.out;
+        EXPECT_EQ(out.str(), c.out);
+    }
+    EXPECT_TRUE(kwd::fileExists(png));
+    EXPECT_FALSE(kwd::fileExists(png + ".tmp~"));
+}
+
+TEST(FootprintMap, EmptyFootprintStillDraws) {
+    tMapFixture f;
+    f.writeGrids(f.t, std::vector<double>(80, 0.0), std::vector<double>(80, 0.0),
+                 std::vector<double>(80, 0.0));
+    const std::string png = f.root.file("empty.png");
+    std::ostringstream out;
+    ASSERT_EQ(runKwdExport({"map", f.folder, png}, out), 0) << out.str();
+    const tPng image(png);
+    ASSERT_TRUE(image.ok());
+    const tMapLayout layout = mapLayout(tTrajectoryFolder(f.folder).load(
+                                            tTrajectoryFolder(f.folder).outputs()[0]).grid);
+    EXPECT_TRUE(near(image.at(layout.pixelX(0, 13.0), layout.pixelY(11.0)), kEmptyColour));
+    EXPECT_TRUE(near(image.at(layout.pixelX(1, 3.0), layout.pixelY(3.0)), kObstacleColour));
+}
+
+}  // namespace

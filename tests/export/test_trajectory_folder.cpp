@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ExportTestUtil.h"
+#include "export/u_ExportProgram.h"
+#include "export/u_TrajectoryFolder.h"
+#include "platform/DateTime.h"
+#include "platform/FileIO.h"
+#include "platform/KwdError.h"
+
+namespace {
+
+using kwd::encodeDateTime;
+
+const std::string kDetectorLine =
+    "Detector xMin: 2 Detector xMax: 4 Detector yMin: 3 Detector yMax: 6 Detector zMin: 0.5 "
+    "Detector zMax: 1.5";
+
+template <typename F>
+std::string errorOf(F f) {
+    try {
+        f();
+    } catch (const kwd::KwdError& e) {
+        return std::string(e.typeName()) + ": " + e.what();
+    }
+    return "no error";
+}
+
+TEST(GridFileNames, TimeAndProjectFromTheName) {
+    struct Case {
+        std::string rest;
+        bool ok;
+        kwd::tDateTime time;
+        std::string project;
+    };
+    const Case cases[] = {
+        {"01.07.2018 12.00.00Park.csv", true, encodeDateTime(2018, 7, 1, 12), "Park"},
+        {"02.07.2018Park.csv", true, encodeDateTime(2018, 7, 2), "Park"},  // midnight
+        {"01.07.2018 06.30.15 Old town.csv", true, encodeDateTime(2018, 7, 1, 6, 30, 15), " Old town"},
+        {"02.07.2018.csv", true, encodeDateTime(2018, 7, 2), ""},
+        {"31.02.2018 12.00.00Park.csv", false, 0, ""},
+        {"01.07.2018 12.00.00Park.txt", false, 0, ""},
+        {"Park.csv", false, 0, ""},
+    };
+    for (const Case& c : cases) {
+        kwd::tDateTime t = 0;
+        std::string project;
+        EXPECT_EQ(parseGridFileName(c.rest, t, project), c.ok) << c.rest;
+        if (!c.ok) continue;
+        EXPECT_EQ(t, c.time) << c.rest;
+        EXPECT_EQ(project, c.project) << c.rest;
+    }
+}
+
+TEST(GridFiles, ReadAndRefused) {
+    exptest::TempDir dir;
+    kwd::writeWholeFile(dir.file("ok.csv"), "0.00000000000000000;1.50000000000000000\r\n"
+                                            "-0.25000000000000000;1E17\r\n");
+    const tGridFile g = readGridFile(dir.file("ok.csv"));
+    EXPECT_EQ(g.nI, 2);
+    EXPECT_EQ(g.nJ, 2);
+    EXPECT_EQ(g.values, (std::vector<double>{0, 1.5, -0.25, 1e17}));
+
+    const std::pair<std::string, std::string> bad[] = {
+        {"1;2\r\n3\r\n", "InputError: grid file \"@\", line 2: 1 values, line 1 has 2"},
+        {"1;x\r\n", "InputError: grid file \"@\", line 1, field 2: \"x\" is not a number"},
+        {"1;;2\r\n", "InputError: grid file \"@\", line 1, field 2: \"\" is not a number"},
+        {"NAN;1\r\n", "InputError: grid file \"@\", line 1, field 1: \"NAN\" is not a finite number"},
+        {"", "InputError: grid file \"@\" is empty"},
+    };
+    for (const auto& [text, expected] : bad) {
+        const std::string path = dir.file("bad.csv");
+        kwd::writeWholeFile(path, text);
+        std::string e = expected;
+        e.replace(e.find('@'), 1, path);
+        EXPECT_EQ(errorOf([&] { readGridFile(path); }), e) << text;
+    }
+}
+
+TEST(RunLog, DetectorAndTheLastCountOfEachOutput) {
+    exptest::TempDir dir;
+    kwd::writeWholeFile(dir.file("logFile.log"),
+                        kDetectorLine + "\r\nParticle Factor: 2000\r\nDate;Time;TotalParticles\r\n"
+                        "01.07.2018;12:00:00;1000\r\n01.07.2018;12:00:00;2000\r\n"
+                        "02.07.2018;00:00:00;2500\r\n" +
+                            std::string(54, '*') + "\r\nSimulation finished!\r\n");
+    const tRunLog log = readRunLog(dir.file("logFile.log"));
+    EXPECT_EQ(log.detector.xMin, 2);
+    EXPECT_EQ(log.detector.xMax, 4);
+    EXPECT_EQ(log.detector.yMin, 3);
+    EXPECT_EQ(log.detector.yMax, 6);
+    EXPECT_EQ(log.detector.zMin, 0.5);
+    EXPECT_EQ(log.detector.zMax, 1.5);
+    EXPECT_EQ(log.releasedAt(encodeDateTime(2018, 7, 1, 12)), 2000);
+    EXPECT_EQ(log.releasedAt(encodeDateTime(2018, 7, 2)), 2500);
+    EXPECT_FALSE(log.releasedAt(encodeDateTime(2018, 7, 1, 11)).has_value());
+
+    kwd::writeWholeFile(dir.file("other.log"), "Particle Factor: 2000\r\n");
+    EXPECT_EQ(errorOf([&] { readRunLog(dir.file("other.log")); }),
+              "InputError: run log \"" + dir.file("other.log") +
+                  "\": the first line is not the detector line \"Detector xMin: ... Detector zMax: ...\"");
+    EXPECT_EQ(errorOf([&] { readRunLog(dir.file("none.log")); }),
+              "InputError: run log \"" + dir.file("none.log") +
+                  "\" not found (the detector box is read from it)");
+}
+
+// A 4 x 3 grid of 2 m x 3 m cells with outputs at 11:30 and 12:00.
+struct tTwoOutputs : exptest::tTrajectoryFixture {
+    const kwd::tDateTime t1130 = encodeDateTime(2018, 7, 1, 11, 30);
+    const kwd::tDateTime t1200 = encodeDateTime(2018, 7, 1, 12);
+    tTwoOutputs() : tTrajectoryFixture(4, 3, 2, {2, 2, 2, 2}, {3, 3, 3}, {1, 1}) {
+        std::vector<double> flux(12, 0.0), source(12, 0.0);
+        flux[0] = 20;   // (0, 0)
+        flux[1] = 20;   // (1, 0)
+        flux[11] = 60;  // (3, 2)
+        source[0] = 3;
+        source[11] = 4;
+        writeGrids(t1130, flux, std::vector<double>(12, 0.0), source);
+        std::vector<double> one(12, 0.0);
+        one[0] = 1;
+        writeGrids(t1200, one, one, one);
+        writeOutputDataSet(t1200, std::vector<float>(12, 0.0f));
+        writeLog({kDetectorLine, "Particle Factor: 1000", "Date;Time;TotalParticles",
+                  "01.07.2018;11:30:00;1000", "01.07.2018;11:30:00;2000"});
+    }
+};
+
+TEST(TrajectoryFolder, OutputsInTimeOrderAndSelection) {
+    tTwoOutputs f;
+    const tTrajectoryFolder folder(f.folder + "/");
+    EXPECT_EQ(folder.project(), "Park");
+    ASSERT_EQ(folder.outputs().size(), 2u);
+    EXPECT_EQ(folder.outputs()[0].time, f.t1130);
+    EXPECT_EQ(folder.outputs()[1].time, f.t1200);
+    EXPECT_EQ(folder.select(std::nullopt).time, f.t1200);
+    EXPECT_EQ(folder.select(f.t1130).time, f.t1130);
+    EXPECT_EQ(errorOf([&] { folder.select(encodeDateTime(2018, 7, 1, 11)); }),
+              "InputError: trajectory folder \"" + f.folder +
+                  "\" has no output at 01.07.2018 11:00:00; its outputs are at 01.07.2018 "
+                  "11:30:00, 01.07.2018 12:00:00");
+}
+
+TEST(TrajectoryFolder, FolderErrors) {
+    exptest::TempDir dir;
+    EXPECT_EQ(errorOf([&] { tTrajectoryFolder(dir.file("none")); }),
+              "InputError: trajectory folder \"" + dir.file("none") + "\" not found");
+    EXPECT_EQ(errorOf([&] { tTrajectoryFolder(dir.path()); }),
+              "InputError: trajectory folder \"" + dir.path() +
+                  "\" holds no footprint grid files (FlxFootprintIJ_...csv)");
+    tTwoOutputs f;
+    f.project = "Lake";
+    f.writeGrids(f.t1200, std::vector<double>(12, 0.0), std::vector<double>(12, 0.0),
+                 std::vector<double>(12, 0.0));
+    EXPECT_EQ(errorOf([&] { tTrajectoryFolder(f.folder); }),
+              "InputError: trajectory folder \"" + f.folder +
+                  "\" holds the grid files of several projects (\"Lake\", \"Park\")");
+}
+
+// The data set of the output's own time first, then any of the folder, then
+// the simulation's atmosphere data sets.
+TEST(TrajectoryFolder, DataSetOfTheOutputIsPreferred) {
+    tTwoOutputs f;
+    const std::string tmp = f.writeOutputDataSet(f.t1130, std::vector<float>(12, 0.0f), "TMP_VirtPart_");
+    const tTrajectoryFolder folder(f.folder);
+    EXPECT_EQ(folder.findDataSet(folder.outputs()[0], 4, 3), tmp);
+    EXPECT_EQ(folder.findDataSet(folder.outputs()[1], 4, 3),
+              f.folder + "/VirtPart_Park_01.07.2018 12.00.00.ZDX");
+    EXPECT_EQ(errorOf([&] { folder.findDataSet(folder.outputs()[1], 5, 3); }),
+              "InputError: no data set with the cell sizes of the 5 x 3 grid found in \"" + f.folder +
+                  "\" or \"" + f.root.file("atmosphere") + "\"");
+
+    // Only an atmosphere data set beside the folder.
+    exptest::tTrajectoryFixture g(2, 2, 1, {5, 5}, {5, 5}, {1});
+    g.writeGrids(encodeDateTime(2018, 7, 1, 12), std::vector<double>(4, 0.0),
+                 std::vector<double>(4, 0.0), std::vector<double>(4, 0.0));
+    kwd::createFolders(g.root.file("atmosphere"));
+    TZDXFile d = exptest::descriptor(2, 2, 1, {5, 5}, {5, 5}, {1});
+    d.nameVars = {"Objects ( )"};
+    exptest::writeDataSet(g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00"), d, {{1, 0, 0, 0}});
+    const tTrajectoryFolder only(g.folder);
+    const tOutputData data = only.load(only.outputs()[0]);
+    EXPECT_EQ(data.dataSetPath, g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00.ZDX"));
+    EXPECT_EQ(data.obstacle, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(data.grid.xFace, (std::vector<double>{0, 5, 10}));
+}
+
+TEST(Summary, OneLinePerOutputTime) {
+    tTwoOutputs f;
+    const std::vector<std::string> expected = {
+        "Project: Park",
+        "Detector: x 2 to 4 m, y 3 to 6 m, z 0.5 to 1.5 m",
+        "Date;Time;ParticlesReleased;Hits;FlxPeakI;FlxPeakJ;FlxPeakDistance[m];FlxSourceArea80[m2];"
+        "ConPeakI;ConPeakJ;ConPeakDistance[m];ConSourceArea80[m2]",
+        // Peak (3, 2) at (7, 7.5), 5 m from the detector centre (3, 4.5); the
+        // 80 % region holds the peak and both cells of 20 (ties): 3 x 6 m².
+        "01.07.2018;11:30:00;2000;7;3;2;5.00;18.00;-999;-999;-999;-999",
+        // Not in the log: -999; peak (0, 0) at (1, 1.5), sqrt(13) m away.
+        "01.07.2018;12:00:00;-999;1;0;0;3.61;6.00;0;0;3.61;6.00",
+    };
+    EXPECT_EQ(summaryLines(tTrajectoryFolder(f.folder)), expected);
+
+    std::ostringstream out;
+    EXPECT_EQ(runKwdExport({"summary", f.folder}, out), 0);
+    std::string joined;
+    for (const auto& l : expected) joined += l + "\n";
+    EXPECT_EQ(out.str(), joined);
+}
+
+TEST(Summary, ProgramReportsErrorsOnStandardOutput) {
+    exptest::TempDir dir;
+    const std::string cmd = std::string("'") + KWD_EXPORT_PROGRAM + "' summary '" + dir.file("none") +
+                            "' > '" + dir.file("out.txt") + "'";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(kwd::readWholeFile(dir.file("out.txt")),
+              "InputError: trajectory folder \"" + dir.file("none") + "\" not found\n");
+}
+
+}  // namespace
