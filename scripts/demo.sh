@@ -1,6 +1,39 @@
 #!/usr/bin/env bash
-# Runs the program on the bundled example simulation.
+# Writes the bundled example simulation into <build>/example and runs
+# kwd-footprint on it through its dialogue, with the path of the example's
+# run configuration file (".tra") piped in. `make demo` builds first; run on
+# its own, the script builds what it needs.
 set -euo pipefail
 build=${1:-build}
-echo "The bundled example is not built yet: $build/kwd-footprint is ready."
-"$build/kwd-footprint" </dev/null
+cd "$(dirname "$0")/.."
+
+if [ ! -x "$build/kwd-footprint" ] || [ ! -x "$build/kwd_make_example" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j "$(nproc)" --target kwd-footprint kwd_make_example
+fi
+
+example="$build/example"
+# A fresh example every time: a run extends the particle lists it finds.
+rm -rf "$example"
+"$build/kwd_make_example" --folder "$example"
+example=$(cd "$example" && pwd)
+tra="$example/KWDExample.tra"
+
+echo
+echo "Running kwd-footprint on $tra (answers: 1, the .tra path, ENTER, ENTER)"
+echo
+# Menu choice 1, the path, ENTER to start, ENTER to end.
+printf '1\n%s\n\n\n' "$tra" | "$build/kwd-footprint" | tee "$example/console.txt"
+status=${PIPESTATUS[1]}
+echo
+if [ "$status" -ne 0 ]; then
+  echo "kwd-footprint ended with status $status (console output: $example/console.txt)"
+  exit "$status"
+fi
+echo "Results are in $example/trajectory:"
+echo "  logFile.log                    the run log"
+echo "  FlxFootprintIJ_*.csv           flux footprints (one per output time)"
+echo "  ConFootprintIJ_*.csv           concentration footprints"
+echo "  ParticleList_*.csv             the particles that reached an emitter"
+echo "  VirtPart_*.ZDX/.ZDT            output data sets (wind field and result arrays)"
+echo "The console output of the run is in $example/console.txt."
