@@ -114,6 +114,11 @@ TEST_F(SeedEnvironment, SeedFromKwdSeedOrTheClock) {
     }
     unsetenv("KWD_SEED");
     EXPECT_NE(runSeed(), runSeed());
+    // The engine takes its seed from there when it is built.
+    setenv("KWD_SEED", "977", 1);
+    std::vector<TZDXFile> list(1);
+    tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.0, 1);
+    EXPECT_EQ(e.fSeed, 977u);
 }
 
 TEST(RandGauss, TruncatedStandardNormalAfterSubtractingOne) {
