@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <utility>
 
 #include "frontend/u_tTRAFile.h"
@@ -50,6 +52,14 @@ bool keyLess(const std::string& a, const std::string& b) {
                                         [](unsigned char x, unsigned char y) {
                                             return std::tolower(x) < std::tolower(y);
                                         });
+}
+
+// The shortest text that reads back as the same 32-bit float (the file
+// stores the height as one).
+std::string shortNumber(double aValue) {
+    char text[32];
+    const auto res = std::to_chars(text, text + sizeof text, float(aValue));
+    return std::string(text, res.ptr);
 }
 
 std::string spanText(const tSpan& aSpan) {
@@ -112,9 +122,20 @@ std::optional<tRunRequest> readConfigurationPath(tConsole& aConsole) {
                                  std::to_string(request.descriptorList.size()) +
                                  " data set(s); a run needs at least two");
     }
+    // A particle that goes below the ground is put back at the minimum
+    // height: at 0 the wind profile of the lowest layer is undefined, and a
+    // negative height (-999 when the file lacks it) would throw every such
+    // particle out of the model and bias the footprint without a word.
+    const double minHeight = configuration.getMinHeight();
+    if (!(minHeight > 0.0) || !std::isfinite(minHeight)) {
+        throw kwd::RunSetupError("the minimum height in the run configuration file \"" + path +
+                                 "\" is " + shortNumber(minHeight) +
+                                 " m; it must be above 0 (the height at which a particle that "
+                                 "went below the ground is put back)");
+    }
     request.outputInterval = kConfigurationOutputInterval;
     request.outputDir = joinPath(request.rootFolder, "trajectory");
-    request.minHeight = configuration.getMinHeight();
+    request.minHeight = minHeight;
     request.partCntPerInterval = int64_t(configuration.getParticleMultiplier());
 
     aConsole.writeLine("Press any key to start the simulation");

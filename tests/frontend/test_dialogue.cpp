@@ -480,4 +480,21 @@ TEST_F(ConfigurationPath, TooFewOrUnreadableDataSets) {
         "InputError: end of input while waiting for the path to the *.tra file");
 }
 
+TEST_F(ConfigurationPath, MinimumHeightMustBeAboveTheGround) {
+    const std::vector<std::string> two = {zdx("P_AT_11.00.00_01.07.2018.ZDX"),
+                                          zdx("P_AT_12.00.00_01.07.2018.ZDX")};
+    struct Case { double height; const char* text; } cases[] = {{-999.0, "-999"}, {0.0, "0"}};
+    for (const Case& c : cases) {
+        save(r.root(), two);
+        tTRAFile t;
+        t.LoadFromFile(tra());
+        t.setMinHeight(c.height);
+        t.SaveToFile(r.dir.file("run1"));
+        dialogueError<kwd::RunSetupError>("1\n" + tra() + "\n\n",
+            "RunSetupError: the minimum height in the run configuration file \"" + tra() + "\" is " +
+                c.text + " m; it must be above 0 (the height at which a particle that went below "
+                "the ground is put back)");
+    }
+}
+
 }  // namespace
