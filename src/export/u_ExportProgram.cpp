@@ -19,7 +19,6 @@ const char* const kExportUsage =
 namespace {
 
 using export_text::fixedNumber;
-using export_text::shortNumber;
 
 [[noreturn]] void usageError(const std::string& what) {
     throw kwd::InputError(what + "; " + kExportUsage);
@@ -100,9 +99,10 @@ std::vector<std::string> summaryLines(const tTrajectoryFolder& aFolder) {
     const tDetectorBox& d = log.detector;
     std::vector<std::string> lines;
     lines.push_back("Project: " + aFolder.project());
-    lines.push_back("Detector: x " + shortNumber(d.xMin) + " to " + shortNumber(d.xMax) + " m, y " +
-                    shortNumber(d.yMin) + " to " + shortNumber(d.yMax) + " m, z " +
-                    shortNumber(d.zMin) + " to " + shortNumber(d.zMax) + " m");
+    using export_text::floatNumber;
+    lines.push_back("Detector: x " + floatNumber(d.xMin) + " to " + floatNumber(d.xMax) + " m, y " +
+                    floatNumber(d.yMin) + " to " + floatNumber(d.yMax) + " m, z " +
+                    floatNumber(d.zMin) + " to " + floatNumber(d.zMax) + " m");
     lines.push_back(
         "Date;Time;ParticlesReleased;Hits;FlxPeakI;FlxPeakJ;FlxPeakDistance[m];FlxSourceArea80[m2];"
         "ConPeakI;ConPeakJ;ConPeakDistance[m];ConSourceArea80[m2]");

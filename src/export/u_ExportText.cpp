@@ -15,6 +15,13 @@ std::string shortNumber(double value) {
     return std::string(buf, res.ptr);
 }
 
+std::string floatNumber(double value) {
+    if (!std::isfinite(value)) return shortNumber(value);
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 7);
+    return std::string(buf, res.ptr);
+}
+
 std::string fixedNumber(double value, int decimals) {
     if (!std::isfinite(value)) return shortNumber(value);
     char buf[512];

@@ -9,6 +9,9 @@ namespace export_text {
 
 // The shortest text that reads back as the same double ("2.5", "1e-05").
 std::string shortNumber(double value);
+// Up to 7 significant digits, enough for a value that was a 32-bit float
+// ("37.6" for 37.5999984741211).
+std::string floatNumber(double value);
 // Fixed-point text with `decimals` places after a "." ("12.35").
 std::string fixedNumber(double value, int decimals);
 // "dd.mm.yyyy hh:mm:ss", the time of day always shown.

@@ -223,11 +223,10 @@ public:
             setFont(fCr, 14);
             drawText(fCr, "no footprint at this time", left + w / 2, top + h / 2, 0.5);
         }
-        // Labels of the contours, kept clear of each other and inside the plot.
-        std::vector<tBox> placed;
+        std::vector<std::string> texts;
         for (size_t n = 0; n < levels.size(); ++n)
-            contourLabel(p, outlines[n],
-                         export_text::fixedNumber(kMapContourFractions[n] * 100, 0) + " %", placed);
+            texts.push_back(export_text::fixedNumber(kMapContourFractions[n] * 100, 0) + " %");
+        labelContours(p, outlines, texts);
 
         setColour(fCr, {0, 0, 0});
         cairo_set_line_width(fCr, 1.0);
@@ -324,58 +323,112 @@ private:
         cairo_stroke(fCr);
     }
 
-    void contourLabel(int p, const tOutline& o, const std::string& text, std::vector<tBox>& placed) {
-        if (o.edges.empty()) return;
+    // Labels in a column beside the outermost region (right of it, or left
+    // where the right has no room), each joined to its own outline by a
+    // leader line, so that even a region of a few cells stays visible.
+    void labelContours(int p, const std::vector<tOutline>& outlines, const std::vector<std::string>& texts) {
+        if (outlines.empty() || outlines.back().edges.empty()) return;
         setFont(fCr, 11, true);
-        const tBox size = drawText(fCr, text, 0, 0, 0, false);
-        const double w = size.x1 - size.x0 + 6, h = size.y1 - size.y0 + 2;
         const double left = fLayout.plotLeft[p], top = fLayout.plotTop;
         const tBox plot = {left, top, left + fLayout.plotWidth, top + fLayout.plotHeight};
-
-        // Candidate places on the outline, centred on an edge, the outermost
-        // first: the rightmost edges, then the topmost, leftmost, lowest.
-        struct tCandidate {
-            double key;
-            tBox box;
-        };
-        std::vector<tCandidate> candidates;
-        for (const tOutline::tEdge& e : o.edges) {
-            const double mx = 0.5 * (nodeX(p, e.from) + nodeX(p, e.to));
-            const double my = 0.5 * (nodeY(e.from) + nodeY(e.to));
-            double key = 0;
-            switch (e.side) {
-                case 'r': key = 4e6 + mx - my * 1e-3; break;
-                case 't': key = 3e6 - my + mx * 1e-3; break;
-                case 'l': key = 2e6 - mx - my * 1e-3; break;
-                default: key = 1e6 + my + mx * 1e-3; break;
+        tBox outer = {plot.x1, plot.y1, plot.x0, plot.y0};
+        for (const tOutline::tEdge& e : outlines.back().edges)
+            for (const int64_t n : {e.from, e.to}) {
+                outer.x0 = std::min(outer.x0, nodeX(p, n));
+                outer.x1 = std::max(outer.x1, nodeX(p, n));
+                outer.y0 = std::min(outer.y0, nodeY(n));
+                outer.y1 = std::max(outer.y1, nodeY(n));
             }
-            candidates.push_back({key, {mx - w / 2, my - h / 2, mx + w / 2, my + h / 2}});
+        double width = 0;
+        std::vector<double> widths;
+        for (const std::string& t : texts) {
+            const tBox b = drawText(fCr, t, 0, 0, 0, false);
+            widths.push_back(b.x1 - b.x0 + 6);
+            width = std::max(width, widths.back());
         }
-        std::stable_sort(candidates.begin(), candidates.end(),
-                         [](const tCandidate& a, const tCandidate& b) { return a.key > b.key; });
-        const tBox* chosen = nullptr;
-        for (const tCandidate& c : candidates) {
-            const tBox& b = c.box;
-            if (b.x0 < plot.x0 || b.y0 < plot.y0 || b.x1 > plot.x1 || b.y1 > plot.y1) continue;
-            if (std::any_of(placed.begin(), placed.end(), [&](const tBox& q) { return q.overlaps(b); }))
-                continue;
-            chosen = &b;
-            break;
+        const double gap = 16;
+        // The right side unless it lacks room or the column would cover the
+        // detector while the left side would not.
+        const tDetectorBox& d = fMap.detector;
+        const tBox detector = {fLayout.pixelX(p, d.xMin) - 3, fLayout.pixelY(d.yMax) - 3,
+                               fLayout.pixelX(p, d.xMax) + 3, fLayout.pixelY(d.yMin) + 3};
+        const double spread = 3.0 * 20;  // room the column may take above and below the region
+        const tBox rightColumn = {outer.x1 + gap, outer.y0 - spread, outer.x1 + gap + width, outer.y1 + spread};
+        const tBox leftColumn = {outer.x0 - gap - width, outer.y0 - spread, outer.x0 - gap, outer.y1 + spread};
+        const bool rightFits = rightColumn.x1 <= plot.x1, leftFits = leftColumn.x0 >= plot.x0;
+        const bool right = !leftFits || (rightFits && !(rightColumn.overlaps(detector) &&
+                                                        !leftColumn.overlaps(detector)));
+        const char side = right ? 'r' : 'l';
+
+        struct tLabel {
+            double ax, ay;  // the anchor on the outline
+            double y;       // the label's centre
+            size_t n;
+        };
+        std::vector<tLabel> labels;
+        for (size_t n = 0; n < outlines.size() && n < texts.size(); ++n) {
+            // The outermost edge on that side; among equals the one nearest
+            // the middle of the region's extent along it.
+            const tOutline::tEdge* best = nullptr;
+            double bestX = 0, bestY = 0, lo = plot.y1, hi = plot.y0;
+            for (const tOutline::tEdge& e : outlines[n].edges) {
+                lo = std::min(lo, nodeY(e.from));
+                hi = std::max(hi, nodeY(e.from));
+            }
+            const double middle = 0.5 * (lo + hi);
+            for (const tOutline::tEdge& e : outlines[n].edges) {
+                if (e.side != side) continue;
+                const double x = nodeX(p, e.from), y = 0.5 * (nodeY(e.from) + nodeY(e.to));
+                const bool better = best == nullptr || (right ? x > bestX : x < bestX) ||
+                                    (x == bestX && std::abs(y - middle) < std::abs(bestY - middle));
+                if (better) {
+                    best = &e;
+                    bestX = x;
+                    bestY = y;
+                }
+            }
+            if (best != nullptr) labels.push_back({bestX, bestY, bestY, n});
         }
-        tBox b = chosen != nullptr ? *chosen : candidates.front().box;
-        // Keep a fallback place inside the plot area.
-        const double dx = std::clamp(b.x0, plot.x0, plot.x1 - w) - b.x0;
-        const double dy = std::clamp(b.y0, plot.y0, plot.y1 - h) - b.y0;
-        b = {b.x0 + dx, b.y0 + dy, b.x1 + dx, b.y1 + dy};
-        placed.push_back(b);
-        cairo_set_source_rgba(fCr, 1, 1, 1, 0.85);
-        cairo_rectangle(fCr, b.x0, b.y0, w, h);
-        cairo_fill(fCr);
-        setColour(fCr, {0, 0, 0});
-        cairo_set_line_width(fCr, 0.8);
-        cairo_rectangle(fCr, b.x0, b.y0, w, h);
-        cairo_stroke(fCr);
-        drawText(fCr, text, b.x0 + 3, 0.5 * (b.y0 + b.y1), 0);
+        // Top to bottom in the order of the anchors, pushed apart where they meet.
+        std::stable_sort(labels.begin(), labels.end(),
+                         [](const tLabel& a, const tLabel& b) { return a.ay < b.ay; });
+        cairo_font_extents_t fe;
+        cairo_font_extents(fCr, &fe);
+        const double h = fe.ascent + fe.descent + 2, spacing = h + 3;
+        for (size_t n = 1; n < labels.size(); ++n)
+            labels[n].y = std::max(labels[n].y, labels[n - 1].y + spacing);
+        if (!labels.empty()) {
+            const double overflow = labels.back().y + h / 2 - plot.y1;
+            if (overflow > 0)
+                for (tLabel& l : labels) l.y -= overflow;
+            const double underflow = plot.y0 - (labels.front().y - h / 2);
+            if (underflow > 0)
+                for (tLabel& l : labels) l.y += underflow;
+        }
+        const double columnX = right ? std::min(outer.x1 + gap, plot.x1 - width)
+                                     : std::max(outer.x0 - gap - width, plot.x0);
+        for (const tLabel& l : labels) {
+            const double w = widths[l.n];
+            const double x0 = right ? columnX : columnX + width - w;
+            const double joinX = right ? x0 : x0 + w;
+            for (const auto& [lineWidth, colour] : {std::pair{2.4, tRgb{1, 1, 1}}, std::pair{0.9, tRgb{0, 0, 0}}}) {
+                cairo_move_to(fCr, l.ax, l.ay);
+                cairo_line_to(fCr, joinX, l.y);
+                setColour(fCr, colour);
+                cairo_set_line_width(fCr, lineWidth);
+                cairo_stroke(fCr);
+            }
+            cairo_arc(fCr, l.ax, l.ay, 1.8, 0, 2 * std::numbers::pi);
+            cairo_fill(fCr);
+            cairo_set_source_rgba(fCr, 1, 1, 1, 0.9);
+            cairo_rectangle(fCr, x0, l.y - h / 2, w, h);
+            cairo_fill(fCr);
+            setColour(fCr, {0, 0, 0});
+            cairo_set_line_width(fCr, 0.8);
+            cairo_rectangle(fCr, x0, l.y - h / 2, w, h);
+            cairo_stroke(fCr);
+            drawText(fCr, texts[l.n], x0 + 3, l.y, 0);
+        }
     }
 
     void axes(int p) {

@@ -17,7 +17,8 @@ namespace {
 using kwd::encodeDateTime;
 
 const std::string kDetectorLine =
-    "Detector xMin: 2 Detector xMax: 4 Detector yMin: 3 Detector yMax: 6 Detector zMin: 0.5 "
+    "Detector xMin: 2 Detector xMax: 4 Detector yMin: 3 Detector yMax: 6 Detector zMin: "
+    "0.300000011920929 "
     "Detector zMax: 1.5";
 
 template <typename F>
@@ -93,7 +94,7 @@ TEST(RunLog, DetectorAndTheLastCountOfEachOutput) {
     EXPECT_EQ(log.detector.xMax, 4);
     EXPECT_EQ(log.detector.yMin, 3);
     EXPECT_EQ(log.detector.yMax, 6);
-    EXPECT_EQ(log.detector.zMin, 0.5);
+    EXPECT_EQ(log.detector.zMin, 0.300000011920929);
     EXPECT_EQ(log.detector.zMax, 1.5);
     EXPECT_EQ(log.releasedAt(encodeDateTime(2018, 7, 1, 12)), 2000);
     EXPECT_EQ(log.releasedAt(encodeDateTime(2018, 7, 2)), 2500);
@@ -192,7 +193,7 @@ TEST(Summary, OneLinePerOutputTime) {
     tTwoOutputs f;
     const std::vector<std::string> expected = {
         "Project: Park",
-        "Detector: x 2 to 4 m, y 3 to 6 m, z 0.5 to 1.5 m",
+        "Detector: x 2 to 4 m, y 3 to 6 m, z 0.3 to 1.5 m",  // 7 digits of the float
         "Date;Time;ParticlesReleased;Hits;FlxPeakI;FlxPeakJ;FlxPeakDistance[m];FlxSourceArea80[m2];"
         "ConPeakI;ConPeakJ;ConPeakDistance[m];ConSourceArea80[m2]",
         // Peak (3, 2) at (7, 7.5), 5 m from the detector centre (3, 4.5); the
