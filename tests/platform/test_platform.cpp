@@ -67,7 +67,9 @@ TEST(Regional, DecimalAndIntegerParsing) {
                           Case{"nan", false, 0}, Case{".", false, 0}, Case{"1e", false, 0}}) {
         double v = -1;
         EXPECT_EQ(regional::tryParseDecimal(c.text, v), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
     }
     int i = 0;
     EXPECT_TRUE(regional::tryParseInteger("-42", i));
