@@ -7,6 +7,10 @@
 
 #include "export/u_ExportProgram.h"
 
+// Fontconfig, which cairo uses to find its fonts, keeps caches for the life
+// of the process; the leak checker of sanitizer builds is told so.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     return runKwdExport(args, std::cout);

@@ -14,6 +14,10 @@
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+// Fontconfig, which cairo uses to find its fonts, keeps caches for the life
+// of the process; the leak checker of sanitizer builds is told so.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
 namespace {
 
 using kwd::encodeDateTime;
