@@ -207,6 +207,7 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
         for (int suffix = 2; used.count(v.ncName) != 0; ++suffix)
             v.ncName = base + "_" + std::to_string(suffix);
         used.insert(v.ncName);
+        if (v.longName.empty()) v.longName = v.ncName;
         result.variables.push_back(v);
     }
 

@@ -26,7 +26,7 @@ bool isFilledOutputVariable(const std::string& name);
 
 struct tNetCDFVariableInfo {
     std::string ncName;    // the variable's NetCDF name
-    std::string longName;  // the name in the data set (trimmed)
+    std::string longName;  // the name in the data set (trimmed); the NetCDF name when blank
     std::string units;     // the unit in brackets (trimmed); "1" when blank
     bool filled = false;   // -999 declared as _FillValue
 };
