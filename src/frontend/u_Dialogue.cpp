@@ -231,7 +231,11 @@ std::vector<tOutputEntry> buildOutputsListing(const std::string& aRootFolder) {
     for (const std::string& path : kwd::listFiles(joinPath(aRootFolder, "atmosphere"))) {
         if (!isListedOutput(path)) continue;
         tOutputEntry entry;
-        entry.descriptor = readDescriptor(path);
+        // A file that does not read as a descriptor is listed all the same,
+        // under the key of its empty date; only a run that chooses it is
+        // refused (the run reads its descriptors afresh, readDescriptor).
+        (void)entry.descriptor.ReadFile(path);
+        entry.descriptor.InfoFilename = path;
         entry.key = outputKey(entry.descriptor);
         listing.push_back(std::move(entry));
     }

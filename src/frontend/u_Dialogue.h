@@ -87,8 +87,9 @@ std::string outputKey(const TZDXFile& aDescriptor);
 
 // Reads every atmosphere output directly inside aRootFolder + "/atmosphere"
 // and sorts them by key (case-insensitive; equal keys keep their order).
-// A missing folder raises kwd::FileError; a listed file that is not a
-// readable ZDX descriptor raises kwd::InputError naming it.
+// A missing folder raises kwd::FileError. A listed file that does not read
+// as a ZDX descriptor stays in the listing with the fields it has (its key
+// starts "//;"); choosing it for a run raises kwd::InputError naming it.
 std::vector<tOutputEntry> buildOutputsListing(const std::string& aRootFolder);
 void sortOutputsListing(std::vector<tOutputEntry>& aListing);
 

@@ -187,19 +187,36 @@ TEST(Listing, ReadsTheAtmosphereFolderInTimeOrder) {
                                     "[2]: 2018/07/01;12:00:00", "[3]: 2018/07/01;13:00:00"}));
 }
 
-TEST(Listing, MissingAtmosphereFolderOrUnreadableDescriptorIsAnError) {
+TEST(Listing, MissingAtmosphereFolderIsAnError) {
     TempDir dir;
     EXPECT_THROW(buildOutputsListing(dir.path()), kwd::FileError);
-    kwd::createFolders(dir.file("atmosphere"));
-    fetest::writeText(dir.file("atmosphere/broken.ZDX"), "not a descriptor\r\n");
-    try {
-        buildOutputsListing(dir.path());
-        ADD_FAILURE() << "no error";
-    } catch (const kwd::InputError& e) {
-        EXPECT_EQ(std::string(e.what()), "cannot read the data-set descriptor \"" +
-                                             dir.file("atmosphere/broken.ZDX") +
-                                             "\": the file is missing or not a ZDX descriptor");
-    }
+}
+
+TEST(Listing, UnreadableDescriptorIsListedAndRefusedOnlyWhenChosen) {
+    tRoot r;
+    r.add("P_AT_11.00.00_01.07.2018.ZDX", "01.07.2018", "11:00:00");
+    r.add("P_AT_12.00.00_01.07.2018.ZDX", "01.07.2018", "12:00:00");
+    const std::string broken = r.atmosphere() + "/broken.ZDX";
+    fetest::writeText(broken, "not a descriptor\r\n");
+    const std::vector<tOutputEntry> listing = buildOutputsListing(r.root());
+    ASSERT_EQ(listing.size(), 3u);
+    EXPECT_EQ(listing[0].key, "//;");  // no date: sorted first
+    EXPECT_EQ(listing[0].descriptor.InfoFilename, broken);
+    EXPECT_EQ(listing[1].key, "2018/07/01;11:00:00");
+
+    // A span without it runs; one that takes it in is refused, naming the file.
+    const std::string start = "2\n" + r.root() + "\n";
+    const std::string rest = "10\n20\n10\n20\n0\n2\n5\n60\n\n";
+    std::istringstream in(start + "1..2\n" + rest);
+    std::ostringstream out;
+    tConsole console(in, out);
+    const std::optional<tRunRequest> request = runDialogue(console);
+    ASSERT_TRUE(request);
+    ASSERT_EQ(request->descriptorList.size(), 2u);
+    EXPECT_EQ(request->descriptorList[0].simtime, "11:00:00");
+    dialogueError<kwd::InputError>(start + "0..1\n" + rest,
+        "InputError: cannot read the data-set descriptor \"" + broken +
+            "\": the file is missing or not a ZDX descriptor");
 }
 
 TEST(Span, Parsing) {
