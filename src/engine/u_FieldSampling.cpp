@@ -103,12 +103,14 @@ tFieldSample tParticleManager::sampleFields(const tParticle& aParticle) const {
         if (logProfile) {
             // Logarithmic profile from the cell's own wind. On the ground
             // itself (z = 0) the profile has no value; the wind there is 0.
+            // Each component is multiplied by ln(z / z0) before it is divided
+            // by ln(node / z0), in that order.
             if (z > 0.0) {
-                const double factor =
-                    std::log(z / kRoughnessLength) / std::log(lowestNode / kRoughnessLength);
-                s.u = double(fuvwX_Ar(i, j, 0)) * factor;
-                s.v = double(fuvwY_Ar(i, j, 0)) * factor;
-                s.w = double(fuvwZ_Ar(i, j, 0)) * factor;
+                const double lnZ = std::log(z / kRoughnessLength);
+                const double lnNode = std::log(lowestNode / kRoughnessLength);
+                s.u = double(fuvwX_Ar(i, j, 0)) * lnZ / lnNode;
+                s.v = double(fuvwY_Ar(i, j, 0)) * lnZ / lnNode;
+                s.w = double(fuvwZ_Ar(i, j, 0)) * lnZ / lnNode;
             }
         } else {
             s.u = sum.u / sum.w;

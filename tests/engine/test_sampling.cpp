@@ -131,6 +131,32 @@ TEST(Sampling, LowestLayerLogProfileBelowTheNodeAndInterpolationAbove) {
     EXPECT_NEAR(atNode.u, (3.0 * w0 + 9.0 * w1) / (w0 + w1), 1e-12);
 }
 
+TEST(Sampling, LogProfileMultipliesTheWindByTheLogarithmBeforeDividing) {
+    // Lowest layer 2 m thick (node at 1 m). For these values u * ln(z / z0)
+    // / ln(node / z0) and u * (ln(z / z0) / ln(node / z0)) differ in the last
+    // digit; the profile is the former.
+    kwdtest::tTestGrid g = kwdtest::uniformGrid(5, 5, 5);
+    g.dz[0] = 2.0f;
+    struct Case {
+        float u;
+        double z;
+    } cases[] = {{2.3f, 0.3}, {1.7f, 0.005}, {2.3f, 0.999999}};
+    for (const Case& c : cases) {
+        auto e = kwdtest::makeEngine(g, [c](int32_t, int32_t, int32_t k) {
+            tCellValues v;
+            v.u = k == 0 ? c.u : 9.0f;
+            v.v = k == 0 ? -c.u : 5.0f;
+            v.w = k == 0 ? c.u : 1.0f;
+            return v;
+        });
+        const tFieldSample s = sampleAt(*e, 2.5, 2.5, c.z);
+        const double lnZ = std::log(c.z / 0.01), lnNode = std::log(1.0 / 0.01);
+        EXPECT_EQ(s.u, double(c.u) * lnZ / lnNode) << c.u << " " << c.z;
+        EXPECT_EQ(s.v, -double(c.u) * lnZ / lnNode) << c.u << " " << c.z;
+        EXPECT_EQ(s.w, double(c.u) * lnZ / lnNode) << c.u << " " << c.z;
+    }
+}
+
 TEST(Sampling, SubGridFraction) {
     // Uniform energy per level, wind varying across each level.
     struct Case {
