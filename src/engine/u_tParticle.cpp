@@ -151,10 +151,23 @@ void tParticle::calcGridFromMeters(const TZDXFile& aZDXFile) {
 }
 
 void tParticle::calcMeterFromGrid(const TZDXFile& aZDXFile) {
+    // A cell without a width (a marker such as (-1, -1, -1) included) has no
+    // centre; nothing is read outside the width arrays.
+    for (int axis = 0; axis < 3; ++axis) {
+        const int32_t c = axis == 0 ? fPosGrid.i : axis == 1 ? fPosGrid.j : fPosGrid.k;
+        if (c < 0 || size_t(c) >= widthsOf(aZDXFile, axis).size()) {
+            throw kwd::GeneralError(
+                "cell (" + std::to_string(fPosGrid.i) + ", " + std::to_string(fPosGrid.j) + ", " +
+                std::to_string(fPosGrid.k) + ") has no centre in data set " +
+                aZDXFile.InfoFilename + ": index " + std::to_string(c) + " along " +
+                axisName(axis) + " is outside its " +
+                std::to_string(widthsOf(aZDXFile, axis).size()) + " cell widths");
+        }
+    }
     auto centre = [](const std::vector<float>& widths, int32_t c) {
         double below = 0.0;
-        for (int32_t n = 0; n < c; ++n) below += double(widths.at(size_t(n)));
-        return below + double(widths.at(size_t(c))) / 2.0;
+        for (int32_t n = 0; n < c; ++n) below += double(widths[size_t(n)]);
+        return below + double(widths[size_t(c)]) / 2.0;
     };
     fPosMeter.x = centre(aZDXFile.sizedx, fPosGrid.i);
     fPosMeter.y = centre(aZDXFile.sizedy, fPosGrid.j);

@@ -225,7 +225,8 @@ public:
             fInModel = false;
         }
     }
-    // fPosMeter := centre of cell fPosGrid (indices not checked against the grid).
+    // fPosMeter := centre of cell fPosGrid. An index outside the width arrays
+    // raises kwd::GeneralError and leaves the particle unchanged.
     void calcMeterFromGrid(const TZDXFile& aZDXFile);
     // fTravelDistance / whole seconds between fStartTime and fTimeUntilHit; 0 below 1 s.
     double getMeanVelocity() const;

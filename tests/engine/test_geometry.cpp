@@ -95,6 +95,28 @@ TEST(Geometry, CellCentreAndBackGivesTheSameCell) {
     p.fPosGrid = {2, 1, 3};
     p.calcMeterFromGrid(z);
     EXPECT_EQ(p.fPosMeter, (tPosMeter{4.5, 0.75, 6.0}));
+    // A marker cell has no centre: an error, and the position stays.
+    struct Case {
+        tPosGrid cell;
+        const char* message;
+    } cases[] = {
+        {{-1, -1, -1},
+         "cell (-1, -1, -1) has no centre in data set /d/A.ZDX: index -1 along x is outside its "
+         "3 cell widths"},
+        {{2, 1, 4},
+         "cell (2, 1, 4) has no centre in data set /d/A.ZDX: index 4 along z is outside its 4 "
+         "cell widths"},
+    };
+    for (const Case& c : cases) {
+        p.fPosGrid = c.cell;
+        try {
+            p.calcMeterFromGrid(z);
+            ADD_FAILURE() << "no error for " << c.message;
+        } catch (const kwd::GeneralError& err) {
+            EXPECT_STREQ(err.what(), c.message);
+        }
+        EXPECT_EQ(p.fPosMeter, (tPosMeter{4.5, 0.75, 6.0}));
+    }
 }
 
 TEST(Release, FieldsAfterConstruction) {
