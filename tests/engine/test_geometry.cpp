@@ -219,6 +219,12 @@ TEST(Helpers, DistanceSmallestCellAndTimeStep) {
     z.sizedx[2] = 1.25f;
     const tPosMeter smallest = e->getSmallestCellSize(z);
     EXPECT_EQ(smallest, (tPosMeter{1.25, 3.0, 0.5}));
+    // Entries beyond the cell count (a descriptor whose spacing tag held
+    // fewer values than its array) are no cells and are not searched.
+    TZDXFile padded = z;
+    padded.sizedx.push_back(0.0f);
+    padded.sizedz.push_back(0.0f);
+    EXPECT_EQ(e->getSmallestCellSize(padded), (tPosMeter{1.25, 3.0, 0.5}));
     z.sizedy.assign(3, 1500.0f);
     EXPECT_EQ(e->getSmallestCellSize(z).y, 999.0);
     // x: cell 1.25 m over 2.5 m/s; z: the detector (0.25 m) over 1 m/s; y
