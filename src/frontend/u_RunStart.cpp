@@ -1,12 +1,19 @@
 #include "frontend/u_RunStart.h"
 
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <utility>
 
 #include "engine/u_MainLoop.h"
+#include "engine/u_tParticle.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
+#include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
 const char* const kAsteriskLine = "******************************************************";
@@ -19,7 +26,102 @@ std::string elapsedTimeLine(int64_t aElapsedSeconds) {
            std::to_string(seconds) + " second(s) elapsed since start of the simulation";
 }
 
+namespace {
+
+// The engine reads the data file's variables up to position 22 (vapour flux).
+constexpr int64_t kEngineVariableBlocks = 23;
+
+std::string gridText(const TZDXFile& z) {
+    return std::to_string(z.GridsI) + " x " + std::to_string(z.GridsJ) + " x " +
+           std::to_string(z.GridsK);
+}
+
+// The shortest text that reads back as the value; a value that came from a
+// 32-bit float (a run configuration's detector) in float precision.
+std::string metresText(double aValue) {
+    char text[32];
+    const float narrow = float(aValue);
+    const auto res = double(narrow) == aValue
+                         ? std::to_chars(text, text + sizeof text, narrow)
+                         : std::to_chars(text, text + sizeof text, aValue);
+    return std::string(text, res.ptr);
+}
+
+std::string rangeText(const char* aAxis, double aLow, double aHigh) {
+    return std::string(aAxis) + " " + metresText(aLow) + " to " + metresText(aHigh);
+}
+
+// Whether a release along one axis, drawn at millimetre resolution from
+// [min, max) of the two bounds (or at the bound itself when they agree), can
+// give a position in [0, aLength]. Bounds the release cannot draw from
+// count as reachable: the release itself refuses them.
+bool axisReachable(double aBound1, double aBound2, double aLength) {
+    if (!std::isfinite(aBound1) || !std::isfinite(aBound2) || std::fabs(aBound1) >= 3.0e6 ||
+        std::fabs(aBound2) >= 3.0e6)
+        return true;
+    const double a = std::nearbyint(std::min(aBound1, aBound2) * 1000.0);
+    const double b = std::nearbyint(std::max(aBound1, aBound2) * 1000.0);
+    const double highest = b > a ? b - 1.0 : a;
+    return highest / 1000.0 >= 0.0 && a / 1000.0 <= aLength;
+}
+
+}  // namespace
+
+void checkDataFiles(const std::vector<TZDXFile>& aDescriptors) {
+    for (const TZDXFile& z : aDescriptors) {
+        // Grids that cannot work at all are refused by the engine with its
+        // own message, before it sizes anything from them.
+        if (z.GridsI <= 0 || z.GridsJ <= 0 || z.GridsK <= 0) continue;
+        const int64_t cells = int64_t(z.GridsI) * int64_t(z.GridsJ);
+        if (cells > std::numeric_limits<int32_t>::max() ||
+            cells * int64_t(z.GridsK) > std::numeric_limits<int32_t>::max()) {
+            throw kwd::InputError("data set " + z.InfoFilename + ": its grid of " + gridText(z) +
+                                  " cells is larger than a data file can hold (at most " +
+                                  std::to_string(std::numeric_limits<int32_t>::max()) +
+                                  " values per variable)");
+        }
+        // A data file that is not there is reported when the run reads it.
+        struct stat st{};
+        if (::stat(z.DataFilename.c_str(), &st) != 0) continue;
+        const int64_t needed = 4 * kEngineVariableBlocks * cells * int64_t(z.GridsK);
+        if (int64_t(st.st_size) < needed) {
+            throw kwd::InputError("data set " + z.InfoFilename + ": ZDT file \"" + z.DataFilename +
+                                  "\" holds " + std::to_string(int64_t(st.st_size)) +
+                                  " bytes; its grid of " + gridText(z) + " cells needs at least " +
+                                  std::to_string(needed) + " (" +
+                                  std::to_string(kEngineVariableBlocks) + " variables)");
+        }
+    }
+}
+
+void checkDetectorInModel(const tDetector& aDetector, const TZDXFile& aFirst) {
+    if (aFirst.GridsI <= 0 || aFirst.GridsJ <= 0 || aFirst.GridsK <= 0 ||
+        aFirst.sizedx.size() < size_t(aFirst.GridsI) ||
+        aFirst.sizedy.size() < size_t(aFirst.GridsJ) ||
+        aFirst.sizedz.size() < size_t(aFirst.GridsK))
+        return;  // the engine refuses such a grid with its own message
+    const tGridGeometry model(aFirst);
+    const tDetector& d = aDetector;
+    if (axisReachable(d.xMin, d.xMax, model.lengthX()) &&
+        axisReachable(d.yMin, d.yMax, model.lengthY()) &&
+        axisReachable(d.zMin, d.zMax, model.lengthZ()))
+        return;
+    throw kwd::RunSetupError(
+        "the detector box (" + rangeText("x", d.xMin, d.xMax) + ", " +
+        rangeText("y", d.yMin, d.yMax) + ", " + rangeText("z", d.zMin, d.zMax) +
+        " m) lies outside the model area of data set " + aFirst.InfoFilename + " (" +
+        rangeText("x", 0.0, model.lengthX()) + ", " + rangeText("y", 0.0, model.lengthY()) +
+        ", " + rangeText("z", 0.0, model.lengthZ()) +
+        " m): every particle would be released outside the model");
+}
+
 void runSimulation(tRunRequest& aRequest, tConsole& aConsole) {
+    // Refused before the engine sizes its fields from the descriptors and
+    // before the output folder is made.
+    checkDataFiles(aRequest.descriptorList);
+    if (!aRequest.descriptorList.empty())
+        checkDetectorInModel(aRequest.detector, aRequest.descriptorList.back());
+
     auto engine = std::make_unique<tParticleManager>(
         aRequest.backwardsMode, aRequest.detector, std::move(aRequest.descriptorList),
         aRequest.outputDir, aRequest.minHeight, aRequest.partCntPerInterval);
