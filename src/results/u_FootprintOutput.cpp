@@ -168,8 +168,10 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
     out.SimGUID = aZDXFile.SimGUID;
     out.projectname = aZDXFile.projectname;
     out.LicenseHolder = "KWD_PLR";
-    out.WriteFile(aFileName + ".ZDX");
 
+    // The data file goes to its temporary name first and is renamed into
+    // place after the descriptor is written: when writing the data fails,
+    // no new descriptor stands beside the earlier data file or without one.
     std::vector<float> block(size_t(ZDTBlockValueCount(nI, nJ, nK)));
     tZDTWriter zdt(aFileName + ".ZDT");
     auto put = [&](auto value) {
@@ -191,5 +193,6 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         &FlxFootprintIJK, &ConFootprintIJ,    &ConFootprintIJK};
     for (const t3DArrayDouble* a : results)
         put([&](int32_t i, int32_t j, int32_t k) { return orMissing((*a)(i, j, k)); });
+    out.WriteFile(aFileName + ".ZDX");
     zdt.Close();
 }

@@ -1,11 +1,18 @@
 // The particle list file: one line per particle that met its target,
 // appended to the file of the current simulated date-time.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
+#include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
@@ -64,6 +71,38 @@ void appendRow(std::string& out, int64_t nr, const tParticle& p) {
     out += "\r\n";
 }
 
+// Appends whole lines to the file (created when missing) and closes it. A
+// write that fails (a full disk, a file size limit) leaves every complete
+// line in the file, the earlier contents included, and cuts off the piece of
+// a line it had begun, so the list never ends in a broken row.
+void appendLines(const std::string& path, std::string_view text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw kwd::FileError("cannot open file for appending \"" + path +
+                             "\": " + kwd::systemReason(errno));
+    struct stat st{};
+    const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : off_t(-1);
+    size_t done = 0;
+    int err = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            break;
+        }
+        done += size_t(n);
+    }
+    if (err != 0 && start >= 0) {
+        const size_t lineEnd = text.substr(0, done).rfind('\n');
+        const size_t keep = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+        if (keep < done) (void)::ftruncate(fd, start + off_t(keep));
+    }
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0)
+        throw kwd::FileError("cannot write file \"" + path + "\": " + kwd::systemReason(err));
+}
+
 }  // namespace
 
 void tParticleManager::saveCurrentParticlesInTargetToFile() {
@@ -79,10 +118,10 @@ void tParticleManager::saveCurrentParticlesInTargetToFile() {
         if (!p.fMetTarget) continue;
         appendRow(text, int64_t(n), p);
         if (text.size() >= kWriteChunk) {
-            kwd::appendToFile(path, text);
+            appendLines(path, text);
             text.clear();
         }
     }
     // Creates the file when it is not there (a call without hits writes the header alone).
-    if (!text.empty()) kwd::appendToFile(path, text);
+    if (!text.empty()) appendLines(path, text);
 }

@@ -1,0 +1,218 @@
+// Output that survives failing writes: every file written in one piece goes
+// to a temporary name and is renamed into place, so a write that fails (a
+// full disk, a file size limit) leaves the complete file of an earlier output
+// where it stood and no stray file beside it; the appended particle list
+// keeps every complete line written before the error.
+//
+// A full disk is imitated with the process's file size limit: a write beyond
+// it fails with EFBIG ("File too large"), SIGXFSZ being ignored while the
+// limit holds. No test output is written while it holds.
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <map>
+
+#include "ResultsTestUtil.h"
+#include "dataset/u_ZDTFile.h"
+#include "dataset/u_ZDXFile.h"
+#include "platform/KwdError.h"
+#include "results/u_ResultText.h"
+
+using namespace restest;
+
+namespace {
+
+// Runs `write` under a file size limit of `bytes` and returns the message of
+// the kwd::FileError it raised, or "no error".
+std::string failingWrite(rlim_t bytes, const std::function<void()>& write) {
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limited = old;
+    limited.rlim_cur = std::min(bytes, old.rlim_max);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limited);
+    std::string message = "no error";
+    try {
+        write();
+    } catch (const kwd::FileError& e) {
+        message = e.what();
+    } catch (const std::exception& e) {
+        message = std::string("not a FileError: ") + e.what();
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return message;
+}
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> snapshot(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : fileNames(folder)) files[name] = readText(folder + "/" + name);
+    return files;
+}
+
+std::vector<std::string> manyLines(size_t n) {
+    std::vector<std::string> lines;
+    for (size_t k = 0; k < n; ++k) lines.push_back("01.07.2018;12:00:00;" + std::to_string(k));
+    return lines;
+}
+
+TZDXFile descriptor(const std::string& title) {
+    TZDXFile z = makeDescriptor(uniformGrid(3, 3, 4), "/nonexistent", "IN", "01.07.2018",
+                                "12:00:00", 23, "P");
+    z.Title = title;
+    return z;
+}
+
+void writeBlocks(const std::string& path, size_t blocks, float value) {
+    tZDTWriter writer(path);
+    const std::vector<float> block(1024, value);
+    for (size_t b = 0; b < blocks; ++b) writer.WriteBlock(block);
+    writer.Close();
+}
+
+TEST(CrashSafeOutput, WholeFileWritersKeepTheCompleteFileWhenAWriteFails) {
+    struct Case {
+        const char* what;
+        const char* name;
+        std::function<void(const std::string&)> complete;  // fits under the limit
+        std::function<void(const std::string&)> larger;    // does not
+    } cases[] = {
+        {"run log", "logFile.log",
+         [](const std::string& p) { saveTextLines(p, manyLines(3)); },
+         [](const std::string& p) { saveTextLines(p, manyLines(2000)); }},
+        {"descriptor", "VirtPart_P_01.07.2018 12.00.00.ZDX",
+         [](const std::string& p) { descriptor("Virtual Particles").WriteFile(p); },
+         [](const std::string& p) { descriptor(std::string(20000, 'T')).WriteFile(p); }},
+        {"data file", "VirtPart_P_01.07.2018 12.00.00.ZDT",
+         [](const std::string& p) { writeBlocks(p, 1, 1.0f); },
+         [](const std::string& p) { writeBlocks(p, 8, 2.0f); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tTempFolder out("kwd_res_");
+        const std::string path = out.file(c.name);
+        c.complete(path);
+        const std::string before = readText(path);
+        ASSERT_LT(before.size(), 8192u);
+
+        const std::string message = failingWrite(8192, [&] { c.larger(path); });
+        EXPECT_EQ(message, "cannot write file \"" + path + "\": File too large");
+        EXPECT_EQ(readText(path), before);
+        EXPECT_EQ(fileNames(out.path()), std::vector<std::string>{c.name});  // no temporary file left
+    }
+}
+
+class FailingOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fEngine = makeEngine(uniformGrid(8, 8, 4), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.u = float(i + j + k);
+            return c;
+        });
+        tParticleManager& e = *fEngine;
+        e.fOutputDir = fOut.path();
+        e.fActSimTime = noon();
+        e.fverboseLog = true;
+        e.fTotalEmittedParticles = 4;
+        e.SourceStrengthIJ(3, 4, 0) = e.SourceStrengthIJK(3, 4, 0) = 1.0;
+        e.writeOutput(*e.fCurrZDXFile, fBase);
+        fBefore = snapshot(fOut.path());
+        ASSERT_EQ(fBefore.size(), 7u);  // five grid files, ZDX, ZDT
+
+        // The next output of the same time differs in every file.
+        e.SourceStrengthIJ(5, 2, 0) = e.SourceStrengthIJK(5, 2, 0) = 1.0;
+        e.fCurrZDXFile->Locationname = "Elsewhere";
+    }
+
+    std::string retry(rlim_t limit) {
+        return failingWrite(limit, [&] { fEngine->writeOutput(*fEngine->fCurrZDXFile, fBase); });
+    }
+
+    tTempFolder fOut{"kwd_res_"};
+    std::unique_ptr<tParticleManager> fEngine;
+    std::string fBase = fOut.file("VirtPart_TestProject_01.07.2018 12.00.00");
+    std::map<std::string, std::string> fBefore;
+};
+
+TEST_F(FailingOutput, AFailingGridFileLeavesEveryEarlierFileWhole) {
+    // Smaller than one grid file of 8 x 8 numbers.
+    EXPECT_EQ(retry(512), "cannot write file \"" + fOut.path() +
+                              "/SourceStrengthIJ_01.07.2018 12.00.00TestProject.csv\": "
+                              "File too large");
+    EXPECT_TRUE(snapshot(fOut.path()) == fBefore);
+}
+
+TEST_F(FailingOutput, AFailingDataFileKeepsTheEarlierDescriptorAndDataFile) {
+    // The grid files and the descriptor fit, the 17 blocks of the data file do not.
+    ASSERT_LT(fBefore.at("VirtPart_TestProject_01.07.2018 12.00.00.ZDX").size(), 6000u);
+    EXPECT_EQ(retry(6000), "cannot write file \"" + fBase + ".ZDT\": File too large");
+    const std::map<std::string, std::string> after = snapshot(fOut.path());
+    ASSERT_EQ(after.size(), 7u);
+    // Neither a new descriptor beside the old data nor a partial data file.
+    for (const char* ext : {".ZDX", ".ZDT"}) {
+        const std::string name = "VirtPart_TestProject_01.07.2018 12.00.00" + std::string(ext);
+        EXPECT_TRUE(after.at(name) == fBefore.at(name)) << name;
+    }
+    // The grid files were written in full before the failure.
+    EXPECT_NE(after.at("SourceStrengthIJ_01.07.2018 12.00.00TestProject.csv"),
+              fBefore.at("SourceStrengthIJ_01.07.2018 12.00.00TestProject.csv"));
+}
+
+std::vector<std::string> crlfLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "the text does not end with a whole line";
+    return lines;
+}
+
+TEST(CrashSafeOutput, AFailingAppendKeepsEveryCompleteLineOfTheParticleList) {
+    tTempFolder out("kwd_res_");
+    auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
+    const std::string file = out.file("ParticleList_01.07.2018 12.00.00_P.csv");
+    for (int n = 0; n < 3; ++n) e->fParticleList.push_back(hitParticle({1, 1, 0}, 0.5, 0.25));
+    e->saveCurrentParticlesInTargetToFile();
+    const std::string earlier = readText(file);
+    ASSERT_EQ(crlfLines(earlier).size(), 4u);
+
+    for (int n = 0; n < 200; ++n) e->fParticleList.push_back(hitParticle({2, 1, 0}, -0.5, 0.25));
+    const rlim_t limit = earlier.size() + 3000;  // room for a dozen rows, not for 200
+    EXPECT_EQ(failingWrite(limit, [&] { e->saveCurrentParticlesInTargetToFile(); }),
+              "cannot write file \"" + file + "\": File too large");
+
+    const std::string after = readText(file);
+    ASSERT_GT(after.size(), earlier.size());
+    EXPECT_LE(after.size(), limit);
+    EXPECT_EQ(after.substr(0, earlier.size()), earlier);
+    // The rows of the failed call that were written stand whole, none cut off.
+    const std::vector<std::string> lines = crlfLines(after);
+    EXPECT_GT(lines.size(), 6u);
+    for (size_t n = 4; n < lines.size(); ++n)
+        EXPECT_EQ(std::count(lines[n].begin(), lines[n].end(), ';'), 18) << lines[n];
+}
+
+TEST(CrashSafeOutput, AnAppendToAFullDeviceIsAFileError) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    tTempFolder out("kwd_res_");
+    auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
+    const std::string file = out.file("ParticleList_01.07.2018 12.00.00_P.csv");
+    ASSERT_EQ(symlink("/dev/full", file.c_str()), 0);
+    e->fParticleList.push_back(hitParticle({1, 1, 0}, 0.5, 0.25));
+    try {
+        e->saveCurrentParticlesInTargetToFile();
+        FAIL() << "no error";
+    } catch (const kwd::FileError& err) {
+        EXPECT_EQ(std::string(err.what()),
+                  "cannot write file \"" + file + "\": No space left on device");
+    }
+}
+
+}  // namespace
