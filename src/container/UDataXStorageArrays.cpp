@@ -179,6 +179,62 @@ int hexValue(char c) {
     return -1;
 }
 
+// Sets the pixels of row y from its run-length text: the words in pairs
+// (count, code), each code repeated count times, the result read as
+// six-character pixel codes from the left (a short last code reads as what it
+// holds), exactly as RleDecodeLine's text would be read. The expanded text is
+// never built: a run of one pixel code fills its pixels at once, so a short
+// row that covers a wide bitmap costs neither the text's memory nor a pass
+// over it. fail(code) is called for a code that is not hexadecimal.
+template <typename Fail>
+void setRlePixels(const std::string& text, int32_t y, TBitmap& bitmap, Fail fail) {
+    std::vector<std::string> words;  // split as RleDecodeLine splits
+    std::string word;
+    for (char c : text) {
+        if (c == kBlank || c == ',' || c == '|') {
+            if (!word.empty()) words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+
+    const int32_t width = bitmap.Width();
+    int32_t x = 0;
+    std::string pending;  // characters of the pixel being assembled (fewer than 6)
+    const auto colourOf = [&](const std::string& code) {
+        uint32_t colour = 0;
+        for (char c : code) {
+            const int d = hexValue(c);
+            if (d < 0) fail(code);
+            colour = (colour << 4) | uint32_t(d);
+        }
+        return colour;
+    };
+    for (size_t k = 0; k + 1 < words.size() && x < width; k += 2) {
+        const std::string& code = words[k + 1];
+        const int64_t repeat = std::max(TDataXStorage::ReadIntegerText(words[k]), 0);
+        if (repeat == 0) continue;
+        if (pending.empty() && code.size() == 6) {
+            const uint32_t colour = colourOf(code);
+            const int64_t n = std::min<int64_t>(repeat, width - x);
+            for (int64_t r = 0; r < n; ++r) bitmap.SetPixel(x++, y, colour);
+            continue;
+        }
+        for (int64_t r = 0; r < repeat && x < width; ++r) {
+            for (size_t c = 0; c < code.size() && x < width; ++c) {
+                pending += code[c];
+                if (pending.size() == 6) {
+                    bitmap.SetPixel(x++, y, colourOf(pending));
+                    pending.clear();
+                }
+            }
+        }
+    }
+    if (!pending.empty() && x < width) bitmap.SetPixel(x, y, colourOf(pending));
+}
+
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr size_t kBase64LineLength = 76;
@@ -615,21 +671,26 @@ int32_t TDataXStorage::GetTagValueAsBitmap(int32_t elementindex, const std::stri
     const int32_t width = std::max(tag->DimI, 0), height = std::max(tag->dimJ, 0);
     if (int64_t(width) * int64_t(height) > kMaxBlockCells) return -1;
     _Bitmap.SetSize(width, height);
-    const size_t rowLength = size_t(width) * 6;
+    const auto fail = [&](const std::string& code) {
+        throw kwd::ConversionError("Pixel code \"" + code + "\" of bitmap tag \"" + ID +
+                                   "\" in file " + _DataXStreamFilename +
+                                   " is not a hexadecimal number");
+    };
     for (int32_t y = 0; y < height; ++y) {
         const std::string* line = StreamLine(int64_t(tag->DataStartStreamPos) + y);
         if (line == nullptr) break;
-        std::string row = line->substr(std::min(line->find_first_not_of(kBlank), line->size()));
-        if (tag->Compression == 1) row = RleDecodeLine(row, rowLength);
+        const std::string row =
+            line->substr(std::min(line->find_first_not_of(kBlank), line->size()));
+        if (tag->Compression == 1) {
+            setRlePixels(row, y, _Bitmap, fail);
+            continue;
+        }
         for (int32_t x = 0; x < width && size_t(x) * 6 < row.size(); ++x) {
             const std::string code = row.substr(size_t(x) * 6, 6);
             uint32_t colour = 0;
             for (char c : code) {
                 const int d = hexValue(c);
-                if (d < 0)
-                    throw kwd::ConversionError("Pixel code \"" + code + "\" of bitmap tag \"" + ID +
-                                               "\" in file " + _DataXStreamFilename +
-                                               " is not a hexadecimal number");
+                if (d < 0) fail(code);
                 colour = (colour << 4) | uint32_t(d);
             }
             _Bitmap.SetPixel(x, y, colour);

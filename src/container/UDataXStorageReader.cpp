@@ -167,8 +167,9 @@ TDataXData& TDataXStorage::GetNextTagData(TDataXData& XData) {
             // count, or one beyond the file, never moves the position backwards
             // nor past the last line.
             const int32_t here = _DataXStreamPointer;
-            const int64_t target = std::min<int64_t>(int64_t(here) + std::max(XData.dimJ - 1, 0),
-                                                     int64_t(count) - 1);
+            // (64-bit: the count may be any 32-bit value, the lowest included.)
+            const int64_t target = std::min<int64_t>(
+                int64_t(here) + std::max<int64_t>(int64_t(XData.dimJ) - 1, 0), int64_t(count) - 1);
             _DataXStreamPointer = std::max<int32_t>(here, int32_t(target));
             XData.DataStartStreamPos = here;
             XData.DataEndStreamPos = _DataXStreamPointer;
