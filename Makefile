@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench asan clean
+.PHONY: all deps configure build test demo bench asan tsan fuzz clean
 
 all: build
 
@@ -27,11 +27,46 @@ bench: deps
 	@cmake --build $(BUILD)-bench -j $(JOBS)
 	@scripts/bench.sh $(BUILD)-bench
 
+# Sanitizer builds release small batches so that their end-to-end runs stay quick.
+SANITIZER_BATCH ?= 20000
+
 # Tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
-	@cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DKWD_SANITIZE=ON >/dev/null
+	@cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DKWD_SANITIZE=ON \
+	  -DKWD_BATCH_SIZE=$(SANITIZER_BATCH) >/dev/null
 	@cmake --build $(BUILD)-asan -j $(JOBS)
 	@cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
+
+# The tests of the parallel particle step under ThreadSanitizer (engine and
+# main loop, and the end-to-end runs of the program on one and two threads).
+# Built with clang and LLVM's OpenMP runtime, which loads its tool library
+# archer when it runs under ThreadSanitizer: archer tells ThreadSanitizer
+# about OpenMP's barriers, reductions and tasks, so what it reports are races
+# of the program's own code. Reports from inside the runtime itself (not
+# instrumented) are ignored. The run stops if archer is not active, since
+# without it a clean result would mean nothing.
+TSAN_CXX ?= clang++-14
+TSAN_ENV = TSAN_OPTIONS="ignore_noninstrumented_modules=1 $(TSAN_OPTIONS)" OMP_NUM_THREADS=4
+tsan: deps
+	@cmake -S . -B $(BUILD)-tsan -DCMAKE_CXX_COMPILER=$(TSAN_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKWD_TSAN=ON -DKWD_BATCH_SIZE=$(SANITIZER_BATCH) >/dev/null
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target test_engine test_results test_frontend
+	@cd $(BUILD)-tsan && $(TSAN_ENV) ARCHER_OPTIONS=verbose=1 ./test_engine \
+	  --gtest_filter='Physics.ASeeded*' 2>&1 | grep -q 'Archer detected OpenMP application with TSan' \
+	  || { echo "tsan: the OpenMP runtime did not load archer; the run would not be meaningful"; exit 1; }
+	@cd $(BUILD)-tsan && $(TSAN_ENV) ./test_engine && $(TSAN_ENV) ./test_results \
+	  && $(TSAN_ENV) ./test_frontend --gtest_filter='EndToEnd.*'
+
+# libFuzzer targets of every file reader (clang, ASan + UBSan), each run for
+# FUZZ_SECONDS seconds; fuzz/run.sh prints executions, time and findings.
+FUZZ_CXX ?= clang++-14
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKWD_SANITIZE=ON -DKWD_FUZZ=ON >/dev/null
+	@cmake --build $(BUILD)-fuzz -j $(JOBS) \
+	  --target fuzz_container fuzz_zdx fuzz_zdi fuzz_tra fuzz_numbers
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(BUILD)-fuzz
 
 clean:
 	@rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan

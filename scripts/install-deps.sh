@@ -2,7 +2,10 @@
 # Installs what the build needs, only where a fresh machine lacks it.
 set -euo pipefail
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev
-          libnetcdf-dev libcairo2-dev pkg-config netcdf-bin)
+          libnetcdf-dev libcairo2-dev pkg-config netcdf-bin
+          # ThreadSanitizer and fuzz builds: clang, its sanitizer and libFuzzer
+          # runtimes, LLVM's OpenMP runtime with its ThreadSanitizer tool (archer).
+          clang-14 libclang-rt-14-dev libomp-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

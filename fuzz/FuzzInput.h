@@ -1,0 +1,49 @@
+#pragma once
+// Shared by the fuzz targets: the readers take file paths, so every input is
+// written to a file of this process's own scratch folder before it is read.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace kwdfuzz {
+
+// The scratch folder of this process (/tmp/kwd_fuzz_<pid>), created on first
+// use and removed when the process ends.
+inline const std::string& scratchFolder() {
+    static const std::string folder = [] {
+        const std::string dir = "/tmp/kwd_fuzz_" + std::to_string(::getpid());
+        std::filesystem::create_directories(dir);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all("/tmp/kwd_fuzz_" + std::to_string(::getpid()), ignored);
+        });
+        return dir;
+    }();
+    return folder;
+}
+
+// Writes the bytes to `name` in the scratch folder and returns the full path.
+inline std::string writeInput(const std::string& name, std::string_view bytes) {
+    const std::string path = scratchFolder() + "/" + name;
+    // A fresh file each time: the file system may flush a file that is
+    // truncated and written again on close, which would slow every run.
+    std::remove(path.c_str());
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) __builtin_trap();  // the harness itself is broken
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+        __builtin_trap();
+    std::fclose(f);
+    return path;
+}
+
+inline std::string_view asText(const uint8_t* data, size_t size) {
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+}  // namespace kwdfuzz
