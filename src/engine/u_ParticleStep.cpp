@@ -35,6 +35,14 @@ inline double langevin(double uPrime, double xi, double g, double B, double D, d
     return uPrime + (memory + drift + forcing);
 }
 
+// The shortest sub-step: the end tolerance, or the time still to go when
+// that is shorter. Sub-steps of ordinary particles (T_L above 4e-7 s) are
+// longer and keep their length.
+inline double atLeastEndTolerance(double dt, double r) {
+    const double least = r < kEndTolerance ? r : kEndTolerance;
+    return dt < least ? least : dt;
+}
+
 }  // namespace
 
 void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) const {
@@ -59,6 +67,10 @@ void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) c
         if (dt > dt_3d) dt = dt_3d;
         if (!(r > dt)) dt = r;
         if (dt < fdt_min_part && r > fdt_min_part) dt = fdt_min_part;
+        // Never shorter than the end tolerance (or the time still to go): in
+        // the last fdt_min_part of a call a cell with k ~ 0 and eps > 0 has
+        // T_L ~ 1e-21 s and would otherwise take ~1e19 sub-steps.
+        dt = atLeastEndTolerance(dt, r);
 
         // 4. Standard normal numbers truncated at +-5.
         p.fRG_u = randGauss(kTruncation, stream) - 1.0;
@@ -77,6 +89,7 @@ void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) c
         } else {
             const double lastStep = p.fAge - p.fAge_m;
             if (dt > kGrowthLimit * lastStep) dt = kGrowthLimit * lastStep;
+            dt = atLeastEndTolerance(dt, r);
             // Rate of change of k along the path, bounded so that k cannot
             // fall below 0 within the sub-step.
             double D = (k - p.fe_m) / lastStep;
