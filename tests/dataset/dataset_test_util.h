@@ -7,30 +7,13 @@
 #include <filesystem>
 #include <string>
 
+#include "TestTempFolder.h"
+
 namespace dstest {
 
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        fPath = (std::filesystem::temp_directory_path() /
-                 ("kwd_ds_" + std::to_string(::getpid()) + "_" + std::to_string(counter++)))
-                    .string();
-        std::filesystem::remove_all(fPath);
-        std::filesystem::create_directories(fPath);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(fPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return fPath; }
-    std::string file(const std::string& name) const { return fPath + "/" + name; }
-
-private:
-    std::string fPath;
+// Each test gets a folder of its own.
+struct TempDir : kwdtest::tTempFolder {
+    TempDir() : tTempFolder("kwd_ds_") {}
 };
 
 }  // namespace dstest

@@ -21,29 +21,9 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_tParticleManager.h"
 
+#include "TestTempFolder.h"
+
 namespace kwdtest {
-
-// A folder under the system's temporary folder, removed with its content.
-class tTempFolder {
-public:
-    explicit tTempFolder(const std::string& prefix = "kwd_engine_") {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        fPath = pattern;
-    }
-    ~tTempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(fPath, ec);
-    }
-    tTempFolder(const tTempFolder&) = delete;
-    tTempFolder& operator=(const tTempFolder&) = delete;
-    const std::string& path() const { return fPath; }
-    std::string file(const std::string& name) const { return fPath + "/" + name; }
-
-private:
-    std::string fPath;
-};
 
 // Cell counts and widths of a grid.
 struct tTestGrid {

@@ -17,30 +17,12 @@
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
+#include "TestTempFolder.h"
+
 namespace exptest {
 
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        fPath = (std::filesystem::temp_directory_path() /
-                 ("kwd_exp_" + std::to_string(::getpid()) + "_" + std::to_string(counter++)))
-                    .string();
-        std::filesystem::remove_all(fPath);
-        std::filesystem::create_directories(fPath);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(fPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return fPath; }
-    std::string file(const std::string& name) const { return fPath + "/" + name; }
-
-private:
-    std::string fPath;
+struct TempDir : kwdtest::tTempFolder {
+    TempDir() : tTempFolder("kwd_exp_") {}
 };
 
 // Writes base + ".ZDX" and base + ".ZDT" (one block per entry of `blocks`).

@@ -15,32 +15,14 @@
 
 #include "../tools/ExampleSimulation.h"
 
+#include "TestTempFolder.h"
+
 namespace fetest {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        fPath = (fs::temp_directory_path() /
-                 ("kwd_fe_" + std::to_string(::getpid()) + "_" + std::to_string(counter++)))
-                    .string();
-        fs::remove_all(fPath);
-        fs::create_directories(fPath);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(fPath, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return fPath; }
-    std::string file(const std::string& name) const { return fPath + "/" + name; }
-
-private:
-    std::string fPath;
+struct TempDir : kwdtest::tTempFolder {
+    TempDir() : tTempFolder("kwd_fe_") {}
 };
 
 inline std::string readText(const std::string& path) {
