@@ -51,8 +51,9 @@ TEST(EngineState, ConstructionTakesTheDataSetsLatestFirstAndWritesTheLogHead) {
         EXPECT_EQ(a->sizeK(), 6);
         for (size_t n = 0; n < a->size(); ++n) ASSERT_EQ(a->data()[n], 0.0);
     }
+    // The build's batch size: 1,000,000 for a run; sanitizer builds lower it.
     tParticleManager batch(true, box, threeOutputs(), "/out", 0.0, 1);
-    EXPECT_EQ(batch.fBatchSize, 1000000);
+    EXPECT_EQ(batch.fBatchSize, KWD_BATCH_SIZE);
 }
 
 TEST(EngineState, NoDataSetIsASetupError) {
