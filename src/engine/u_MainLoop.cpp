@@ -99,7 +99,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             progressLine("Accessing ZAKO-rin simulation output " + fCurrZDXFile->simdate + " " +
                          fCurrZDXFile->simtime);
             progressLine("Current number of particles in model area: " +
-                         std::to_string(getNumberOfParticlesInModel()));
+                         std::to_string(particlesInModel()));
             progressLine("Total amount of particles simulated: " +
                          std::to_string(fTotalEmittedParticles));
             modeLine();
@@ -111,14 +111,14 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             const int64_t steps = int64_t(std::nearbyint(double(deltaT) / dt_3d));
             const int64_t stepMs = int64_t(std::nearbyint(dt_3d)) * 1000;
             for (int64_t s = 0; s < steps; ++s) {
-                const int64_t inModel = getNumberOfParticlesInModel();
+                const int64_t inModel = particlesInModel();
                 if (inModel > 0) {
-                    moveAllParticlesParallel(dt_3d);
+                    movingPass(dt_3d);
                     progressLine("********");
                     progressLine("Updating resolved scale parameters...");
                     progressLine("Current model time: " + dateTimeText(fActSimTime));
                     progressLine("Current number of particles in model area: " +
-                                 std::to_string(getNumberOfParticlesInModel()));
+                                 std::to_string(particlesInModel()));
                     progressLine("Total amount of particles simulated so far: " +
                                  std::to_string(fTotalEmittedParticles));
                     modeLine();
@@ -145,6 +145,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             // Carry-over: particles still moving go on in the next period.
             for (tParticle& particle : fParticleList)
                 if (particle.fLoopIdx == fMainLoopIdx) particle.fLoopIdx = fMainLoopIdx + 1;
+            forgetMovingParticles();
 
             if (fPartGen_InLoop >= fPartPerIntervalTarget) break;
             progressLine(kAsterisks65);

@@ -1,159 +1,100 @@
 // The particle step: one particle through one update interval, in sub-steps
 // that follow the local Lagrangian time scale, with a Langevin sub-grid
-// velocity; and the parallel pass over the particle list.
+// velocity; and the parallel pass over the particles that still move,
+// visited in the order of their cells.
 
+#include <algorithm>
 #include <atomic>
 #include <cfenv>
-#include <cmath>
 #include <exception>
 #include <string>
 
+#include "engine/u_StepKernel.h"
 #include "engine/u_tParticleManager.h"
-#include "platform/DateTime.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
 namespace {
 
-constexpr double kC0 = 3.0;                 // Kolmogorov constant before scaling by fs
-constexpr double kTimeStepFraction = 0.025; // sub-step as a fraction of T_L
-constexpr double kGrowthLimit = 2.0;        // a sub-step is at most twice the one before
-constexpr double kEndTolerance = 1e-8;      // s left below which the call ends
-constexpr double kRegulariser = 1e-20;      // keeps ratios of energies and rates finite
-constexpr double kTruncation = 5.0;         // bound of the Gaussian numbers
-constexpr double kWThreshold = 0.001;       // m/s, least |w| for a weight and for a hit
 constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
-// One Langevin update of a sub-grid velocity component:
-// memory term (relaxation with T_L) + drift (change of k along the path and
-// gradient of sigma^2) + random forcing.
-inline double langevin(double uPrime, double xi, double g, double B, double D, double k,
-                       double dt) {
-    const double memory = -B * uPrime * dt / ((4.0 / 3.0) * k + kRegulariser);
-    const double drift = 0.5 * (D * uPrime / k + g) * dt;
-    const double forcing = std::sqrt(B > kRegulariser ? B : kRegulariser) * xi * std::sqrt(dt);
-    return uPrime + (memory + drift + forcing);
+// Moves the particles order[0 .. n) of the list; stops after the first one
+// whose call raised a watched floating-point flag and returns its position
+// in order (-1 when none did).
+using tChunkFn = int64_t (*)(const kwdstep::tStepContext&, tParticle*, const int64_t*, int64_t,
+                             double, int64_t&);
+
+template <class Isa>
+KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* particles,
+                                    const int64_t* order, int64_t n, double dt_3d,
+                                    int64_t& hits) {
+    for (int64_t m = 0; m < n; ++m) {
+        kwdstep::stepParticle<Isa>(c, particles[order[m]], dt_3d, hits);
+        if (std::fetestexcept(kWatchedFlags)) return m;
+    }
+    return -1;
 }
 
-// The shortest sub-step: the end tolerance, or the time still to go when
-// that is shorter. Sub-steps of ordinary particles (T_L above 4e-7 s) are
-// longer and keep their length.
-inline double atLeastEndTolerance(double dt, double r) {
-    const double least = r < kEndTolerance ? r : kEndTolerance;
-    return dt < least ? least : dt;
+int64_t chunkBaseline(const kwdstep::tStepContext& c, tParticle* particles, const int64_t* order,
+                      int64_t n, double dt_3d, int64_t& hits) {
+    return chunkBody<kwdstep::tIsaBaseline>(c, particles, order, n, dt_3d, hits);
+}
+
+__attribute__((target("avx2"))) int64_t chunkAvx2(const kwdstep::tStepContext& c,
+                                                  tParticle* particles, const int64_t* order,
+                                                  int64_t n, double dt_3d, int64_t& hits) {
+    return chunkBody<kwdstep::tIsaAvx2>(c, particles, order, n, dt_3d, hits);
+}
+
+tChunkFn chunkFunction(bool avx2) { return avx2 ? chunkAvx2 : chunkBaseline; }
+
+std::string particleText(int64_t idx, const tParticle& p) {
+    return "the particle step of particle " + std::to_string(idx) + " (serial number " +
+           std::to_string(p.fSerialNr) + ")";
 }
 
 }  // namespace
+
+bool stepVariantAvx2Available() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+
+kwdstep::tStepContext kwdstep::stepContext(const tParticleManager& e) {
+    tStepContext c;
+    c.cells = e.fSampleCells.data();
+    c.cellClass = e.fCellClass.data();
+    c.X = e.fXMidPoint_Ar.data();
+    c.Y = e.fYMidPoint_Ar.data();
+    c.Zm = e.fZMidPoint_Ar.data();
+    c.Zt = e.fZTopBorder_Ar.data();
+    c.Kv = e.fVerticalMeanTKE_Ar.data();
+    c.U2 = e.fVerticalMeanU2_Ar.data();
+    c.V2 = e.fVerticalMeanV2_Ar.data();
+    c.W2 = e.fVerticalMeanW2_Ar.data();
+    c.nI = e.fGridI;
+    c.nJ = e.fGridJ;
+    c.nK = e.fGridK;
+    c.lowestNode = double(e.fCurrZDXFile->sizedz[0]) / 2.0;
+    c.geometry = &e.fGeometry;
+    c.dtMinPart = e.fdt_min_part;
+    c.minHeight = e.fMinHeight;
+    c.seed = e.fSeed;
+    return c;
+}
+
+void tParticleManager::requireSampleCells() {
+    if (fSampleCells.size() != fuvwX_Ar.size() || fCellClass.size() != fuvwX_Ar.size())
+        buildSampleCells();
+}
 
 void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) const {
     if (p.fLoopIdx != fMainLoopIdx) return;  // belongs to another interval
     p.fdt_sum = 0.0;
     if (!p.fInModel) return;
-
-    tRandomStream stream(fSeed, p.fSerialNr, tRandomPurpose::Velocity, p.fRandCounter);
-    while (p.fInModel && dt_3d - p.fdt_sum > kEndTolerance) {
-        // 1. The flow at the particle.
-        const tFieldSample s = sampleFields(p);
-        double k = s.k;
-        const double eps = s.eps;
-        const double fs = s.fs;
-
-        // 2. Lagrangian time scale.
-        const double TL = (4.0 * k + kRegulariser) / (3.0 * kC0 * fs * eps + kRegulariser);
-
-        // 3. Sub-step length.
-        const double r = dt_3d - p.fdt_sum;
-        double dt = kTimeStepFraction * TL;
-        if (dt > dt_3d) dt = dt_3d;
-        if (!(r > dt)) dt = r;
-        if (dt < fdt_min_part && r > fdt_min_part) dt = fdt_min_part;
-        // Never shorter than the end tolerance (or the time still to go): in
-        // the last fdt_min_part of a call a cell with k ~ 0 and eps > 0 has
-        // T_L ~ 1e-21 s and would otherwise take ~1e19 sub-steps.
-        dt = atLeastEndTolerance(dt, r);
-
-        // 4. Standard normal numbers truncated at +-5.
-        p.fRG_u = randGauss(kTruncation, stream) - 1.0;
-        p.fRG_v = randGauss(kTruncation, stream) - 1.0;
-        p.fRG_w = randGauss(kTruncation, stream) - 1.0;
-
-        // 5. Sub-grid velocity.
-        if (p.fAge < 0.0) {
-            // First sub-step of the particle's life: a velocity drawn from the
-            // local variance, without a Langevin update.
-            p.fAge = 0.0;
-            const double sigma = std::sqrt((2.0 / 3.0) * k + kRegulariser);
-            p.frVar1 = sigma * p.fRG_u;
-            p.frVar2 = sigma * p.fRG_v;
-            p.frVar3 = sigma * p.fRG_w;
-        } else {
-            const double lastStep = p.fAge - p.fAge_m;
-            if (dt > kGrowthLimit * lastStep) dt = kGrowthLimit * lastStep;
-            dt = atLeastEndTolerance(dt, r);
-            // Rate of change of k along the path, bounded so that k cannot
-            // fall below 0 within the sub-step.
-            double D = (k - p.fe_m) / lastStep;
-            if (-k / dt > D) D = -k / dt;
-            if (!(k > kRegulariser)) k = kRegulariser;
-            const double B = kC0 * fs * eps;
-            p.frVar1 = langevin(p.frVar1, p.fRG_u, s.gx, B, D, k, dt);
-            p.frVar2 = langevin(p.frVar2, p.fRG_v, s.gy, B, D, k, dt);
-            p.frVar3 = langevin(p.frVar3, p.fRG_w, s.gz, B, D, k, dt);
-        }
-        p.fdt = dt;
-
-        // 6. Move backwards along the velocity.
-        const tPosMeter p0 = p.fPosMeter;
-        p.fPosMeter.x -= (s.u + p.frVar1) * dt;
-        p.fPosMeter.y -= (s.v + p.frVar2) * dt;
-        p.fPosMeter.z -= (s.w + p.frVar3) * dt;
-        // 7. Below the ground: back to the minimum height, nothing else changes.
-        if (p.fPosMeter.z < 0.0) p.fPosMeter.z = fMinHeight;
-        // 8. Cell.
-        if (!fGeometry.locate(p.fPosMeter, p.fPosGrid)) {
-            p.fPosGrid = kPosGridOutside;
-            p.fInModel = false;
-        }
-        // 9. Path.
-        const double ddx = p.fPosMeter.x - p0.x, ddy = p.fPosMeter.y - p0.y,
-                     ddz = p.fPosMeter.z - p0.z;
-        p.fTravelDistance += std::sqrt(ddx * ddx + ddy * ddy + ddz * ddz);
-
-        // 10. Target, obstacle and clock.
-        const double wTotal = s.w + p.frVar3;
-        const bool wLargeEnough = std::fabs(wTotal) > kWThreshold;
-        if (isUnsetValue(p.fWDetector) && wLargeEnough) p.fWDetector = wTotal;
-        if (p.fInModel && !p.fMetTarget) {
-            const uint8_t cell = CheckEmitter(p);
-            if (cell == kCellTarget && wLargeEnough) {
-                p.fWEmitter = wTotal;
-                p.fTargetPosMeter = p.fPosMeter;
-                p.fTargetPosGrid = p.fPosGrid;
-                p.fPosGrid = kPosGridFinished;
-                p.fInModel = false;
-                ++hits;
-                p.fMetTarget = true;
-            } else if (cell == kCellObstacle) {
-                p.fPosGrid = kPosGridFinished;
-                p.fInModel = false;
-            } else {
-                // The clock runs back by whole milliseconds (ties to even).
-                p.fTimeUntilHit =
-                    kwd::incMilliseconds(p.fTimeUntilHit, -int64_t(std::nearbyint(dt * 1000.0)));
-            }
-        }
-
-        // 11. Bookkeeping.
-        p.fdt_sum += dt;
-        p.fAge_m = p.fAge;
-        p.fAge += dt;
-        p.fe_m = k;
-        p.fRG_u_old = p.fRG_u;
-        p.fRG_v_old = p.fRG_v;
-        p.fRG_w_old = p.fRG_w;
-        ++p.fSubSteps;
-    }
-    p.fRandCounter = stream.position();
+    const kwdstep::tStepContext c = kwdstep::stepContext(*this);
+    const int64_t self = 0;
+    chunkFunction(fStepAvx2)(c, &p, &self, 1, dt_3d, hits);
 }
 
 void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d) {
@@ -162,15 +103,63 @@ void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d)
                                 " is outside the particle list of " +
                                 std::to_string(fParticleList.size()) + " particles");
     }
+    requireSampleCells();
     int64_t hits = 0;
     moveParticle(fParticleList[size_t(aParticleIdx)], dt_3d, hits);
     if (hits != 0)
         std::atomic_ref<int64_t>(fTotalParticlesInTarget).fetch_add(hits, std::memory_order_relaxed);
 }
 
-void tParticleManager::moveAllParticlesParallel(double dt_3d) {
+void tParticleManager::findMovingParticles() {
+    fMoving.clear();
+    fJustFinished.clear();
+    fInModelOthers = 0;
     const int64_t count = int64_t(fParticleList.size());
+    for (int64_t n = 0; n < count; ++n) {
+        const tParticle& p = fParticleList[size_t(n)];
+        if (p.fLoopIdx == fMainLoopIdx) {
+            if (p.fInModel)
+                fMoving.push_back(n);
+            else if (p.fdt_sum != 0.0)
+                fJustFinished.push_back(n);  // its visit resets the call time
+        } else if (p.fInModel) {
+            ++fInModelOthers;
+        }
+    }
+    fMovingKnown = true;
+    fMovingLoopIdx = fMainLoopIdx;
+    fMovingListSize = count;
+}
+
+void tParticleManager::runMovingPass(double dt_3d) {
+    requireSampleCells();
     tParticle* particles = fParticleList.data();
+    // What a visit does to a particle that has finished: its call time is reset.
+    for (int64_t n : fJustFinished) particles[n].fdt_sum = 0.0;
+    fJustFinished.clear();
+
+    // Cell order: neighbouring particles read the same cell records.
+    const int64_t count = int64_t(fMoving.size());
+    if (count > 1 && fParticleList.size() < (size_t(1) << 32)) {
+        fSortKeys.resize(size_t(count));
+        for (int64_t m = 0; m < count; ++m) {
+            const int64_t n = fMoving[size_t(m)];
+            const tPosGrid& g = particles[n].fPosGrid;
+            const uint64_t cell =
+                (uint64_t(uint32_t(g.i)) * uint64_t(fGridJ) + uint64_t(uint32_t(g.j))) *
+                    uint64_t(fGridK) + uint64_t(uint32_t(g.k));
+            fSortKeys[size_t(m)] = cell << 32 | uint64_t(n);
+        }
+        std::sort(fSortKeys.begin(), fSortKeys.end());
+        for (int64_t m = 0; m < count; ++m)
+            fMoving[size_t(m)] = int64_t(fSortKeys[size_t(m)] & 0xFFFFFFFFu);
+    }
+
+    const kwdstep::tStepContext c = kwdstep::stepContext(*this);
+    const tChunkFn chunk = chunkFunction(fStepAvx2);
+    const int64_t* order = fMoving.data();
+    constexpr int64_t kChunk = 16;
+    const int64_t chunks = (count + kChunk - 1) / kChunk;
     std::exception_ptr firstError;
     std::atomic<bool> failed{false};
     int64_t passHits = 0;
@@ -182,27 +171,20 @@ void tParticleManager::moveAllParticlesParallel(double dt_3d) {
         failed.store(true, std::memory_order_relaxed);
     };
 
-#pragma omp parallel reduction(+ : passHits)
+#pragma omp parallel reduction(+ : passHits) if (count > 1)
     {
         kwd::clearFpFlags();
         int64_t hits = 0;
-#pragma omp for schedule(dynamic, 64) nowait
-        for (int64_t idx = 0; idx < count; ++idx) {
+#pragma omp for schedule(dynamic, 1) nowait
+        for (int64_t b = 0; b < chunks; ++b) {
             if (failed.load(std::memory_order_relaxed)) continue;
-            tParticle& p = particles[idx];
-            // Particles of other intervals and finished ones return at once
-            // (a finished one of this interval only has its call time reset).
-            if (p.fLoopIdx != fMainLoopIdx) continue;
-            if (!p.fInModel) {
-                if (p.fdt_sum != 0.0) p.fdt_sum = 0.0;
-                continue;
-            }
+            const int64_t first = b * kChunk;
+            const int64_t n = std::min(kChunk, count - first);
             try {
-                moveParticle(p, dt_3d, hits);
-                if (std::fetestexcept(kWatchedFlags)) {
-                    kwd::checkFpFlags(("the particle step of particle " + std::to_string(idx) +
-                                       " (serial number " + std::to_string(p.fSerialNr) + ")")
-                                          .c_str());
+                const int64_t at = chunk(c, particles, order + first, n, dt_3d, hits);
+                if (at >= 0) {
+                    const int64_t idx = order[first + at];
+                    kwd::checkFpFlags(particleText(idx, particles[idx]).c_str());
                 }
             } catch (...) {
                 keep(std::current_exception());
@@ -216,5 +198,40 @@ void tParticleManager::moveAllParticlesParallel(double dt_3d) {
         passHits += hits;
     }
     fTotalParticlesInTarget += passHits;
-    if (firstError) std::rethrow_exception(firstError);
+
+    // The particles that finished leave the moving ones.
+    int64_t kept = 0;
+    for (int64_t m = 0; m < count; ++m) {
+        const int64_t n = fMoving[size_t(m)];
+        if (particles[n].fInModel)
+            fMoving[size_t(kept++)] = n;
+        else
+            fJustFinished.push_back(n);
+    }
+    fMoving.resize(size_t(kept));
+    if (firstError) {
+        fMovingKnown = false;
+        std::rethrow_exception(firstError);
+    }
+}
+
+void tParticleManager::moveAllParticlesParallel(double dt_3d) {
+    // The list may have been changed in any way since the last pass.
+    findMovingParticles();
+    runMovingPass(dt_3d);
+    fMovingKnown = false;
+}
+
+void tParticleManager::movingPass(double dt_3d) {
+    if (!fMovingKnown || fMovingLoopIdx != fMainLoopIdx ||
+        fMovingListSize != int64_t(fParticleList.size()))
+        findMovingParticles();
+    runMovingPass(dt_3d);
+}
+
+int64_t tParticleManager::particlesInModel() const {
+    if (fMovingKnown && fMovingLoopIdx == fMainLoopIdx &&
+        fMovingListSize == int64_t(fParticleList.size()))
+        return int64_t(fMoving.size()) + fInModelOthers;
+    return getNumberOfParticlesInModel();
 }

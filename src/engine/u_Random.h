@@ -18,17 +18,33 @@ enum class tRandomPurpose : uint32_t {
     Release = 1    // the release position in the detector box
 };
 
+// Philox4x32-10 blocks first .. first + 7 of a stream whose counter words 2
+// and 3 are ctr2 and ctr3 (words 0 and 1: the block number), with the round
+// keys roundKeys[2 r], roundKeys[2 r + 1] of rounds r = 0 .. 9; block b's four
+// words go to out[4 b .. 4 b + 3]. The same words as philox4x32_10, eight
+// blocks side by side: in SSE2 registers, or in AVX2 registers where the
+// processor has them.
+void philox8Baseline(uint64_t first, uint32_t ctr2, uint32_t ctr3, const uint32_t* roundKeys,
+                     uint32_t* out);
+void philox8Avx2(uint64_t first, uint32_t ctr2, uint32_t ctr3, const uint32_t* roundKeys,
+                 uint32_t* out);
+using tPhilox8Fn = void (*)(uint64_t, uint32_t, uint32_t, const uint32_t*, uint32_t*);
+// philox8Avx2 where the processor has AVX2, else philox8Baseline.
+tPhilox8Fn philox8();
+
 class tRandomStream {
 public:
     tRandomStream(uint64_t aSeed, int64_t aSerialNr, tRandomPurpose aPurpose,
                   uint64_t aPosition = 0);
 
-    // The next uniform 32-bit word.
+    // The next uniform 32-bit word: word p of the stream is word p % 4 of
+    // the Philox block p / 4 (counter: block number, serial number, purpose).
+    // Eight consecutive blocks are made at a time.
     uint32_t next32() {
-        const uint32_t lane = uint32_t(fPosition & 3u);
-        if (lane == 0 || !fBufferValid) refill();
+        const uint32_t slot = uint32_t(fPosition & 31u);
+        if (slot == 0 || !fBufferValid) refill();
         ++fPosition;
-        return fBuffer[lane];
+        return fBuffer[slot];
     }
 
     // A uniform integer over [0, n), n > 0, without modulo bias (multiply
@@ -48,16 +64,26 @@ public:
 
     // Number of 32-bit words drawn from the stream so far.
     uint64_t position() const { return fPosition; }
+    // Goes back (or on) to word aPosition of the stream.
+    void seek(uint64_t aPosition) {
+        fPosition = aPosition;
+        fBufferValid = false;
+    }
 
 private:
-    void refill();
+    // Blocks 8 g .. 8 g + 7 of the stream, g = position / 32.
+    void refill() {
+        fPhilox8((fPosition >> 5) << 3, fCtr2, fCtr3, fRoundKeys, fBuffer);
+        fBufferValid = true;
+    }
 
-    std::array<uint32_t, 2> fKey{};
+    uint32_t fRoundKeys[20] = {};  // the key of each round
     uint32_t fCtr2 = 0;  // serial number, low word
     uint32_t fCtr3 = 0;  // serial number, high word, purpose in the top bit
     uint64_t fPosition = 0;
     bool fBufferValid = false;
-    std::array<uint32_t, 4> fBuffer{};
+    tPhilox8Fn fPhilox8 = nullptr;
+    alignas(32) uint32_t fBuffer[32] = {};
 };
 
 // The seed of a run: the decimal integer in the environment variable

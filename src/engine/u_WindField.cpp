@@ -335,6 +335,40 @@ void tParticleManager::updateDerivedFields() {
         }
     }
     kwd::checkFpFlags("the derived-field update");
+    buildSampleCells();
+}
+
+void tParticleManager::buildSampleCells() {
+    const size_t n = fuvwX_Ar.size();
+    fSampleCells.resize(n);
+    fCellClass.resize(n);
+    const int64_t* obj = fObject_Ar.data();
+    const float* u = fuvwX_Ar.data();
+    const float* v = fuvwY_Ar.data();
+    const float* w = fuvwZ_Ar.data();
+    const float* tke = fTKE_Ar.data();
+    const float* eps = fDissipation_Ar.data();
+    const float* vapor = fVaporFlx_Ar.data();
+    const double* gx = fde_dx_Ar.data();
+    const double* gy = fde_dy_Ar.data();
+    const double* gz = fde_dz_Ar.data();
+    tSampleCell* cells = fSampleCells.data();
+    uint8_t* cls = fCellClass.data();
+    for (size_t c = 0; c < n; ++c) {
+        cells[c].v[0] = double(u[c]);
+        cells[c].v[1] = double(v[c]);
+        cells[c].v[2] = double(w[c]);
+        cells[c].v[3] = double(tke[c]);
+        cells[c].v[4] = double(eps[c]);
+        cells[c].v[5] = gx[c];
+        cells[c].v[6] = gy[c];
+        cells[c].v[7] = gz[c];
+        // CheckEmitter's rule.
+        const int64_t code = obj[c];
+        cls[c] = code == 0   ? kCellNothing
+                 : code == 1 ? kCellObstacle
+                             : (vapor[c] != 0.0f ? kCellTarget : kCellNothing);
+    }
 }
 
 void tParticleManager::advanceFields(double dt_3d) {

@@ -135,7 +135,37 @@ public:
         return true;
     }
 
+    // The same as locate for a particle that was in aCell before: the cell
+    // it was in and its neighbours are tried first (a cell c holds v when
+    // its upper face is >= v and the face below it, if any, is < v, which
+    // on faces that never decrease is exactly the first cell the walk
+    // accepts), then the bisection.
+    bool locateFrom(const tPosMeter& aPos, tPosGrid& aCell) const {
+        if (aPos.x > lengthX() || aPos.x < 0.0 || aPos.y > lengthY() || aPos.y < 0.0 ||
+            aPos.z > lengthZ() || aPos.z < 0.0)
+            return false;
+        aCell.i = cellNear(fFaceX, fMonotoneX, aPos.x, aCell.i);
+        aCell.j = cellNear(fFaceY, fMonotoneY, aPos.y, aCell.j);
+        aCell.k = cellNear(fFaceZ, fMonotoneZ, aPos.z, aCell.k);
+        return true;
+    }
+
 private:
+    // Whether cell c of non-decreasing faces is the cell of v (0 <= v <= last face).
+    static bool holds(const double* faces, int32_t c, double v) {
+        return faces[c + 1] >= v && (c == 0 || faces[c] < v);
+    }
+    static int32_t cellNear(const std::vector<double>& faces, bool monotone, double v,
+                            int32_t guess) {
+        const int32_t n = int32_t(faces.size()) - 1;
+        if (monotone && guess >= 0 && guess < n) {
+            const double* f = faces.data();
+            if (holds(f, guess, v)) return guess;
+            if (guess + 1 < n && holds(f, guess + 1, v)) return guess + 1;
+            if (guess > 0 && holds(f, guess - 1, v)) return guess - 1;
+        }
+        return cellOf(faces, monotone, v);
+    }
     static int32_t cellOf(const std::vector<double>& faces, bool monotone, double v) {
         const int32_t n = int32_t(faces.size()) - 1;  // cells
         if (n <= 0) return 0;

@@ -3,6 +3,8 @@
 
 #include "engine/u_tParticleManager.h"
 
+#include "engine/u_StepKernel.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -79,6 +81,7 @@ int64_t tParticleManager::getNumberOfParticlesInModel() const {
 }
 
 void tParticleManager::UpdateEntries() {
+    forgetMovingParticles();
     std::erase_if(fParticleList,
                   [](const tParticle& p) { return !p.fInModel || p.fMetTarget; });
 }
@@ -95,6 +98,7 @@ double tParticleManager::getModelTime(const TZDXFile& aZDXFile) {
 
 void tParticleManager::releaseParticles(int64_t aCount) {
     if (aCount <= 0) return;
+    forgetMovingParticles();
     const double t = getModelTime(*fCurrZDXFile);
     fGeometry = tGridGeometry(*fCurrZDXFile);
     fParticleList.reserve(fParticleList.size() + size_t(aCount));
@@ -114,16 +118,7 @@ double tParticleManager::randGauss(double aUpperLimit, tRandomStream& aStream) c
         throw kwd::GeneralError("randGauss needs a positive limit, got " +
                                 generalNumber(aUpperLimit));
     }
-    for (;;) {
-        double x2 = 0.0, s = 0.0;
-        while (s >= 1.0 || s == 0.0) {
-            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            x2 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            s = x1 * x1 + x2 * x2;
-        }
-        const double g = x2 * std::sqrt(-2.0 * std::log(s) / s) + 1.0;
-        if (std::fabs(g - 1.0) <= aUpperLimit) return g;
-    }
+    return kwdstep::gauss(aUpperLimit, aStream);
 }
 
 double tParticleManager::calc_Distance(const tPosMeter& posMeter, int32_t iGrid, int32_t jGrid,

@@ -25,6 +25,13 @@ constexpr uint8_t kCellNothing = 0;
 constexpr uint8_t kCellObstacle = 1;
 constexpr uint8_t kCellTarget = 2;
 
+// What sampling reads of one cell, next to each other: u, v, w, k, eps (the
+// live 32-bit fields widened to 64 bits) and the three gradients of (2/3) k.
+// A derived copy of the live fields, rebuilt by updateDerivedFields.
+struct alignas(64) tSampleCell {
+    double v[8];  // u, v, w, k, eps, gx, gy, gz
+};
+
 // The flow as seen by a particle at the start of a sub-step.
 struct tFieldSample {
     double u = 0.0, v = 0.0, w = 0.0;  // resolved mean wind, m/s
@@ -33,6 +40,9 @@ struct tFieldSample {
     double gx = 0.0, gy = 0.0, gz = 0.0;  // gradient of (2/3) k, m/s2
     double fs = 1.0;                   // sub-grid share of the velocity variance, 0..1
 };
+
+// Whether the processor runs the AVX2 variant of the particle step.
+bool stepVariantAvx2Available();
 
 class tParticleManager {
 public:
@@ -99,6 +109,15 @@ public:
     uint64_t fSeed = 0;                    // run seed of the random streams
     int64_t fBatchSize = KWD_BATCH_SIZE;   // particles released per batch
     std::ostream* fProgressOut = nullptr;  // progress lines of the main loop; null: standard output
+    // The cells as the particle step reads them (updateDerivedFields builds
+    // them from the live fields and the gradients): the sampled values of
+    // each cell in one record, and its class for a particle (CheckEmitter:
+    // kCellNothing, kCellObstacle, kCellTarget), both [i][j][k].
+    std::vector<tSampleCell> fSampleCells;
+    std::vector<uint8_t> fCellClass;
+    // The particle step runs its AVX2 variant (where the processor has AVX2)
+    // or the baseline one; both give the same particles bit for bit.
+    bool fStepAvx2 = stepVariantAvx2Available();
 
     // ---- construction -------------------------------------------------------
     // Takes the descriptors over in reverse order (latest first), writes the
@@ -134,8 +153,14 @@ public:
     void loadPeriodFields(int32_t aDeltaSeconds);
     // Copies the period snapshot back into the live fields.
     void resetBatchFields();
-    // Per-level statistics and TKE gradients from the live fields.
+    // Per-level statistics and TKE gradients from the live fields, then the
+    // cell records of the particle step (buildSampleCells).
     void updateDerivedFields();
+    // fSampleCells and fCellClass from the live fields and the gradients.
+    void buildSampleCells();
+    // Builds them where they do not match the grid (fields allocated or
+    // filled without a derived-field update).
+    void requireSampleCells();
     // Moves the live fields by rate x dt_3d.
     void advanceFields(double dt_3d);
 
@@ -145,6 +170,8 @@ public:
     void moveParticlesParallel(int64_t aParticleIdx, double dt_3d);
     // Every index of the particle list on the worker threads; the first
     // error of the pass is raised after it (floating-point faults included).
+    // The particles that still move are visited in the order of their cells;
+    // every particle ends as a visit in list order would leave it.
     void moveAllParticlesParallel(double dt_3d);
 
     // ---- sampler and helpers -------------------------------------------------
@@ -173,7 +200,33 @@ public:
     // ---- main loop (u_MainLoop.cpp) ------------------------------------------
     int64_t startCalculation(int32_t outputInterval, int32_t updateInterval, bool verboseLog);
 
+    // ---- the main loop's view of the particle list ------------------------------
+    // The particles of interval fMainLoopIdx that still move, kept between the
+    // passes of the main loop so that a pass visits only them. The main loop
+    // calls forgetMovingParticles whenever it changes the list (release,
+    // carry-over, UpdateEntries); movingPass then rescans it once.
+    void forgetMovingParticles() { fMovingKnown = false; }
+    // A pass over the moving particles (as moveAllParticlesParallel).
+    void movingPass(double dt_3d);
+    // Particles with fInModel true, from the moving particles when they are
+    // known (the step changes fInModel of no other particle), else a scan.
+    int64_t particlesInModel() const;
+
 private:
     void checkSameGrid(const TZDXFile& aZDXFile) const;
     void moveParticle(tParticle& p, double dt_3d, int64_t& hits) const;
+    // Scans the list for the moving particles of fMainLoopIdx (resetting the
+    // call time of its finished ones, as their visit would).
+    void findMovingParticles();
+    // Runs the step over fMoving in the order of the particles' cells and
+    // drops those that finished.
+    void runMovingPass(double dt_3d);
+
+    std::vector<int64_t> fMoving;        // list indices of the moving particles
+    std::vector<int64_t> fJustFinished;  // finished in the last pass: call time reset due
+    std::vector<uint64_t> fSortKeys;     // scratch of the cell-order sort
+    bool fMovingKnown = false;
+    int64_t fMovingLoopIdx = -1;   // fMainLoopIdx and list size when they were found
+    int64_t fMovingListSize = -1;
+    int64_t fInModelOthers = 0;  // particles in the model that are not in fMoving
 };

@@ -7,7 +7,8 @@
 // sets. Every file of the output folder, the progress lines and the state of
 // the particles left in the list after the run are reduced to a SHA-256
 // digest and a size and compared with tests/data/engine/golden/seeded_run.txt;
-// the run is made on one and on two threads.
+// the run is made on one and on two threads, with each variant of the
+// particle step the processor runs.
 //
 // Only the clock's traces are masked before the digest: the revision date of
 // the container header and the elapsed time in the run log.
@@ -224,7 +225,7 @@ struct tRun {
     std::string folder;  // the output folder, for a look when the digests differ
 };
 
-tRun seededRun(int threads, const std::string& inDir, const std::string& outDir) {
+tRun seededRun(int threads, bool avx2, const std::string& inDir, const std::string& outDir) {
     std::vector<TZDXFile> list;
     const char* times[] = {"12:00:00", "12:04:00", "12:08:00"};
     for (int32_t n = 0; n < 3; ++n) {
@@ -238,6 +239,7 @@ tRun seededRun(int threads, const std::string& inDir, const std::string& outDir)
     const tDetector detector = kwdtest::detectorBox(0.0, 64.0, 0.0, 56.0, 0.0, 3.0);
     tParticleManager e(true, detector, std::move(list), outDir, 0.05, 400, 200);
     e.fSeed = 20240917;
+    e.fStepAvx2 = avx2;
     std::ostringstream progress;
     e.fProgressOut = &progress;
 
@@ -283,16 +285,29 @@ tManifest readManifest() {
     return m;
 }
 
-TEST(SeededGolden, ResultFilesMatchTheGoldenDigestsOnOneAndTwoThreads) {
-    std::map<int, tRun> runs;
+TEST(SeededGolden, ResultFilesMatchTheGoldenDigestsOnEveryVariant) {
+    // One and two threads; the particle step's baseline variant and, where
+    // the processor has AVX2, its AVX2 variant.
+    struct tVariant {
+        int threads;
+        bool avx2;
+        std::string name;
+    };
+    std::vector<tVariant> variants = {{1, false, "1 thread, baseline step"},
+                                      {2, false, "2 threads, baseline step"}};
+    if (stepVariantAvx2Available()) {
+        variants.push_back({1, true, "1 thread, AVX2 step"});
+        variants.push_back({2, true, "2 threads, AVX2 step"});
+    }
+    std::map<std::string, tRun> runs;
     std::vector<std::unique_ptr<kwdtest::tTempFolder>> folders;
-    for (int threads : {1, 2}) {
+    for (const tVariant& v : variants) {
         folders.push_back(std::make_unique<kwdtest::tTempFolder>("kwd_golden_in_"));
         const std::string in = folders.back()->path();
         folders.push_back(std::make_unique<kwdtest::tTempFolder>("kwd_golden_out_"));
-        runs[threads] = seededRun(threads, in, folders.back()->path());
+        runs[v.name] = seededRun(v.threads, v.avx2, in, folders.back()->path());
     }
-    const tManifest& one = runs[1].manifest;
+    const tManifest& one = runs.begin()->second.manifest;
     ASSERT_GT(one.size(), 10u) << manifestText(one);
 
     if (std::getenv("KWD_UPDATE_GOLDEN") != nullptr) {
@@ -305,22 +320,23 @@ TEST(SeededGolden, ResultFilesMatchTheGoldenDigestsOnOneAndTwoThreads) {
     }
 
     const tManifest golden = readManifest();
-    for (const auto& [threads, run] : runs) {
-        SCOPED_TRACE(std::to_string(threads) + " thread(s)");
+    int kept = 0;
+    for (const auto& [name, run] : runs) {
+        SCOPED_TRACE(name);
         if (run.manifest == golden) continue;
-        for (const auto& [name, value] : golden) {
-            const auto it = run.manifest.find(name);
+        for (const auto& [item, value] : golden) {
+            const auto it = run.manifest.find(item);
             if (it == run.manifest.end())
-                ADD_FAILURE() << "missing: " << name;
+                ADD_FAILURE() << "missing: " << item;
             else if (it->second != value)
-                ADD_FAILURE() << "differs: " << name << " (" << it->second << ", golden " << value
+                ADD_FAILURE() << "differs: " << item << " (" << it->second << ", golden " << value
                               << ")";
         }
-        for (const auto& [name, value] : run.manifest)
-            if (!golden.count(name)) ADD_FAILURE() << "not in the golden data: " << name;
+        for (const auto& [item, value] : run.manifest)
+            if (!golden.count(item)) ADD_FAILURE() << "not in the golden data: " << item;
         // Keep the differing results for a look.
         const std::string keep = std::filesystem::temp_directory_path() /
-                                 ("kwd_golden_actual_" + std::to_string(threads));
+                                 ("kwd_golden_actual_" + std::to_string(++kept));
         std::filesystem::remove_all(keep);
         std::filesystem::copy(run.folder, keep);
         ADD_FAILURE() << "results kept in " << keep;

@@ -1,0 +1,514 @@
+#pragma once
+// Inside the engine: the field sampling and the sub-step loop of one
+// particle, written once and compiled twice, for the x86-64 baseline (SSE2)
+// and for processors with AVX2, and chosen when the program starts.
+//
+// Both variants do exactly the same floating-point operations in the same
+// order: the vector code only computes independent values side by side (27
+// distances, square roots and reciprocals; eight weighted sums, each in its
+// own lane, each added up in the order of the cells). Nothing is fused into
+// multiply-adds (-ffp-contract=off, and the AVX2 variant does not enable FMA).
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/u_Random.h"
+#include "engine/u_tParticleManager.h"
+#include "platform/DateTime.h"
+
+#define KWD_ALWAYS_INLINE inline __attribute__((always_inline))
+
+namespace kwdstep {
+
+constexpr double kC0 = 3.0;                  // Kolmogorov constant before scaling by fs
+constexpr double kTimeStepFraction = 0.025;  // sub-step as a fraction of T_L
+constexpr double kGrowthLimit = 2.0;         // a sub-step is at most twice the one before
+constexpr double kEndTolerance = 1e-8;       // s left below which the call ends
+constexpr double kRegulariser = 1e-20;       // keeps ratios of energies and rates finite
+constexpr double kTruncation = 5.0;          // bound of the Gaussian numbers
+constexpr double kWThreshold = 0.001;        // m/s, least |w| for a weight and for a hit
+constexpr double kRoughnessLength = 0.01;    // m, of the wind profile below the lowest node
+
+typedef double tV4 __attribute__((vector_size(32)));
+
+// What sampling and the step read during a pass; fixed while it runs.
+struct tStepContext {
+    const tSampleCell* cells = nullptr;
+    const uint8_t* cellClass = nullptr;
+    const double* X = nullptr;   // nodes along x, y, z and the level tops
+    const double* Y = nullptr;
+    const double* Zm = nullptr;
+    const double* Zt = nullptr;
+    const double* Kv = nullptr;  // level means of k, and the resolved variances
+    const double* U2 = nullptr;
+    const double* V2 = nullptr;
+    const double* W2 = nullptr;
+    int32_t nI = 0, nJ = 0, nK = 0;
+    double lowestNode = 0.0;     // sizedz[0] / 2
+    const tGridGeometry* geometry = nullptr;
+    double dtMinPart = 0.0;
+    double minHeight = 0.0;
+    uint64_t seed = 0;
+
+    size_t index(int32_t i, int32_t j, int32_t k) const {
+        return (size_t(i) * size_t(nJ) + size_t(j)) * size_t(nK) + size_t(k);
+    }
+};
+
+tStepContext stepContext(const tParticleManager& e);
+
+// The operations whose vector width differs between the two variants:
+// weights(q, w): w[n] = 1 / (q[n] == 0 ? 1e-5 : sqrt(q[n])) for n < 28;
+// sqrt4(x): the square roots of x[0..3] (both 32-byte aligned).
+struct tIsaBaseline {
+    static void weights(const double* q, double* w) {
+        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), node = _mm_set1_pd(0.00001);
+        for (int n = 0; n < 28; n += 2) {
+            const __m128d x = _mm_load_pd(q + n);
+            const __m128d r = _mm_sqrt_pd(x);
+            const __m128d atNode = _mm_cmpeq_pd(x, zero);
+            const __m128d d = _mm_or_pd(_mm_and_pd(atNode, node), _mm_andnot_pd(atNode, r));
+            _mm_store_pd(w + n, _mm_div_pd(one, d));
+        }
+    }
+    static void sqrt4(double* x) {
+        _mm_store_pd(x, _mm_sqrt_pd(_mm_load_pd(x)));
+        _mm_store_pd(x + 2, _mm_sqrt_pd(_mm_load_pd(x + 2)));
+    }
+};
+
+struct tIsaAvx2 {
+    __attribute__((target("avx2"))) static void weights(const double* q, double* w) {
+        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0),
+                      node = _mm256_set1_pd(0.00001);
+        for (int n = 0; n < 28; n += 4) {
+            const __m256d x = _mm256_load_pd(q + n);
+            const __m256d r = _mm256_sqrt_pd(x);
+            const __m256d atNode = _mm256_cmp_pd(x, zero, _CMP_EQ_OQ);
+            _mm256_store_pd(w + n, _mm256_div_pd(one, _mm256_blendv_pd(r, node, atNode)));
+        }
+    }
+    __attribute__((target("avx2"))) static void sqrt4(double* x) {
+        _mm256_store_pd(x, _mm256_sqrt_pd(_mm256_load_pd(x)));
+    }
+};
+
+KWD_ALWAYS_INLINE void load4(tV4& v, const double* p) { std::memcpy(&v, p, sizeof v); }
+
+// The weighted sums over the L layers of the 3 x 3 columns from the cell
+// records at base (column i - 1, row j - 1, first layer), in the order
+// column, row, layer; cells that are obstacles are left out except the
+// particle's own (the middle column, layer 1 of three, else layer 0).
+template <int L>
+KWD_ALWAYS_INLINE void accumulate(const tStepContext& c, size_t base, const double* w, tV4& lo,
+                                  tV4& hi, double& sw) {
+    const size_t strideI = size_t(c.nJ) * size_t(c.nK), strideJ = size_t(c.nK);
+    constexpr int ownLayer = L == 3 ? 1 : 0;
+#pragma GCC unroll 3
+    for (int a = 0; a < 3; ++a) {
+#pragma GCC unroll 3
+        for (int b = 0; b < 3; ++b) {
+            const size_t at = base + size_t(a) * strideI + size_t(b) * strideJ;
+            const tSampleCell* rec = c.cells + at;
+            const uint8_t* cls = c.cellClass + at;
+#pragma GCC unroll 3
+            for (int l = 0; l < L; ++l) {
+                const bool own = a == 1 && b == 1 && l == ownLayer;
+                if (!own && cls[l] == kCellObstacle) continue;
+                const double wn = w[(a * 3 + b) * 3 + l];
+                tV4 r0, r1;
+                load4(r0, rec[l].v);
+                load4(r1, rec[l].v + 4);
+                sw += wn;
+                lo += wn * r0;
+                hi += wn * r1;
+            }
+        }
+    }
+}
+
+// The flow at a live particle at aPos in aCell: mean wind, k, eps, the
+// gradient of (2/3) k and the sub-grid fraction fs.
+template <class Isa>
+KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& pos,
+                                        const tPosGrid& cell) {
+    tFieldSample s;
+    s.fs = 0.0;
+    const int32_t i = cell.i, j = cell.j, k = cell.k;
+    const double z = pos.z;
+    const double* Zm = c.Zm;
+    const double* Zt = c.Zt;
+
+    // 1. Case selection.
+    const bool boundary = i == 0 || i == c.nI - 1 || j == 0 || j == c.nJ - 1 || k == c.nK - 1;
+    if (boundary) {
+        const double* r = c.cells[c.index(i, j, k)].v;
+        s.u = r[0], s.v = r[1], s.w = r[2], s.k = r[3], s.eps = r[4];
+        s.gx = r[5], s.gy = r[6], s.gz = r[7];
+    } else {
+        const bool logProfile = k == 0 && c.lowestNode > z;
+        const int32_t kFirst = k == 0 ? 0 : k - 1;
+        const int32_t kLast = logProfile ? 0 : k + 1;
+        const int32_t layers = kLast - kFirst + 1;
+        // 2. Inverse-distance weighting (power 1) over the neighbourhood: the
+        // particle's own cell always, the others unless they are obstacles.
+        // Squared distance to a node: (dx^2 + dy^2) + dz^2, as calc_Distance.
+        double dx2[3], dy2[3], dz2[3] = {0.0, 0.0, 0.0};
+        for (int32_t n = 0; n < 3; ++n) {
+            const double dx = pos.x - c.X[i - 1 + n];
+            const double dy = pos.y - c.Y[j - 1 + n];
+            dx2[n] = dx * dx;
+            dy2[n] = dy * dy;
+        }
+        for (int32_t l = 0; l < layers; ++l) {
+            const double dz = z - Zm[kFirst + l];
+            dz2[l] = dz * dz;
+        }
+        alignas(32) double q[28];
+        alignas(32) double w[28];
+        for (int32_t a = 0; a < 3; ++a)
+            for (int32_t b = 0; b < 3; ++b) {
+                const double dxy = dx2[a] + dy2[b];
+                for (int32_t l = 0; l < 3; ++l) q[(a * 3 + b) * 3 + l] = dxy + dz2[l];
+            }
+        q[27] = 1.0;
+        Isa::weights(q, w);
+        tV4 lo = {0.0, 0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0, 0.0};
+        double sw = 0.0;
+        const size_t base = c.index(i - 1, j - 1, kFirst);
+        if (layers == 3)
+            accumulate<3>(c, base, w, lo, hi, sw);
+        else if (layers == 2)
+            accumulate<2>(c, base, w, lo, hi, sw);
+        else
+            accumulate<1>(c, base, w, lo, hi, sw);
+        // Each sum divided by the sum of the weights.
+        const tV4 sums = {sw, sw, sw, sw};
+        const tV4 mean0 = lo / sums, mean1 = hi / sums;
+        s.k = mean0[3];
+        s.eps = mean1[0];
+        s.gx = mean1[1];
+        s.gy = mean1[2];
+        s.gz = mean1[3];
+        if (logProfile) {
+            // Logarithmic profile from the cell's own wind. On the ground
+            // itself (z = 0) the profile has no value; the wind there is 0.
+            // Each component is multiplied by ln(z / z0) before it is divided
+            // by ln(node / z0), in that order.
+            if (z > 0.0) {
+                const double lnZ = std::log(z / kRoughnessLength);
+                const double lnNode = std::log(c.lowestNode / kRoughnessLength);
+                const double* r = c.cells[c.index(i, j, 0)].v;
+                s.u = r[0] * lnZ / lnNode;
+                s.v = r[1] * lnZ / lnNode;
+                s.w = r[2] * lnZ / lnNode;
+            }
+        } else {
+            s.u = mean0[0];
+            s.v = mean0[1];
+            s.w = mean0[2];
+        }
+    }
+
+    // 3. Layer profiles at height z.
+    const double* Kv = c.Kv;
+    const double* U2 = c.U2;
+    const double* V2 = c.V2;
+    const double* W2 = c.W2;
+    // The divisions of the profiles side by side.
+    double kMean, su, sv, sw;
+    if (k == 0) {
+        kMean = Kv[0];
+        const double d = (Zm[1] - Zm[0]) * 0.5;
+        const tV4 num = {U2[1] * z, V2[1] * z, W2[0] * z, 1.0};
+        const tV4 den = {d, d, Zt[0], 1.0};
+        const tV4 ramp = num / den;
+        su = ramp[0];
+        sv = ramp[1];
+        sw = ramp[2];
+    } else if (k == c.nK - 1) {
+        kMean = 0.0;
+        // No layer above to interpolate towards: the top layer's own values.
+        su = U2[k];
+        sv = V2[k];
+        sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
+    } else {
+        const double dZm = Zm[k + 1] - Zm[k];
+        const double above = z - Zm[k];
+        const tV4 num = {Kv[k + 1] - Kv[k], (U2[k + 1] - U2[k]) * above,
+                         (V2[k + 1] - V2[k]) * above, (W2[k] - W2[k - 1]) * (z - Zt[k - 1])};
+        const tV4 den = {dZm, dZm, dZm, Zt[k] - Zt[k - 1]};
+        const tV4 slope = num / den;
+        kMean = Kv[k] + slope[0] * above;
+        su = U2[k] + slope[1];
+        sv = V2[k] + slope[2];
+        sw = W2[k - 1] + slope[3];
+    }
+    // 4. Sub-grid fraction. The linear profiles can extrapolate below 0 near
+    // the bottom of a layer; energies and variances are not negative, which
+    // keeps fs within 0..1.
+    const double J = (std::max(su, 0.0) + std::max(sv, 0.0) + std::max(sw, 0.0)) * (1.0 / 3.0);
+    const double A = std::max(kMean, 0.0) * (2.0 / 3.0);
+    s.fs = A + J == 0.0 ? 1.0 : A / (A + J);
+    return s;
+}
+
+// Normal number of mean 1 and deviation 1 truncated to 1 -+ aUpperLimit
+// (aUpperLimit > 0), polar method, only x2 used.
+KWD_ALWAYS_INLINE double gauss(double aUpperLimit, tRandomStream& aStream) {
+    for (;;) {
+        double x2 = 0.0, s = 0.0;
+        while (s >= 1.0 || s == 0.0) {
+            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+            x2 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+            s = x1 * x1 + x2 * x2;
+        }
+        const double g = x2 * std::sqrt(-2.0 * std::log(s) / s) + 1.0;
+        if (std::fabs(g - 1.0) <= aUpperLimit) return g;
+    }
+}
+
+// The shortest sub-step: the end tolerance, or the time still to go when
+// that is shorter. Sub-steps of ordinary particles (T_L above 4e-7 s) are
+// longer and keep their length.
+KWD_ALWAYS_INLINE double atLeastEndTolerance(double dt, double r) {
+    const double least = r < kEndTolerance ? r : kEndTolerance;
+    return dt < least ? least : dt;
+}
+
+// The three standard normal numbers of a sub-step (truncated at
+// +-aUpperLimit, the step's is 5): what gauss(aUpperLimit) - 1 gives three
+// times in turn. The three accepted pairs
+// are drawn first; their logarithms, divisions and roots are then taken side
+// by side. Should one of the three fall outside the bound (about one in a
+// million), the stream goes back to just after that one's pair and the
+// numbers from it on are drawn again one by one, as gauss would.
+template <class Isa>
+KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit, double& gu,
+                                      double& gv, double& gw) {
+    const __m128d scale = _mm_set1_pd(100000000.0), two = _mm_set1_pd(2.0), one = _mm_set1_pd(1.0);
+    double x2[3], sq[3];
+    uint64_t after[3];
+    for (int n = 0; n < 3; ++n) {
+        double x = 0.0, s = 0.0;
+        while (s >= 1.0 || s == 0.0) {
+            const uint32_t r1 = aStream.Random(100000000u);
+            const uint32_t r2 = aStream.Random(100000000u);
+            // x1 and x2 of the pair: r / 1e8 * 2 - 1, side by side.
+            const __m128d u = _mm_sub_pd(
+                _mm_mul_pd(_mm_div_pd(_mm_set_pd(double(r2), double(r1)), scale), two), one);
+            const double x1 = _mm_cvtsd_f64(u);
+            x = _mm_cvtsd_f64(_mm_unpackhi_pd(u, u));
+            s = x1 * x1 + x * x;
+        }
+        x2[n] = x;
+        sq[n] = s;
+        after[n] = aStream.position();
+    }
+    alignas(32) double t[4];
+    {
+        const tV4 num = {-2.0 * std::log(sq[0]), -2.0 * std::log(sq[1]), -2.0 * std::log(sq[2]), 1.0};
+        const tV4 den = {sq[0], sq[1], sq[2], 1.0};
+        const tV4 q = num / den;
+        std::memcpy(t, &q, sizeof t);
+    }
+    Isa::sqrt4(t);
+    double g[3];
+    for (int n = 0; n < 3; ++n) {
+        g[n] = x2[n] * t[n] + 1.0;
+        if (!(std::fabs(g[n] - 1.0) <= aUpperLimit)) {
+            aStream.seek(after[n]);
+            for (int m = n; m < 3; ++m) {
+                // The rest of gauss for number n (its first pair was turned
+                // down), then the following numbers.
+                g[m] = gauss(aUpperLimit, aStream);
+            }
+            break;
+        }
+    }
+    gu = g[0] - 1.0;
+    gv = g[1] - 1.0;
+    gw = g[2] - 1.0;
+}
+
+// The Langevin update of the sub-grid velocity (r1, r2, r3), one component
+// per lane: u' := u' + [memory + drift + forcing] with
+//   memory  = -B u' dt / ((4/3) k + 1e-20)   (relaxation with T_L),
+//   drift   = 0.5 (D u' / k + g) dt           (change of k along the path,
+//                                              gradient of sigma^2),
+//   forcing = sqrt(max(B, 1e-20)) xi sqrt(dt) (random forcing).
+KWD_ALWAYS_INLINE void langevin(double& r1, double& r2, double& r3, double xu, double xv,
+                                double xw, double gx, double gy, double gz, double B, double D,
+                                double k, double dt) {
+    const double den = (4.0 / 3.0) * k + kRegulariser;
+    const __m128d roots = _mm_sqrt_pd(_mm_set_pd(dt, B > kRegulariser ? B : kRegulariser));
+    const double sqrtB = _mm_cvtsd_f64(roots);
+    const double sqrtDt = _mm_cvtsd_f64(_mm_unpackhi_pd(roots, roots));
+    const tV4 u = {r1, r2, r3, 0.0};
+    const tV4 memory = (-B * u * dt) / tV4{den, den, den, 1.0};
+    const tV4 change = (D * u) / tV4{k, k, k, 1.0};
+    const tV4 g = {gx, gy, gz, 0.0};
+    const tV4 drift = 0.5 * (change + g) * dt;
+    const tV4 xi = {xu, xv, xw, 0.0};
+    const tV4 forcing = sqrtB * xi * sqrtDt;
+    const tV4 next = u + (memory + drift + forcing);
+    r1 = next[0];
+    r2 = next[1];
+    r3 = next[2];
+}
+
+// Dates whose clock the step keeps in whole milliseconds through a call:
+// below 2^19 days (the year 3335) a date-time converts to milliseconds and
+// back without change, so moving the millisecond count and converting once
+// gives what converting after every sub-step gives.
+constexpr double kMillisecondClockLimit = 524288.0;
+
+// One particle through one call of dt_3d seconds (the particle is alive and
+// belongs to the current interval). Its state is held in locals for the
+// call and stored at the end.
+template <class Isa>
+KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double dt_3d,
+                                    int64_t& hits) {
+    tRandomStream stream(c.seed, p.fSerialNr, tRandomPurpose::Velocity, p.fRandCounter);
+    tPosMeter pos = p.fPosMeter;
+    tPosGrid cell = p.fPosGrid;
+    bool inModel = p.fInModel;
+    bool metTarget = p.fMetTarget;
+    double dtSum = 0.0;
+    double dt = p.fdt;
+    double age = p.fAge, ageM = p.fAge_m, eM = p.fe_m;
+    double r1 = p.frVar1, r2 = p.frVar2, r3 = p.frVar3;
+    double gU = p.fRG_u, gV = p.fRG_v, gW = p.fRG_w;
+    double travel = p.fTravelDistance;
+    double wDetector = p.fWDetector;
+    int64_t subSteps = p.fSubSteps;
+    // The particle's clock, in whole milliseconds while it runs.
+    const bool msClock = std::fabs(p.fTimeUntilHit) < kMillisecondClockLimit;
+    int64_t clockMs = msClock ? kwd::dateTimeToMilliseconds(p.fTimeUntilHit) : 0;
+    bool clockMoved = false;
+    double clock = p.fTimeUntilHit;
+
+    while (inModel && dt_3d - dtSum > kEndTolerance) {
+        // 1. The flow at the particle.
+        const tFieldSample s = sampleAt<Isa>(c, pos, cell);
+        double k = s.k;
+        const double eps = s.eps;
+        const double fs = s.fs;
+
+        // 2. Lagrangian time scale.
+        const double TL = (4.0 * k + kRegulariser) / (3.0 * kC0 * fs * eps + kRegulariser);
+
+        // 3. Sub-step length.
+        const double r = dt_3d - dtSum;
+        dt = kTimeStepFraction * TL;
+        if (dt > dt_3d) dt = dt_3d;
+        if (!(r > dt)) dt = r;
+        if (dt < c.dtMinPart && r > c.dtMinPart) dt = c.dtMinPart;
+        // Never shorter than the end tolerance (or the time still to go): in
+        // the last fdt_min_part of a call a cell with k ~ 0 and eps > 0 has
+        // T_L ~ 1e-21 s and would otherwise take ~1e19 sub-steps.
+        dt = atLeastEndTolerance(dt, r);
+
+        // 4. Standard normal numbers truncated at +-5.
+        threeGaussians<Isa>(stream, kTruncation, gU, gV, gW);
+
+        // 5. Sub-grid velocity.
+        if (age < 0.0) {
+            // First sub-step of the particle's life: a velocity drawn from the
+            // local variance, without a Langevin update.
+            age = 0.0;
+            const double sigma = std::sqrt((2.0 / 3.0) * k + kRegulariser);
+            r1 = sigma * gU;
+            r2 = sigma * gV;
+            r3 = sigma * gW;
+        } else {
+            const double lastStep = age - ageM;
+            if (dt > kGrowthLimit * lastStep) dt = kGrowthLimit * lastStep;
+            dt = atLeastEndTolerance(dt, r);
+            // Rate of change of k along the path, bounded so that k cannot
+            // fall below 0 within the sub-step.
+            double D = (k - eM) / lastStep;
+            if (-k / dt > D) D = -k / dt;
+            if (!(k > kRegulariser)) k = kRegulariser;
+            const double B = kC0 * fs * eps;
+            langevin(r1, r2, r3, gU, gV, gW, s.gx, s.gy, s.gz, B, D, k, dt);
+        }
+
+        // 6. Move backwards along the velocity.
+        const tPosMeter p0 = pos;
+        pos.x -= (s.u + r1) * dt;
+        pos.y -= (s.v + r2) * dt;
+        pos.z -= (s.w + r3) * dt;
+        // 7. Below the ground: back to the minimum height, nothing else changes.
+        if (pos.z < 0.0) pos.z = c.minHeight;
+        // 8. Cell.
+        if (!c.geometry->locateFrom(pos, cell)) {
+            cell = kPosGridOutside;
+            inModel = false;
+        }
+        // 9. Path.
+        const double ddx = pos.x - p0.x, ddy = pos.y - p0.y, ddz = pos.z - p0.z;
+        travel += std::sqrt(ddx * ddx + ddy * ddy + ddz * ddz);
+
+        // 10. Target, obstacle and clock.
+        const double wTotal = s.w + r3;
+        const bool wLargeEnough = std::fabs(wTotal) > kWThreshold;
+        if (isUnsetValue(wDetector) && wLargeEnough) wDetector = wTotal;
+        if (inModel && !metTarget) {
+            const uint8_t cls = c.cellClass[c.index(cell.i, cell.j, cell.k)];
+            if (cls == kCellTarget && wLargeEnough) {
+                p.fWEmitter = wTotal;
+                p.fTargetPosMeter = pos;
+                p.fTargetPosGrid = cell;
+                cell = kPosGridFinished;
+                inModel = false;
+                ++hits;
+                metTarget = true;
+            } else if (cls == kCellObstacle) {
+                cell = kPosGridFinished;
+                inModel = false;
+            } else {
+                // The clock runs back by whole milliseconds (ties to even).
+                const int64_t ms = int64_t(std::nearbyint(dt * 1000.0));
+                if (msClock)
+                    clockMs -= ms;
+                else
+                    clock = kwd::incMilliseconds(clock, -ms);
+                clockMoved = true;
+            }
+        }
+
+        // 11. Bookkeeping.
+        dtSum += dt;
+        ageM = age;
+        age += dt;
+        eM = k;
+        ++subSteps;
+    }
+
+    p.fPosMeter = pos;
+    p.fPosGrid = cell;
+    p.fInModel = inModel;
+    p.fMetTarget = metTarget;
+    p.fdt_sum = dtSum;
+    p.fdt = dt;
+    p.fAge = age;
+    p.fAge_m = ageM;
+    p.fe_m = eM;
+    p.frVar1 = r1, p.frVar2 = r2, p.frVar3 = r3;
+    p.fRG_u = gU, p.fRG_v = gV, p.fRG_w = gW;
+    if (subSteps != p.fSubSteps) {
+        p.fRG_u_old = gU, p.fRG_v_old = gV, p.fRG_w_old = gW;
+    }
+    p.fTravelDistance = travel;
+    p.fWDetector = wDetector;
+    if (clockMoved) p.fTimeUntilHit = msClock ? kwd::millisecondsToDateTime(clockMs) : clock;
+    p.fSubSteps = subSteps;
+    p.fRandCounter = stream.position();
+}
+
+}  // namespace kwdstep
