@@ -1,76 +1,189 @@
-// The particle step: sub-steps per second for particles inside the grid
-// interior, and the cost of visiting particles that no longer move.
+// The particle step: sub-steps per second in each sampling case (grid
+// interior with 27 cells, lowest layer above its node with 18 cells, lowest
+// layer below its node with the logarithmic wind profile, side boundary with
+// the cell's own values), on one and on two threads; particles spread over
+// the whole grid (visited in an order unrelated to their cells) and held in
+// a small box; the cost of visiting finished particles; a pass over a batch
+// in which only a few thousand particles still move; and the core clock, to
+// turn times into cycles.
+//
+// Every pass starts from the same particle state (restored untimed) and is
+// timed in wall-clock time (the workers' time is not the main thread's CPU
+// time). The machine is shared: run with repetitions and read the medians.
 
 #include <benchmark/benchmark.h>
-#include <omp.h>
 
-#include <cmath>
+#include <cstdint>
+#include <vector>
 
-#include "../tests/engine/EngineFixtures.h"
+#include "BenchScenes.h"
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwdbench::benchEngine;
+using kwdbench::subStepsOf;
+using kwdbench::tThreads;
 
-// 60 x 60 x 30 cells of 2 x 2 x 1 m with a sheared, turbulent flow and no
-// emitters or obstacles: particles released in the middle stay in the
-// interior for the whole pass.
-std::unique_ptr<tParticleManager> interiorEngine(int64_t particles) {
-    auto e = kwdtest::makeEngine(
-        kwdtest::uniformGrid(60, 60, 30, 2.0f, 2.0f, 1.0f),
-        [](int32_t i, int32_t j, int32_t k) {
-            tCellValues c;
-            c.u = 0.3f + 0.01f * float(k) + 0.05f * std::sin(0.3f * float(i + j));
-            c.v = 0.1f * std::cos(0.2f * float(i));
-            c.w = 0.02f * std::sin(0.5f * float(j + k));
-            c.tke = 0.3f + 0.01f * float(k);
-            c.eps = 0.03f;
-            return c;
-        },
-        kwdtest::detectorBox(50.0, 70.0, 50.0, 70.0, 10.0, 20.0), 0.1, 12345, particles);
-    e->releaseParticles(particles);
-    return e;
-}
+constexpr double kPass = 0.5;  // seconds of model time per pass
 
-// One pass of dt = 1 s over particles inside the interior; the list is
-// restored before every pass (not timed). Reports sub-steps per second.
-void BM_SubStepsInterior(benchmark::State& state) {
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(int(state.range(0)));
-    auto e = interiorEngine(20000);
-    const std::vector<tParticle> start = e->fParticleList;
+// Times passes over the engine's particles, restoring them before each one.
+void timePasses(benchmark::State& state, tParticleManager& e) {
+    const std::vector<tParticle> start = e.fParticleList;
+    const int64_t before = subStepsOf(e);
     int64_t subSteps = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        e->fParticleList = start;
+        e.fParticleList = start;
         state.ResumeTiming();
-        e->moveAllParticlesParallel(1.0);
+        e.moveAllParticlesParallel(kPass);
         state.PauseTiming();
-        for (const tParticle& p : e->fParticleList) subSteps += p.fSubSteps;
+        subSteps += subStepsOf(e) - before;
         state.ResumeTiming();
     }
-    omp_set_num_threads(saved);
-    state.counters["substeps_per_s"] =
-        benchmark::Counter(double(subSteps), benchmark::Counter::kIsRate);
-    state.counters["substeps_per_pass"] =
-        benchmark::Counter(double(subSteps) / double(state.iterations()));
+    state.counters["substeps_per_s"] = benchmark::Counter(double(subSteps), benchmark::Counter::kIsRate);
+    state.counters["ns_per_substep"] = benchmark::Counter(
+        double(subSteps) / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["substeps_per_particle"] =
+        benchmark::Counter(double(subSteps) / double(state.iterations()) / double(e.fParticleList.size()));
 }
-BENCHMARK(BM_SubStepsInterior)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Interior (27 cells), particles spread over a grid of range(1) x range(1) x
+// 30 cells: the pass visits them in release order, which is unrelated to
+// their cells.
+void BM_Interior27Spread(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    const int32_t n = int32_t(state.range(1));
+    const double L = 2.0 * n;
+    auto e = benchEngine(n, n, 30, kwdtest::detectorBox(4.0, L - 4.0, 4.0, L - 4.0, 2.0, 27.0), 200000);
+    timePasses(state, *e);
+}
+BENCHMARK(BM_Interior27Spread)
+    ->ArgNames({"threads", "cells"})
+    ->Args({1, 100})->Args({2, 100})->Args({1, 300})->Args({2, 300})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Interior (27 cells), particles in a box of 20 x 20 x 10 m (as after a
+// release in a detector): the cells they read stay in the cache.
+void BM_Interior27Box(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0), 50000);
+    timePasses(state, *e);
+}
+BENCHMARK(BM_Interior27Box)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Lowest layer (4 m thick, node at 2 m), above the node: 18 cells.
+void BM_Layer0Above18(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(4.0, 196.0, 4.0, 196.0, 2.4, 3.6), 100000, 4.0f);
+    timePasses(state, *e);
+}
+BENCHMARK(BM_Layer0Above18)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Lowest layer below the node: logarithmic wind, 9 cells for the rest.
+void BM_Layer0LogProfile(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(4.0, 196.0, 4.0, 196.0, 0.4, 1.6), 100000, 4.0f);
+    timePasses(state, *e);
+}
+BENCHMARK(BM_Layer0LogProfile)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Side boundary: the last column (x from 198 to 200 m), the cell's own values.
+void BM_Boundary(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(198.6, 199.6, 4.0, 196.0, 2.0, 27.0), 100000);
+    timePasses(state, *e);
+}
+BENCHMARK(BM_Boundary)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A pass over a batch of 1,000,000 particles that have all finished.
-void BM_VisitFinishedParticles(benchmark::State& state) {
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(int(state.range(0)));
-    auto e = interiorEngine(1000);
+void BM_VisitFinished(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    auto e = benchEngine(20, 20, 10, kwdtest::detectorBox(10.0, 30.0, 10.0, 30.0, 2.0, 8.0), 1000);
     tParticle done = e->fParticleList.front();
     done.fInModel = false;
     done.fMetTarget = true;
+    done.fPosGrid = kPosGridFinished;
     e->fParticleList.assign(1000000, done);
     for (auto _ : state) e->moveAllParticlesParallel(60.0);
-    omp_set_num_threads(saved);
-    state.counters["visits_per_s"] = benchmark::Counter(
-        double(state.iterations()) * double(e->fParticleList.size()), benchmark::Counter::kIsRate);
+    state.counters["ns_per_visit"] = benchmark::Counter(
+        double(state.iterations()) * double(e->fParticleList.size()) / 1e9,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_VisitFinishedParticles)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_VisitFinished)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A batch of 1,000,000 particles of which range(1) still move (spread
+// through the list), against those particles on their own (range(2) = 0).
+void BM_FewMoving(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    const int64_t moving = state.range(1);
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0), moving);
+    if (state.range(2) != 0) {
+        std::vector<tParticle> list;
+        list.reserve(1000000);
+        tParticle done = e->fParticleList.front();
+        done.fInModel = false;
+        done.fMetTarget = true;
+        done.fPosGrid = kPosGridFinished;
+        const int64_t every = 1000000 / moving;
+        for (int64_t n = 0; n < 1000000; ++n) {
+            if (n % every == 0 && n / every < moving)
+                list.push_back(e->fParticleList[size_t(n / every)]);
+            else
+                list.push_back(done);
+        }
+        e->fParticleList = std::move(list);
+    }
+    timePasses(state, *e);
+}
+BENCHMARK(BM_FewMoving)
+    ->ArgNames({"threads", "moving", "in_batch"})
+    ->Args({1, 5000, 0})->Args({1, 5000, 1})->Args({2, 5000, 0})->Args({2, 5000, 1})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The parts of an interior sub-step on their own: one sampling over 27
+// cells (cache-resident), and the three truncated Gaussian numbers.
+void BM_Sampling27(benchmark::State& state) {
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0), 4096);
+    const std::vector<tParticle>& list = e->fParticleList;
+    size_t n = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(e->sampleFields(list[n]));
+        n = (n + 1) & 4095;
+    }
+    state.counters["ns_per_sampling"] = benchmark::Counter(
+        double(state.iterations()) / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Sampling27);
+
+void BM_ThreeGaussians(benchmark::State& state) {
+    auto e = benchEngine(20, 20, 10, kwdtest::detectorBox(10.0, 30.0, 10.0, 30.0, 2.0, 8.0), 1);
+    tRandomStream stream(1, 2, tRandomPurpose::Velocity);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(e->randGauss(5.0, stream));
+        benchmark::DoNotOptimize(e->randGauss(5.0, stream));
+        benchmark::DoNotOptimize(e->randGauss(5.0, stream));
+    }
+    state.counters["ns_per_3"] = benchmark::Counter(
+        double(state.iterations()) / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_ThreeGaussians);
+
+// The core clock: a chain of dependent additions, one per cycle.
+void BM_CoreClock(benchmark::State& state) {
+    constexpr int64_t kChain = 50000000;
+    for (auto _ : state) {
+        uint64_t x = 0;
+        for (int64_t n = 0; n < kChain; n += 8) {
+            asm volatile(
+                "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
+                "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
+                : "+r"(x));
+        }
+        benchmark::DoNotOptimize(x);
+    }
+    state.counters["GHz"] =
+        benchmark::Counter(double(kChain) * double(state.iterations()) / 1e9, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_CoreClock)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/EngineFixtures.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 #include "results/u_ResultText.h"
@@ -114,5 +115,37 @@ void BM_GridFiles(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()) * 5 * n * n);  // values written
 }
 BENCHMARK(BM_GridFiles)->Arg(200)->Unit(benchmark::kMillisecond);
+
+// An interval output with its output data set (five grid files, the ZDX
+// descriptor and 17 blocks of the ZDT file), grid of range(0)^2 x range(1).
+void BM_OutputDataSet(benchmark::State& state) {
+    tBenchFolder folder;
+    const int32_t n = int32_t(state.range(0)), nK = int32_t(state.range(1));
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f),
+                                 [](int32_t i, int32_t j, int32_t k) {
+                                     kwdtest::tCellValues c;
+                                     c.u = 0.1f * float(i), c.v = 0.2f * float(j), c.w = 0.01f * float(k);
+                                     c.obj = (i + j) % 7 == 0 ? 11 : 0;
+                                     c.vapor = c.obj > 10 ? 1.0f : 0.0f;
+                                     return c;
+                                 });
+    e->fOutputDir = folder.path;
+    e->fverboseLog = true;
+    e->fTotalEmittedParticles = 1000000;
+    e->fActSimTime = kwd::encodeDateTime(2018, 7, 1, 12);
+    const std::vector<double> values = mixedValues(size_t(n) * size_t(n) * size_t(nK));
+    for (size_t c = 0; c < values.size(); ++c) {
+        e->SourceStrengthIJK.data()[c] = std::floor(std::fabs(values[c]));
+        e->ratioDetEmitterIJK.data()[c] = values[c];
+    }
+    const std::string base = folder.path + "/VirtPart_Bench";
+    e->writeOutput(*e->fCurrZDXFile, base);
+    double bytes = 0;
+    for (const auto& f : std::filesystem::directory_iterator(folder.path))
+        bytes += double(std::filesystem::file_size(f.path()));
+    for (auto _ : state) e->writeOutput(*e->fCurrZDXFile, base);
+    state.SetBytesProcessed(int64_t(bytes * double(state.iterations())));
+}
+BENCHMARK(BM_OutputDataSet)->Args({100, 30})->Args({200, 40})->Unit(benchmark::kMillisecond);
 
 }  // namespace
