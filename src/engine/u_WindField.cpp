@@ -1,14 +1,8 @@
 // Wind-field loading, the period snapshot, the time advance of the fields and
 // the derived quantities (nodes, per-level statistics, TKE gradients).
 
-#include <emmintrin.h>
-#include <omp.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cfenv>
 #include <cstdio>
-#include <cstring>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -233,123 +227,28 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
     kwd::checkFpFlags(("period loading of data set " + cur.InfoFilename).c_str());
 }
 
-namespace {
-
-// Grids smaller than this are done on one thread.
-constexpr size_t kParallelCells = 32768;
-
-// Floating-point flags raised on the workers of a parallel loop are their
-// own; each worker adds what it raised here, and the main thread raises the
-// same flags before it tests them.
-class tWorkerFlags {
-public:
-    // At the start of a parallel region: the calling thread keeps what it
-    // raised before (the serial parts between regions), every worker starts
-    // clean.
-    void enter() {
-        if (omp_get_thread_num() == 0) collect();
-        kwd::clearFpFlags();
-    }
-    void collect() {
-        const int raised = std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
-        if (raised != 0) fRaised.fetch_or(raised, std::memory_order_relaxed);
-    }
-    void raiseOnCaller() const {
-        const int raised = fRaised.load(std::memory_order_relaxed);
-        if (raised != 0) std::feraiseexcept(raised);
-    }
-
-private:
-    std::atomic<int> fRaised{0};
-};
-
-// Two levels side by side: the values of a lane are those of one level.
-typedef double tVec2 __attribute__((vector_size(16)));
-typedef int64_t tMask2 __attribute__((vector_size(16)));
-
-// -1 in the lanes of cells that are not obstacles, 0 in the others.
-inline tMask2 airMask(const int64_t* codes) {
-    tMask2 c;
-    std::memcpy(&c, codes, sizeof c);
-    return c != 1;
-}
-inline tVec2 widen2(const float* p) { return tVec2{double(p[0]), double(p[1])}; }
-// sum += air ? x : 0 in each lane.
-inline void addKept(double* sum, tVec2 x, tMask2 air) {
-    tVec2 s;
-    std::memcpy(&s, sum, sizeof s);
-    s += tVec2(tMask2(x) & air);
-    std::memcpy(sum, &s, sizeof s);
-}
-
-// The levels [first, last) of worker t of n.
-inline void levelShare(size_t K, int t, int n, size_t& first, size_t& last) {
-    first = K * size_t(t) / size_t(n);
-    last = K * size_t(t + 1) / size_t(n);
-}
-
-// The dissipation and the emitter field are first read by the particle
-// step at the cells it samples; building the records raises no flag of
-// theirs: a signalling NaN is widened as a quiet one, and the emitter test
-// (value != 0) is made on the bits.
-inline double widenQuietly(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0) {
-        bits |= 0x00400000u;
-        std::memcpy(&value, &bits, sizeof bits);
-    }
-    return double(value);
-}
-inline bool nonZero(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return (bits & 0x7FFFFFFFu) != 0;
-}
-
-template <typename T>
-void parallelCopy(const t3DArray<T>& from, t3DArray<T>& to) {
-    if (to.size() != from.size()) {
-        to = from;
-        return;
-    }
-    const T* src = from.data();
-    T* dst = to.data();
-    const int64_t n = int64_t(from.size());
-    const int64_t chunk = 1 << 16;
-#pragma omp parallel for schedule(static) if (size_t(n) > kParallelCells)
-    for (int64_t c = 0; c < n; c += chunk)
-        std::copy(src + c, src + std::min(n, c + chunk), dst + c);
-}
-
-}  // namespace
-
 void tParticleManager::resetBatchFields() {
-    parallelCopy(fObject_Ar_OLD, fObject_Ar);
-    parallelCopy(fuvwX_Ar_OLD, fuvwX_Ar);
-    parallelCopy(fuvwY_Ar_OLD, fuvwY_Ar);
-    parallelCopy(fuvwZ_Ar_OLD, fuvwZ_Ar);
-    parallelCopy(fTKE_Ar_OLD, fTKE_Ar);
-    parallelCopy(fVaporFlx_Ar_OLD, fVaporFlx_Ar);
-    parallelCopy(fDissipation_Ar_OLD, fDissipation_Ar);
+    fObject_Ar = fObject_Ar_OLD;
+    fuvwX_Ar = fuvwX_Ar_OLD;
+    fuvwY_Ar = fuvwY_Ar_OLD;
+    fuvwZ_Ar = fuvwZ_Ar_OLD;
+    fTKE_Ar = fTKE_Ar_OLD;
+    fVaporFlx_Ar = fVaporFlx_Ar_OLD;
+    fDissipation_Ar = fDissipation_Ar_OLD;
 }
 
 void tParticleManager::updateDerivedFields() {
     kwd::clearFpFlags();
-    const int32_t nK = fGridK;
+    const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
     const size_t K = size_t(nK);
     const int64_t* obj = fObject_Ar.data();
     const float* u = fuvwX_Ar.data();
     const float* v = fuvwY_Ar.data();
     const float* w = fuvwZ_Ar.data();
     const float* tke = fTKE_Ar.data();
-    const size_t columns = size_t(fGridI) * size_t(fGridJ);
-    const bool parallel = columns * K > kParallelCells;
-    tWorkerFlags flags;
+    const size_t columns = size_t(nI) * size_t(nJ);
 
-    // 1. Per-level statistics over the cells that are not obstacles. Each
-    // level's sums run over the columns in order; the workers share the
-    // levels between them, not the columns.
+    // 1. Per-level statistics over the cells that are not obstacles.
     std::fill(fLevelCellCount.begin(), fLevelCellCount.end(), 0);
     for (std::vector<double>* a :
          {&fVerticalMeanU_Ar, &fVerticalMeanV_Ar, &fVerticalMeanW_Ar, &fVerticalMeanU2_Ar,
@@ -363,41 +262,18 @@ void tParticleManager::updateDerivedFields() {
     double* mV2 = fVerticalMeanV2_Ar.data();
     double* mW2 = fVerticalMeanW2_Ar.data();
     int64_t* count = fLevelCellCount.data();
-#pragma omp parallel if (parallel)
-    {
-        flags.enter();
-        size_t k0, k1;
-        levelShare(K, omp_get_thread_num(), omp_get_num_threads(), k0, k1);
-        for (size_t c = 0; c < columns; ++c) {
-            const size_t base = c * K;
-            size_t k = k0;
-            // Two levels side by side, each in its own lane.
-            for (; k + 2 <= k1; k += 2) {
-                const tMask2 air = airMask(obj + base + k);
-                tMask2 n;
-                std::memcpy(&n, count + k, sizeof n);
-                n -= air;  // air is -1 in its lane
-                std::memcpy(count + k, &n, sizeof n);
-                addKept(mU + k, widen2(u + base + k), air);
-                addKept(mV + k, widen2(v + base + k), air);
-                addKept(mW + k, widen2(w + base + k), air);
-                addKept(mT + k, widen2(tke + base + k), air);
-                // w^2 in single precision.
-                const float w2[2] = {w[base + k] * w[base + k], w[base + k + 1] * w[base + k + 1]};
-                addKept(mW2 + k, widen2(w2), air);
-            }
-            for (; k < k1; ++k) {
-                const bool air = obj[base + k] != 1;
-                count[k] += air ? 1 : 0;
-                mU[k] += air ? double(u[base + k]) : 0.0;
-                mV[k] += air ? double(v[base + k]) : 0.0;
-                mW[k] += air ? double(w[base + k]) : 0.0;
-                mT[k] += air ? double(tke[base + k]) : 0.0;
-                const float w2 = w[base + k] * w[base + k];  // single precision
-                mW2[k] += air ? double(w2) : 0.0;
-            }
+    for (size_t c = 0; c < columns; ++c) {
+        const size_t base = c * K;
+        for (size_t k = 0; k < K; ++k) {
+            const bool air = obj[base + k] != 1;
+            count[k] += air ? 1 : 0;
+            mU[k] += air ? double(u[base + k]) : 0.0;
+            mV[k] += air ? double(v[base + k]) : 0.0;
+            mW[k] += air ? double(w[base + k]) : 0.0;
+            mT[k] += air ? double(tke[base + k]) : 0.0;
+            const float w2 = w[base + k] * w[base + k];  // single precision
+            mW2[k] += air ? double(w2) : 0.0;
         }
-        flags.collect();
     }
     for (size_t k = 0; k < K; ++k) {
         if (count[k] == 0) {
@@ -413,33 +289,15 @@ void tParticleManager::updateDerivedFields() {
         mT[k] /= n;
         mW2[k] /= n;
     }
-#pragma omp parallel if (parallel)
-    {
-        flags.enter();
-        size_t k0, k1;
-        levelShare(K, omp_get_thread_num(), omp_get_num_threads(), k0, k1);
-        for (size_t c = 0; c < columns; ++c) {
-            const size_t base = c * K;
-            size_t k = k0;
-            for (; k + 2 <= k1; k += 2) {
-                const tMask2 air = airMask(obj + base + k);
-                tVec2 mu, mv;
-                std::memcpy(&mu, mU + k, sizeof mu);
-                std::memcpy(&mv, mV + k, sizeof mv);
-                const tVec2 du = widen2(u + base + k) - mu;
-                const tVec2 dv = widen2(v + base + k) - mv;
-                addKept(mU2 + k, du * du, air);
-                addKept(mV2 + k, dv * dv, air);
-            }
-            for (; k < k1; ++k) {
-                const bool air = obj[base + k] != 1;
-                const double du = double(u[base + k]) - mU[k];
-                const double dv = double(v[base + k]) - mV[k];
-                mU2[k] += air ? du * du : 0.0;
-                mV2[k] += air ? dv * dv : 0.0;
-            }
+    for (size_t c = 0; c < columns; ++c) {
+        const size_t base = c * K;
+        for (size_t k = 0; k < K; ++k) {
+            const bool air = obj[base + k] != 1;
+            const double du = double(u[base + k]) - mU[k];
+            const double dv = double(v[base + k]) - mV[k];
+            mU2[k] += air ? du * du : 0.0;
+            mV2[k] += air ? dv * dv : 0.0;
         }
-        flags.collect();
     }
     for (size_t k = 0; k < K; ++k) {
         const double n = double(count[k]);
@@ -447,22 +305,43 @@ void tParticleManager::updateDerivedFields() {
         mV2[k] /= n;
     }
 
-    // 2. Gradients of (2/3) TKE in the inner columns (the side columns keep
-    // 0), and with them the cell records of the particle step.
-    buildSampleCells(true, &flags);
-    flags.raiseOnCaller();
+    // 2. Gradients of (2/3) TKE in the inner columns; the side columns keep 0.
+    const double* X = fXMidPoint_Ar.data();
+    const double* Y = fYMidPoint_Ar.data();
+    const double* Z = fZMidPoint_Ar.data();
+    const double twoThirds = 2.0 / 3.0;
+    for (int32_t i = 1; i <= nI - 2; ++i) {
+        const double dX = X[i + 1] - X[i - 1];
+        for (int32_t j = 1; j <= nJ - 2; ++j) {
+            const double dY = Y[j + 1] - Y[j - 1];
+            const float* T = fTKE_Ar[i][j];
+            const float* Tip = fTKE_Ar[i + 1][j];
+            const float* Tim = fTKE_Ar[i - 1][j];
+            const float* Tjp = fTKE_Ar[i][j + 1];
+            const float* Tjm = fTKE_Ar[i][j - 1];
+            double* gx = fde_dx_Ar[i][j];
+            double* gy = fde_dy_Ar[i][j];
+            double* gz = fde_dz_Ar[i][j];
+            for (int32_t k = 0; k < nK; ++k) {
+                gx[k] = twoThirds * (double(Tip[k]) - double(Tim[k])) / dX;
+                gy[k] = twoThirds * (double(Tjp[k]) - double(Tjm[k])) / dY;
+            }
+            gz[0] = 0.0;
+            // Level 1 takes the one-sided difference between levels 2 and 3.
+            gz[1] = twoThirds * (double(T[3]) - double(T[2])) / (Z[3] - Z[2]);
+            for (int32_t k = 2; k <= nK - 2; ++k)
+                gz[k] = twoThirds * (double(T[k + 1]) - double(T[k - 1])) / (Z[k + 1] - Z[k - 1]);
+            gz[nK - 1] = 0.0;
+        }
+    }
     kwd::checkFpFlags("the derived-field update");
+    buildSampleCells();
 }
 
-void tParticleManager::buildSampleCells() { buildSampleCells(false, nullptr); }
-
-void tParticleManager::buildSampleCells(bool gradients, void* workerFlags) {
-    tWorkerFlags* flags = static_cast<tWorkerFlags*>(workerFlags);
-    const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
+void tParticleManager::buildSampleCells() {
     const size_t n = fuvwX_Ar.size();
-    if (fSampleCells.size() != n) fSampleCells.resize(n);
-    if (fCellClass.size() != n) fCellClass.resize(n);
-    if (n == 0 || size_t(nI) * size_t(nJ) * size_t(nK) != n) return;
+    fSampleCells.resize(n);
+    fCellClass.resize(n);
     const int64_t* obj = fObject_Ar.data();
     const float* u = fuvwX_Ar.data();
     const float* v = fuvwY_Ar.data();
@@ -470,78 +349,25 @@ void tParticleManager::buildSampleCells(bool gradients, void* workerFlags) {
     const float* tke = fTKE_Ar.data();
     const float* eps = fDissipation_Ar.data();
     const float* vapor = fVaporFlx_Ar.data();
-    double* dx = fde_dx_Ar.data();
-    double* dy = fde_dy_Ar.data();
-    double* dz = fde_dz_Ar.data();
-    const double* X = fXMidPoint_Ar.data();
-    const double* Y = fYMidPoint_Ar.data();
-    const double* Z = fZMidPoint_Ar.data();
+    const double* gx = fde_dx_Ar.data();
+    const double* gy = fde_dy_Ar.data();
+    const double* gz = fde_dz_Ar.data();
     tSampleCell* cells = fSampleCells.data();
     uint8_t* cls = fCellClass.data();
-    const size_t K = size_t(nK), strideI = size_t(nJ) * K;
-    const double twoThirds = 2.0 / 3.0;
-    // Records of more than 16 MB do not stay in the caches.
-    const bool stream = n * sizeof(tSampleCell) > (size_t(16) << 20);
-
-#pragma omp parallel if (n > kParallelCells)
-    {
-        if (flags != nullptr) flags->enter();
-#pragma omp for schedule(static)
-        for (int32_t i = 0; i < nI; ++i) {
-            for (int32_t j = 0; j < nJ; ++j) {
-                const size_t base = size_t(i) * strideI + size_t(j) * K;
-                if (gradients && i >= 1 && i <= nI - 2 && j >= 1 && j <= nJ - 2) {
-                    const double dX = X[i + 1] - X[i - 1];
-                    const double dY = Y[j + 1] - Y[j - 1];
-                    const float* T = tke + base;
-                    const float* Tip = T + strideI;
-                    const float* Tim = T - strideI;
-                    const float* Tjp = T + K;
-                    const float* Tjm = T - K;
-                    double* gx = dx + base;
-                    double* gy = dy + base;
-                    double* gz = dz + base;
-                    for (int32_t k = 0; k < nK; ++k) {
-                        gx[k] = twoThirds * (double(Tip[k]) - double(Tim[k])) / dX;
-                        gy[k] = twoThirds * (double(Tjp[k]) - double(Tjm[k])) / dY;
-                    }
-                    gz[0] = 0.0;
-                    // Level 1 takes the one-sided difference between levels 2 and 3.
-                    gz[1] = twoThirds * (double(T[3]) - double(T[2])) / (Z[3] - Z[2]);
-                    for (int32_t k = 2; k <= nK - 2; ++k)
-                        gz[k] = twoThirds * (double(T[k + 1]) - double(T[k - 1])) /
-                                (Z[k + 1] - Z[k - 1]);
-                    gz[nK - 1] = 0.0;
-                }
-                for (size_t k = 0; k < K; ++k) {
-                    const size_t c = base + k;
-                    const __m128d uv = _mm_set_pd(double(v[c]), double(u[c]));
-                    const __m128d wk = _mm_set_pd(double(tke[c]), double(w[c]));
-                    const __m128d eg = _mm_set_pd(dx[c], widenQuietly(eps[c]));
-                    const __m128d gg = _mm_set_pd(dz[c], dy[c]);
-                    double* r = cells[c].v;
-                    if (stream) {
-                        // Past the caches: written around them.
-                        _mm_stream_pd(r, uv);
-                        _mm_stream_pd(r + 2, wk);
-                        _mm_stream_pd(r + 4, eg);
-                        _mm_stream_pd(r + 6, gg);
-                    } else {
-                        _mm_store_pd(r, uv);
-                        _mm_store_pd(r + 2, wk);
-                        _mm_store_pd(r + 4, eg);
-                        _mm_store_pd(r + 6, gg);
-                    }
-                    // CheckEmitter's rule.
-                    const int64_t code = obj[c];
-                    cls[c] = code == 0   ? kCellNothing
-                             : code == 1 ? kCellObstacle
-                                         : (nonZero(vapor[c]) ? kCellTarget : kCellNothing);
-                }
-            }
-        }
-        if (stream) _mm_sfence();
-        if (flags != nullptr) flags->collect();
+    for (size_t c = 0; c < n; ++c) {
+        cells[c].v[0] = double(u[c]);
+        cells[c].v[1] = double(v[c]);
+        cells[c].v[2] = double(w[c]);
+        cells[c].v[3] = double(tke[c]);
+        cells[c].v[4] = double(eps[c]);
+        cells[c].v[5] = gx[c];
+        cells[c].v[6] = gy[c];
+        cells[c].v[7] = gz[c];
+        // CheckEmitter's rule.
+        const int64_t code = obj[c];
+        cls[c] = code == 0   ? kCellNothing
+                 : code == 1 ? kCellObstacle
+                             : (vapor[c] != 0.0f ? kCellTarget : kCellNothing);
     }
 }
 
@@ -551,19 +377,11 @@ void tParticleManager::advanceFields(double dt_3d) {
         {&fuvwX_Ar, &fRateU_Ar},           {&fuvwY_Ar, &fRateV_Ar},
         {&fuvwZ_Ar, &fRateW_Ar},           {&fTKE_Ar, &fRateTKE_Ar},
         {&fDissipation_Ar, &fRateDissipation_Ar}, {&fVaporFlx_Ar, &fRateVaporFlx_Ar}};
-    const int64_t n = int64_t(fuvwX_Ar.size());
-    tWorkerFlags flags;
-#pragma omp parallel if (size_t(n) > kParallelCells)
-    {
-        flags.enter();
-        for (const auto& [field, rate] : fields) {
-            float* f = field->data();
-            const float* r = rate->data();
-#pragma omp for schedule(static) nowait
-            for (int64_t c = 0; c < n; ++c) f[c] = float(double(f[c]) + double(r[c]) * dt_3d);
-        }
-        flags.collect();
+    for (const auto& [field, rate] : fields) {
+        float* f = field->data();
+        const float* r = rate->data();
+        const size_t n = field->size();
+        for (size_t c = 0; c < n; ++c) f[c] = float(double(f[c]) + double(r[c]) * dt_3d);
     }
-    flags.raiseOnCaller();
     kwd::checkFpFlags("the field advance");
 }

@@ -214,10 +214,6 @@ public:
 
 private:
     void checkSameGrid(const TZDXFile& aZDXFile) const;
-    // The cell records, with the TKE gradients of the inner columns computed
-    // on the way when `gradients`; workers add their floating-point flags to
-    // workerFlags (a tWorkerFlags of u_WindField.cpp) when it is given.
-    void buildSampleCells(bool gradients, void* workerFlags);
     void moveParticle(tParticle& p, double dt_3d, int64_t& hits) const;
     // Scans the list for the moving particles of fMainLoopIdx (resetting the
     // call time of its finished ones, as their visit would).

@@ -5,16 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <omp.h>
-
-#include <array>
-#include <cstring>
 #include <random>
 
 #include "EngineFixtures.h"
 #include "engine/u_StepKernel.h"
 #include "platform/DateTime.h"
-#include "platform/KwdError.h"
 
 namespace {
 
@@ -126,87 +121,6 @@ TEST(StepKernel, EightPhiloxBlocksSideBySideAreThoseOfTheSingleBlock) {
             }
         }
     }
-}
-
-}  // namespace
-
-namespace {
-
-// A grid large enough for the workers to share the grid work.
-std::unique_ptr<tParticleManager> largeEngine() {
-    return kwdtest::makeEngine(kwdtest::uniformGrid(48, 40, 24, 2.0f, 2.0f, 1.0f),
-                               [](int32_t i, int32_t j, int32_t k) {
-                                   kwdtest::tCellValues c;
-                                   c.u = 0.3f + 0.01f * float(k) + 0.05f * float((i * 7 + j) % 11);
-                                   c.v = 0.1f * float((i + 3 * j) % 5) - 0.2f;
-                                   c.w = 0.02f * float((j + k) % 7) - 0.05f;
-                                   c.tke = 0.05f + 0.003f * float((i * j + k) % 13);
-                                   c.eps = 0.01f + 0.001f * float((i + 2 * j + 3 * k) % 9);
-                                   if (i > 20 && i < 26 && j > 10 && j < 30 && k < 6) c.obj = 1;
-                                   if (k == 0 && i > 30 && j > 20) c.obj = 11, c.vapor = 1.0f;
-                                   return c;
-                               });
-}
-
-template <typename T>
-bool sameBits(const std::vector<T>& a, const std::vector<T>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
-template <typename T>
-bool sameBits(const t3DArray<T>& a, const t3DArray<T>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
-
-TEST(StepKernel, TheGridWorkOnTwoThreadsIsThatOfOne) {
-    std::unique_ptr<tParticleManager> e[2] = {largeEngine(), largeEngine()};
-    for (int n = 0; n < 2; ++n) {
-        const int saved = omp_get_max_threads();
-        omp_set_num_threads(n + 1);
-        e[n]->fRateU_Ar.fill(1e-3f);
-        e[n]->fRateTKE_Ar.fill(-2e-5f);
-        e[n]->fRateVaporFlx_Ar.fill(-1e-3f);
-        e[n]->advanceFields(60.0);
-        e[n]->updateDerivedFields();
-        omp_set_num_threads(saved);
-    }
-    const tParticleManager &a = *e[0], &b = *e[1];
-    EXPECT_TRUE(sameBits(a.fuvwX_Ar, b.fuvwX_Ar));
-    EXPECT_TRUE(sameBits(a.fTKE_Ar, b.fTKE_Ar));
-    EXPECT_TRUE(sameBits(a.fVaporFlx_Ar, b.fVaporFlx_Ar));
-    EXPECT_TRUE(sameBits(a.fVerticalMeanU_Ar, b.fVerticalMeanU_Ar));
-    EXPECT_TRUE(sameBits(a.fVerticalMeanU2_Ar, b.fVerticalMeanU2_Ar));
-    EXPECT_TRUE(sameBits(a.fVerticalMeanV2_Ar, b.fVerticalMeanV2_Ar));
-    EXPECT_TRUE(sameBits(a.fVerticalMeanW2_Ar, b.fVerticalMeanW2_Ar));
-    EXPECT_TRUE(sameBits(a.fVerticalMeanTKE_Ar, b.fVerticalMeanTKE_Ar));
-    EXPECT_TRUE(sameBits(a.fde_dx_Ar, b.fde_dx_Ar));
-    EXPECT_TRUE(sameBits(a.fde_dz_Ar, b.fde_dz_Ar));
-    EXPECT_TRUE(sameBits(a.fCellClass, b.fCellClass));
-    ASSERT_EQ(a.fSampleCells.size(), b.fSampleCells.size());
-    EXPECT_EQ(std::memcmp(a.fSampleCells.data(), b.fSampleCells.data(),
-                          a.fSampleCells.size() * sizeof(tSampleCell)),
-              0);
-    // The records hold the fields and gradients they stand for.
-    const size_t c = a.fuvwX_Ar.index(30, 25, 3);
-    EXPECT_EQ(a.fSampleCells[c].v[0], double(a.fuvwX_Ar.data()[c]));
-    EXPECT_EQ(a.fSampleCells[c].v[4], double(a.fDissipation_Ar.data()[c]));
-    EXPECT_EQ(a.fSampleCells[c].v[7], a.fde_dz_Ar.data()[c]);
-    EXPECT_EQ(a.fCellClass[a.fuvwX_Ar.index(40, 30, 0)], kCellTarget);
-    EXPECT_EQ(a.fCellClass[a.fuvwX_Ar.index(22, 20, 2)], kCellObstacle);
-}
-
-TEST(StepKernel, AFloatingPointFaultOfAWorkerEndsTheGridWork) {
-    auto e = largeEngine();
-    const int saved = omp_get_max_threads();
-    omp_set_num_threads(2);
-    // Near the far end of the grid, so that the second worker meets it.
-    e->fRateW_Ar.data()[e->fRateW_Ar.size() - 5] = 3e38f;
-    try {
-        e->advanceFields(1e10);
-        ADD_FAILURE() << "no error";
-    } catch (const kwd::FloatingPointError& err) {
-        EXPECT_STREQ(err.what(), "floating-point overflow in the field advance");
-    }
-    omp_set_num_threads(saved);
 }
 
 }  // namespace
