@@ -52,10 +52,10 @@ tUInt128 pow10u128(int k) {
     return k < 20 ? tUInt128(kPow10[k]) : tUInt128(kPow10[19]) * kPow10[k - 19];
 }
 
-// The 17 significant digits of a (finite, 1e-6 <= a < 1e17) rounded to
+// The 17 significant digits of a (finite, 1e-16 <= a < 1e17) rounded to
 // nearest, ties to even, as q in [1e16, 1e17) with a ~ q x 10^(e10 - 16).
-// Exact integer arithmetic on the binary value; false where the product
-// would not fit 128 bits (the caller then takes the general path).
+// Exact integer arithmetic on the binary value (m x 10^k in 128 bits, or in
+// 192 bits below 1e-6); false where the caller has to take the general path.
 bool fastDigits(double a, uint64_t& q, int& e10) {
     const uint64_t bits = std::bit_cast<uint64_t>(a);
     const int be = int(bits >> 52) & 0x7ff;
@@ -67,15 +67,35 @@ bool fastDigits(double a, uint64_t& q, int& e10) {
     e10 = ((be - 1023) * 78913) >> 18;
     for (int tries = 0; tries < 3; ++tries) {
         const int k = kSignificant - 1 - e10;
-        if (k < 0 || k > kMaxFastPow) return false;
-        tUInt128 n = tUInt128(m) * pow10u128(k);
-        tUInt128 rem = 0, half = 0;
-        if (s > 0) {
-            rem = n & ((tUInt128(1) << s) - 1);
-            half = tUInt128(1) << (s - 1);
-            n >>= s;
+        if (k < 0 || k > 38) return false;
+        tUInt128 n = 0;
+        bool roundUp = false;
+        if (k <= kMaxFastPow) {
+            n = tUInt128(m) * pow10u128(k);
+            tUInt128 rem = 0, half = 0;
+            if (s > 0) {
+                rem = n & ((tUInt128(1) << s) - 1);
+                half = tUInt128(1) << (s - 1);
+                n >>= s;
+            } else {
+                n <<= -s;
+            }
+            roundUp = s > 0 && (rem > half || (rem == half && (uint64_t(n) & 1) != 0));
         } else {
-            n <<= -s;
+            // m x 10^k in three 64-bit words w2:w1:w0, then shifted by s > 64.
+            if (s <= 64) return false;
+            const tUInt128 p = pow10u128(k);
+            const tUInt128 lo = tUInt128(m) * uint64_t(p);
+            const tUInt128 hi = tUInt128(m) * uint64_t(p >> 64);
+            const uint64_t w0 = uint64_t(lo);
+            const tUInt128 mid = (lo >> 64) + uint64_t(hi);
+            const uint64_t w1 = uint64_t(mid);
+            const uint64_t w2 = uint64_t(hi >> 64) + uint64_t(mid >> 64);
+            const int t = s - 64;  // 1 .. 63
+            n = ((tUInt128(w2) << 64) | w1) >> t;
+            const bool halfSet = ((w1 >> (t - 1)) & 1) != 0;
+            const bool below = w0 != 0 || (w1 & ((uint64_t(1) << (t - 1)) - 1)) != 0;
+            roundUp = halfSet && (below || (uint64_t(n) & 1) != 0);
         }
         if (n >= kPow10[17]) {
             ++e10;
@@ -86,7 +106,7 @@ bool fastDigits(double a, uint64_t& q, int& e10) {
             continue;
         }
         q = uint64_t(n);
-        if (s > 0 && (rem > half || (rem == half && (q & 1) != 0))) ++q;
+        if (roundUp) ++q;
         if (q == kPow10[17]) {
             q = kPow10[16];
             ++e10;
@@ -101,16 +121,25 @@ const char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
+// y < 10000 as 4 digit characters, x < 10^8 as 8: halves split off in
+// turn, so that the divisions do not wait on one another.
+inline void writeDigits4(uint32_t y, char* d) {
+    const uint32_t a = y / 100, b = y % 100;
+    std::memcpy(d, kDigitPairs + 2 * a, 2);
+    std::memcpy(d + 2, kDigitPairs + 2 * b, 2);
+}
+inline void writeDigits8(uint32_t x, char* d) {
+    writeDigits4(x / 10000, d);
+    writeDigits4(x % 10000, d + 4);
+}
+
 // q in [1e16, 1e17) as 17 digit characters.
 void writeDigits17(uint64_t q, char* d) {
-    d[0] = char('0' + q / kPow10[16]);
-    q %= kPow10[16];
-    for (int n = 15; n >= 1; n -= 2) {
-        const uint64_t pair = q % 100;
-        q /= 100;
-        d[n] = kDigitPairs[2 * pair];
-        d[n + 1] = kDigitPairs[2 * pair + 1];
-    }
+    const uint32_t high = uint32_t(q / 100000000u);  // 9 digits
+    const uint32_t low = uint32_t(q % 100000000u);
+    d[0] = char('0' + high / 100000000u);
+    writeDigits8(high % 100000000u, d + 1);
+    writeDigits8(low, d + 9);
 }
 
 }  // namespace
@@ -147,8 +176,20 @@ void appendNumberText(std::string& out, double value) {
         return;
     }
 
-    // The 17 significant digits and the exponent of the first one.
-    char digits[kSignificant];
+    // Below 1e-18 the 17 places are zeros; a "-" stays where the value
+    // rounded to 32 places is not 0, that is above 5e-33 (which no double
+    // equals).
+    if (a < 1e-18 && (!negative || a < 4e-33 || a > 6e-33)) {
+        if (negative && a > 6e-33) out += '-';
+        out += "0.00000000000000000";
+        return;
+    }
+
+    // The 17 significant digits and the exponent of the first one, with
+    // room for 17 zeros before them and after them.
+    char padded[3 * kSignificant];
+    std::memset(padded, '0', sizeof padded);
+    char* digits = padded + kSignificant;
     int e = 0;
     uint64_t q = 0;
     if (fastDigits(a, q, e)) {
@@ -162,29 +203,23 @@ void appendNumberText(std::string& out, double value) {
         std::memcpy(digits + 1, buf + 2, kSignificant - 1);
     }
 
-    char text[64];
-    char* t = text;
     if (e - (kSignificant - 1) >= -kMaxPlaces) {
+        // Copies of fixed length: the zeros around the digits fill the rest.
+        char text[2 + 2 * kSignificant + 1];
+        char* t = text;
         if (negative) *t++ = '-';
-        if (e >= 0) {  // e <= 16 here
-            std::memcpy(t, digits, size_t(e) + 1);
-            t += e + 1;
-            *t++ = '.';
-            const int rest = kSignificant - 1 - e;
-            std::memcpy(t, digits + e + 1, size_t(rest));
-            t += rest;
-            std::memset(t, '0', size_t(kPlaces - rest));
-            t += kPlaces - rest;
+        if (e >= 0) {  // e <= 16 here: digits 0 .. e, ".", 17 places
+            std::memcpy(t, digits, kSignificant);
+            t[e + 1] = '.';
+            std::memcpy(t + e + 2, digits + e + 1, kPlaces);
+            t += e + 2 + kPlaces;
         } else {
+            // "0.", zeros before the first digit, the digits cut after the
+            // 17th place without rounding.
+            const int zeros = -e - 1;
             *t++ = '0';
             *t++ = '.';
-            const int zeros = -e - 1;  // places before the first digit
-            if (zeros >= kPlaces) {
-                std::memset(t, '0', kPlaces);
-            } else {
-                std::memset(t, '0', size_t(zeros));
-                std::memcpy(t + zeros, digits, size_t(kPlaces - zeros));  // cut, no rounding
-            }
+            std::memcpy(t, digits - (zeros < kPlaces ? zeros : kPlaces), kPlaces);
             t += kPlaces;
         }
         out.append(text, size_t(t - text));
