@@ -101,7 +101,15 @@ void tParticleManager::releaseParticles(int64_t aCount) {
     forgetMovingParticles();
     const double t = getModelTime(*fCurrZDXFile);
     fGeometry = tGridGeometry(*fCurrZDXFile);
-    fParticleList.reserve(fParticleList.size() + size_t(aCount));
+    // Room for the batch. Where the list must move to a larger block, the
+    // particles still moving are first moved to a block of their own size,
+    // so that the old and the new block together never hold more than the
+    // particles of the batch and twice those still moving.
+    const size_t needed = fParticleList.size() + size_t(aCount);
+    if (needed > fParticleList.capacity()) {
+        fParticleList.shrink_to_fit();
+        fParticleList.reserve(needed);
+    }
     for (int64_t n = 0; n < aCount; ++n) {
         tParticle& p = fParticleList.emplace_back(fDetector, false, fGeometry, t, fSeed,
                                                   fTotalEmittedParticles);

@@ -206,6 +206,9 @@ public:
     // calls forgetMovingParticles whenever it changes the list (release,
     // carry-over, UpdateEntries); movingPass then rescans it once.
     void forgetMovingParticles() { fMovingKnown = false; }
+    // Scans the list for the moving particles of fMainLoopIdx (resetting the
+    // call time of its finished ones, as their visit would).
+    void findMovingParticles();
     // A pass over the moving particles (as moveAllParticlesParallel).
     void movingPass(double dt_3d);
     // Particles with fInModel true, from the moving particles when they are
@@ -214,10 +217,10 @@ public:
 
 private:
     void checkSameGrid(const TZDXFile& aZDXFile) const;
+    // The cell records, with the TKE gradients of the inner columns computed
+    // on the way when `gradients`.
+    void buildSampleCells(bool gradients);
     void moveParticle(tParticle& p, double dt_3d, int64_t& hits) const;
-    // Scans the list for the moving particles of fMainLoopIdx (resetting the
-    // call time of its finished ones, as their visit would).
-    void findMovingParticles();
     // Runs the step over fMoving in the order of the particles' cells and
     // drops those that finished.
     void runMovingPass(double dt_3d);

@@ -124,3 +124,91 @@ TEST(StepKernel, EightPhiloxBlocksSideBySideAreThoseOfTheSingleBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+// The derived-field update against its rules written as plain loops, on a
+// grid with an odd number of levels, obstacles and emitters.
+TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
+    kwdtest::tTestGrid g = kwdtest::uniformGrid(9, 7, 7, 2.0f, 3.0f, 1.0f);
+    g.dz = {0.5f, 1.0f, 1.0f, 2.0f, 2.0f, 4.0f, 8.0f};
+    auto e = kwdtest::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+        kwdtest::tCellValues c;
+        c.u = 0.3f + 0.07f * float((i * 5 + j * 3 + k) % 11);
+        c.v = 0.11f * float((i + 3 * j) % 5) - 0.2f;
+        c.w = 0.013f * float((j + 2 * k) % 7) - 0.04f;
+        c.tke = 0.05f + 0.0031f * float((i * j + k) % 13);
+        c.eps = 0.01f + 0.0007f * float((i + 2 * j + 3 * k) % 9);
+        if (i >= 3 && i <= 4 && j >= 2 && j <= 4 && k < 3) c.obj = 1;
+        if (k == 0 && i == 6) c.obj = 11, c.vapor = 1.0f;
+        if (k == 2 && i == 2 && j == 5) c.obj = 12, c.vapor = 0.5f;
+        return c;
+    });
+    const tParticleManager& r = *e;
+    const int32_t nI = g.I, nJ = g.J, nK = g.K;
+    for (int32_t k = 0; k < nK; ++k) {
+        int64_t n = 0;
+        double su = 0, sv = 0, sw = 0, st = 0, sw2 = 0;
+        for (int32_t i = 0; i < nI; ++i)
+            for (int32_t j = 0; j < nJ; ++j) {
+                const bool air = r.fObject_Ar(i, j, k) != 1;
+                const float wv = r.fuvwZ_Ar(i, j, k);
+                const float w2 = wv * wv;
+                n += air ? 1 : 0;
+                su += air ? double(r.fuvwX_Ar(i, j, k)) : 0.0;
+                sv += air ? double(r.fuvwY_Ar(i, j, k)) : 0.0;
+                sw += air ? double(wv) : 0.0;
+                st += air ? double(r.fTKE_Ar(i, j, k)) : 0.0;
+                sw2 += air ? double(w2) : 0.0;
+            }
+        const double mu = su / double(n), mv = sv / double(n);
+        double su2 = 0, sv2 = 0;
+        for (int32_t i = 0; i < nI; ++i)
+            for (int32_t j = 0; j < nJ; ++j) {
+                const bool air = r.fObject_Ar(i, j, k) != 1;
+                const double du = double(r.fuvwX_Ar(i, j, k)) - mu;
+                const double dv = double(r.fuvwY_Ar(i, j, k)) - mv;
+                su2 += air ? du * du : 0.0;
+                sv2 += air ? dv * dv : 0.0;
+            }
+        SCOPED_TRACE(k);
+        EXPECT_EQ(r.fLevelCellCount[size_t(k)], n);
+        EXPECT_EQ(r.fVerticalMeanU_Ar[size_t(k)], mu);
+        EXPECT_EQ(r.fVerticalMeanV_Ar[size_t(k)], mv);
+        EXPECT_EQ(r.fVerticalMeanW_Ar[size_t(k)], sw / double(n));
+        EXPECT_EQ(r.fVerticalMeanTKE_Ar[size_t(k)], st / double(n));
+        EXPECT_EQ(r.fVerticalMeanW2_Ar[size_t(k)], sw2 / double(n));
+        EXPECT_EQ(r.fVerticalMeanU2_Ar[size_t(k)], su2 / double(n));
+        EXPECT_EQ(r.fVerticalMeanV2_Ar[size_t(k)], sv2 / double(n));
+    }
+    const double* X = r.fXMidPoint_Ar.data();
+    const double* Y = r.fYMidPoint_Ar.data();
+    const double* Z = r.fZMidPoint_Ar.data();
+    for (int32_t i = 0; i < nI; ++i)
+        for (int32_t j = 0; j < nJ; ++j)
+            for (int32_t k = 0; k < nK; ++k) {
+                double gx = 0, gy = 0, gz = 0;
+                if (i >= 1 && i <= nI - 2 && j >= 1 && j <= nJ - 2) {
+                    auto T = [&](int32_t a, int32_t b, int32_t c) { return double(r.fTKE_Ar(a, b, c)); };
+                    gx = (2.0 / 3.0) * (T(i + 1, j, k) - T(i - 1, j, k)) / (X[i + 1] - X[i - 1]);
+                    gy = (2.0 / 3.0) * (T(i, j + 1, k) - T(i, j - 1, k)) / (Y[j + 1] - Y[j - 1]);
+                    if (k == 1) gz = (2.0 / 3.0) * (T(i, j, 3) - T(i, j, 2)) / (Z[3] - Z[2]);
+                    if (k >= 2 && k <= nK - 2)
+                        gz = (2.0 / 3.0) * (T(i, j, k + 1) - T(i, j, k - 1)) / (Z[k + 1] - Z[k - 1]);
+                }
+                ASSERT_EQ(r.fde_dx_Ar(i, j, k), gx) << i << " " << j << " " << k;
+                ASSERT_EQ(r.fde_dy_Ar(i, j, k), gy) << i << " " << j << " " << k;
+                ASSERT_EQ(r.fde_dz_Ar(i, j, k), gz) << i << " " << j << " " << k;
+                // The record of the cell and its class.
+                const size_t c = r.fuvwX_Ar.index(i, j, k);
+                const double expected[8] = {double(r.fuvwX_Ar(i, j, k)), double(r.fuvwY_Ar(i, j, k)),
+                                            double(r.fuvwZ_Ar(i, j, k)), double(r.fTKE_Ar(i, j, k)),
+                                            double(r.fDissipation_Ar(i, j, k)), gx, gy, gz};
+                for (int q = 0; q < 8; ++q) ASSERT_EQ(r.fSampleCells[c].v[q], expected[q]);
+                tParticle p;
+                p.fPosGrid = {i, j, k};
+                ASSERT_EQ(r.fCellClass[c], r.CheckEmitter(p));
+            }
+}
+
+}  // namespace
