@@ -13,9 +13,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <time.h>
+
 #include <cstdint>
 #include <vector>
 
+#include "../tools/ExampleSimulation.h"
 #include "BenchScenes.h"
 
 namespace {
@@ -26,23 +29,41 @@ using kwdbench::tThreads;
 
 constexpr double kPass = 0.5;  // seconds of model time per pass
 
-// Times passes over the engine's particles, restoring them before each one.
-void timePasses(benchmark::State& state, tParticleManager& e) {
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+// Times passes over the engine's particles, restoring them before each one:
+// the pass of the main loop (mainLoop: the moving particles known from the
+// last change of the list, as between two steps) or the public pass over
+// the whole list. Reports wall-clock and CPU time (all threads) per sub-step.
+void timePasses(benchmark::State& state, tParticleManager& e, double pass = kPass,
+                bool mainLoop = false) {
     const std::vector<tParticle> start = e.fParticleList;
     const int64_t before = subStepsOf(e);
     int64_t subSteps = 0;
+    double cpu = 0.0;
     for (auto _ : state) {
         state.PauseTiming();
         e.fParticleList = start;
+        if (mainLoop) e.findMovingParticles();
+        const double cpu0 = processCpuSeconds();
         state.ResumeTiming();
-        e.moveAllParticlesParallel(kPass);
+        if (mainLoop)
+            e.movingPass(pass);
+        else
+            e.moveAllParticlesParallel(pass);
         state.PauseTiming();
+        cpu += processCpuSeconds() - cpu0;
         subSteps += subStepsOf(e) - before;
         state.ResumeTiming();
     }
     state.counters["substeps_per_s"] = benchmark::Counter(double(subSteps), benchmark::Counter::kIsRate);
     state.counters["ns_per_substep"] = benchmark::Counter(
         double(subSteps) / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["cpu_ns_per_substep"] = subSteps > 0 ? 1e9 * cpu / double(subSteps) : 0.0;
     state.counters["substeps_per_particle"] =
         benchmark::Counter(double(subSteps) / double(state.iterations()) / double(e.fParticleList.size()));
 }
@@ -61,6 +82,15 @@ BENCHMARK(BM_Interior27Spread)
     ->ArgNames({"threads", "cells"})
     ->Args({1, 100})->Args({2, 100})->Args({1, 300})->Args({2, 300})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Interior, one whole step of 60 s (as in a run: hundreds of sub-steps a
+// call) for particles starting in a box in the middle of the grid.
+void BM_Interior27Step60(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 8.0, 20.0), 2000);
+    timePasses(state, *e, 60.0);
+}
+BENCHMARK(BM_Interior27Step60)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Interior (27 cells), particles in a box of 20 x 20 x 10 m (as after a
 // release in a detector): the cells they read stay in the cache.
@@ -104,6 +134,8 @@ void BM_VisitFinished(benchmark::State& state) {
     done.fMetTarget = true;
     done.fPosGrid = kPosGridFinished;
     e->fParticleList.assign(1000000, done);
+    // The public pass (the main loop scans the list like this once after
+    // each change of it, and then visits only the moving particles).
     for (auto _ : state) e->moveAllParticlesParallel(60.0);
     state.counters["ns_per_visit"] = benchmark::Counter(
         double(state.iterations()) * double(e->fParticleList.size()) / 1e9,
@@ -124,6 +156,7 @@ void BM_FewMoving(benchmark::State& state) {
         done.fInModel = false;
         done.fMetTarget = true;
         done.fPosGrid = kPosGridFinished;
+        done.fdt_sum = 0.0;  // as after the pass that followed its end
         const int64_t every = 1000000 / moving;
         for (int64_t n = 0; n < 1000000; ++n) {
             if (n % every == 0 && n / every < moving)
@@ -133,12 +166,43 @@ void BM_FewMoving(benchmark::State& state) {
         }
         e->fParticleList = std::move(list);
     }
-    timePasses(state, *e);
+    timePasses(state, *e, kPass, true);
 }
 BENCHMARK(BM_FewMoving)
     ->ArgNames({"threads", "moving", "in_batch"})
     ->Args({1, 5000, 0})->Args({1, 5000, 1})->Args({2, 5000, 0})->Args({2, 5000, 1})
     ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The first step (60 s) of the bundled example's first batch: particles
+// released in its detector above the street, traced back through the
+// street canyon until they reach a lawn, leave or end in a building.
+void BM_ExampleFirstStep(benchmark::State& state) {
+    tThreads threads(int(state.range(0)));
+    kwdtest::tTempFolder folder("kwd_bench_example_");
+    example::tOptions o;
+    o.folder = folder.path();
+    const example::tWritten written = example::writeExample(o);
+    std::vector<TZDXFile> list;
+    for (const std::string& path : written.zdxPaths) {
+        TZDXFile z;
+        z.ReadFile(path);
+        list.push_back(z);
+    }
+    const double* d = written.detector;
+    tParticleManager e(true, kwdtest::detectorBox(d[0], d[1], d[2], d[3], d[4], d[5]), std::move(list),
+                       folder.path(), o.minHeight, 20000, 20000);
+    e.fSeed = 4242;
+    e.fCurrZDXFile = &e.fZDXFileList[0];
+    e.fNextZDXFile = &e.fZDXFileList[1];
+    e.allocateFields();
+    e.loadPeriodFields(o.outputSpacing);
+    e.resetBatchFields();
+    e.updateDerivedFields();
+    e.fMainLoopIdx = 0;
+    e.releaseParticles(20000);
+    timePasses(state, e, 60.0);
+}
+BENCHMARK(BM_ExampleFirstStep)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The parts of an interior sub-step on their own: one sampling over 27
 // cells (cache-resident), and the three truncated Gaussian numbers.
