@@ -24,11 +24,21 @@ constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 using tChunkFn = int64_t (*)(const kwdstep::tStepContext&, tParticle*, const int64_t*, int64_t,
                              double, int64_t&);
 
+KWD_ALWAYS_INLINE void prefetchParticle(const tParticle* p) {
+    const char* bytes = reinterpret_cast<const char*>(p);
+    for (size_t at = 0; at < sizeof(tParticle); at += 64) __builtin_prefetch(bytes + at, 1);
+}
+
 template <class Isa>
 KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* particles,
                                     const int64_t* order, int64_t n, double dt_3d,
                                     int64_t& hits) {
+    // The particles of a chunk lie anywhere in the list (the visit follows
+    // their cells): the one after next is fetched while this one moves.
+    constexpr int64_t kAhead = 2;
+    for (int64_t m = 0; m < std::min(kAhead, n); ++m) prefetchParticle(particles + order[m]);
     for (int64_t m = 0; m < n; ++m) {
+        if (m + kAhead < n) prefetchParticle(particles + order[m + kAhead]);
         kwdstep::stepParticle<Isa>(c, particles[order[m]], dt_3d, hits);
         if (std::fetestexcept(kWatchedFlags)) return m;
     }
