@@ -246,11 +246,14 @@ namespace {
 typedef double tVec2 __attribute__((vector_size(16)));
 typedef int64_t tMask2 __attribute__((vector_size(16)));
 
-// -1 in the lanes of cells that are not obstacles, 0 in the others.
+// -1 in the lanes of cells that are not obstacles, 0 in the others. The
+// baseline has no 64-bit compare: both 32-bit halves are compared with
+// those of 1 and the two results combined.
 inline tMask2 airMask(const int64_t* codes) {
-    tMask2 c;
-    std::memcpy(&c, codes, sizeof c);
-    return c != 1;
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes));
+    const __m128i halves = _mm_cmpeq_epi32(c, _mm_set_epi32(0, 1, 0, 1));
+    const __m128i obstacle = _mm_and_si128(halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
+    return tMask2(_mm_xor_si128(obstacle, _mm_set1_epi32(-1)));
 }
 inline tVec2 widen2(const float* p) { return tVec2{double(p[0]), double(p[1])}; }
 inline tVec2 load2(const double* p) {

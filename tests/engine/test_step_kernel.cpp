@@ -144,6 +144,11 @@ TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
         if (k == 2 && i == 2 && j == 5) c.obj = 12, c.vapor = 0.5f;
         return c;
     });
+    // Codes that are not 1 but share one 32-bit half with it are free air.
+    e->fObject_Ar(1, 1, 4) = (int64_t(1) << 32) + 1;
+    e->fObject_Ar(7, 3, 5) = -(int64_t(1) << 32) + 1;
+    e->fObject_Ar(5, 5, 1) = -1;
+    e->updateDerivedFields();
     const tParticleManager& r = *e;
     const int32_t nI = g.I, nJ = g.J, nK = g.K;
     for (int32_t k = 0; k < nK; ++k) {
