@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev
           libnetcdf-dev libcairo2-dev pkg-config netcdf-bin
+          # make bench: GNU time for the wall time and peak memory of a run
+          time
           # ThreadSanitizer and fuzz builds: clang, its sanitizer and libFuzzer
           # runtimes, LLVM's OpenMP runtime with its ThreadSanitizer tool (archer).
           clang-14 libclang-rt-14-dev libomp-14-dev)
