@@ -29,10 +29,6 @@ bench: deps
 
 # Sanitizer builds release small batches so that their end-to-end runs stay quick.
 SANITIZER_BATCH ?= 20000
-# The floating-point flag tests need a compiler that keeps operations which may
-# raise a flag where the code has them. g++ does so by default; clang may
-# evaluate a division on a path that never needed it unless told otherwise.
-CLANG_FP_FLAGS = -DCMAKE_CXX_FLAGS=-ffp-exception-behavior=maytrap
 
 # Tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
@@ -53,7 +49,7 @@ TSAN_CXX ?= clang++-14
 TSAN_ENV = TSAN_OPTIONS="ignore_noninstrumented_modules=1 $(TSAN_OPTIONS)" OMP_NUM_THREADS=4
 tsan: deps
 	@cmake -S . -B $(BUILD)-tsan -DCMAKE_CXX_COMPILER=$(TSAN_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  $(CLANG_FP_FLAGS) -DKWD_TSAN=ON -DKWD_BATCH_SIZE=$(SANITIZER_BATCH) >/dev/null
+	  -DKWD_TSAN=ON -DKWD_BATCH_SIZE=$(SANITIZER_BATCH) >/dev/null
 	@cmake --build $(BUILD)-tsan -j $(JOBS) --target test_engine test_results test_frontend
 	@cd $(BUILD)-tsan && $(TSAN_ENV) ARCHER_OPTIONS=verbose=1 ./test_engine \
 	  --gtest_filter='Physics.ASeeded*' 2>&1 | grep -q 'Archer detected OpenMP application with TSan' \
@@ -73,4 +69,4 @@ fuzz: deps
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(BUILD)-fuzz
 
 clean:
-	@rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan
+	@rm -rf $(BUILD) $(BUILD)-bench $(BUILD)-asan $(BUILD)-tsan $(BUILD)-fuzz

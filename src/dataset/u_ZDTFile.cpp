@@ -23,7 +23,7 @@ constexpr bool kFileOrderIsNative = std::endian::native == std::endian::little;
 
 // Reverses the bytes of every 4-byte value in place (file order <-> native
 // order on a big-endian machine).
-void swapWords(unsigned char* p, size_t words) {
+[[maybe_unused]] void swapWords(unsigned char* p, size_t words) {
     for (size_t n = 0; n < words; ++n, p += 4) {
         std::swap(p[0], p[3]);
         std::swap(p[1], p[2]);

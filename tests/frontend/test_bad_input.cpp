@@ -38,7 +38,15 @@ namespace fs = std::filesystem;
 using fetest::contains;
 using fetest::TempDir;
 
+// g++ defines the first two, clang answers __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KWD_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KWD_TEST_SANITIZED 1
+#endif
+#endif
+#ifdef KWD_TEST_SANITIZED
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;
