@@ -61,14 +61,24 @@ struct tStepContext {
 
 tStepContext stepContext(const tParticleManager& e);
 
+// The squared distance of neighbour n = (a * 3 + b) * 3 + l (n < 27) from
+// the x-y parts dxy[a * 3 + b] and the z parts dz2[l]; 1 for n = 27.
+KWD_ALWAYS_INLINE double squaredDistance(const double* dxy, const double* dz2, int n) {
+    return n < 27 ? dxy[n / 3] + dz2[n % 3] : 1.0;
+}
+
 // The operations whose vector width differs between the two variants:
-// weights(q, w): w[n] = 1 / (q[n] == 0 ? 1e-5 : sqrt(q[n])) for n < 28;
-// sqrt4(x): the square roots of x[0..3] (both 32-byte aligned).
+// weights(dxy, dz2, w): w[n] = 1 / (q == 0 ? 1e-5 : sqrt(q)) for n < 28, q the
+// squared distance of neighbour n (w 32-byte aligned); the distances go into
+// the registers as they are made (stored one by one and loaded as a vector
+// they would wait for the stores);
+// sqrt4(x): the square roots of x[0..3] (32-byte aligned).
 struct tIsaBaseline {
-    static void weights(const double* q, double* w) {
+    static void weights(const double* dxy, const double* dz2, double* w) {
         const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), node = _mm_set1_pd(0.00001);
+#pragma GCC unroll 14
         for (int n = 0; n < 28; n += 2) {
-            const __m128d x = _mm_load_pd(q + n);
+            const __m128d x = _mm_set_pd(squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
             const __m128d r = _mm_sqrt_pd(x);
             const __m128d atNode = _mm_cmpeq_pd(x, zero);
             const __m128d d = _mm_or_pd(_mm_and_pd(atNode, node), _mm_andnot_pd(atNode, r));
@@ -82,11 +92,15 @@ struct tIsaBaseline {
 };
 
 struct tIsaAvx2 {
-    __attribute__((target("avx2"))) static void weights(const double* q, double* w) {
+    __attribute__((target("avx2"))) static void weights(const double* dxy, const double* dz2,
+                                                        double* w) {
         const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0),
                       node = _mm256_set1_pd(0.00001);
+#pragma GCC unroll 7
         for (int n = 0; n < 28; n += 4) {
-            const __m256d x = _mm256_load_pd(q + n);
+            const __m256d x = _mm256_set_pd(
+                squaredDistance(dxy, dz2, n + 3), squaredDistance(dxy, dz2, n + 2),
+                squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
             const __m256d r = _mm256_sqrt_pd(x);
             const __m256d atNode = _mm256_cmp_pd(x, zero, _CMP_EQ_OQ);
             _mm256_store_pd(w + n, _mm256_div_pd(one, _mm256_blendv_pd(r, node, atNode)));
@@ -168,15 +182,11 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
             const double dz = z - Zm[kFirst + l];
             dz2[l] = dz * dz;
         }
-        alignas(32) double q[28];
-        alignas(32) double w[28];
+        double dxy[9];
         for (int32_t a = 0; a < 3; ++a)
-            for (int32_t b = 0; b < 3; ++b) {
-                const double dxy = dx2[a] + dy2[b];
-                for (int32_t l = 0; l < 3; ++l) q[(a * 3 + b) * 3 + l] = dxy + dz2[l];
-            }
-        q[27] = 1.0;
-        Isa::weights(q, w);
+            for (int32_t b = 0; b < 3; ++b) dxy[a * 3 + b] = dx2[a] + dy2[b];
+        alignas(32) double w[28];
+        Isa::weights(dxy, dz2, w);
         tV4 lo = {0.0, 0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0, 0.0};
         double sw = 0.0;
         const size_t base = c.index(i - 1, j - 1, kFirst);
