@@ -42,5 +42,6 @@ if [ -x "$build/kwd-footprint" ] && [ -x "$build/kwd_make_example" ]; then
   printf '1\n%s\n\n\n' "$tra" |
     /usr/bin/time -f 'wall %e s, user %U s, system %S s, peak memory %M KiB' \
       "$build/kwd-footprint" >"$example/console.txt"
-  grep -E 'elapsed since start|particles through emitter:|particles simulated:' "$example/console.txt" | sort -u
+  # The run's own summary.
+  sed -n '/^Simulation finished/,/^Total amount of particles simulated/p' "$example/console.txt"
 fi
