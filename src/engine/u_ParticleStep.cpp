@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cfenv>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "engine/u_StepKernel.h"
 #include "engine/u_tParticleManager.h"
@@ -64,6 +66,36 @@ std::string particleText(int64_t idx, const tParticle& p) {
 }
 
 }  // namespace
+
+// Sorts keys (cell << 32 | list index), cells below 2^cellBits, by their
+// cell, keeping the order of keys of the same cell: least significant digit
+// first, in as few passes of at most 11 bits as the cells need (two for a
+// grid of up to four million cells). The particles move little between two
+// passes, but any order of the particles gives the same particles.
+void kwdstep::sortByCell(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch,
+                         int cellBits) {
+    const int passes = (cellBits + 10) / 11;
+    if (passes == 0 || keys.size() < 2) return;
+    const int width = (cellBits + passes - 1) / passes;
+    const size_t buckets = size_t(1) << width;
+    const uint64_t mask = buckets - 1;
+    std::vector<size_t> start(buckets);
+    scratch.resize(keys.size());
+    const size_t count = keys.size();
+    for (int p = 0; p < passes; ++p) {
+        const int shift = 32 + p * width;
+        std::fill(start.begin(), start.end(), size_t(0));
+        for (size_t n = 0; n < count; ++n) ++start[(keys[n] >> shift) & mask];
+        size_t at = 0;
+        for (size_t& s : start) {
+            const size_t here = s;
+            s = at;
+            at += here;
+        }
+        for (size_t n = 0; n < count; ++n) scratch[start[(keys[n] >> shift) & mask]++] = keys[n];
+        keys.swap(scratch);
+    }
+}
 
 bool stepVariantAvx2Available() {
     static const bool available = __builtin_cpu_supports("avx2");
@@ -160,7 +192,8 @@ void tParticleManager::runMovingPass(double dt_3d) {
                     uint64_t(fGridK) + uint64_t(uint32_t(g.k));
             fSortKeys[size_t(m)] = cell << 32 | uint64_t(n);
         }
-        std::sort(fSortKeys.begin(), fSortKeys.end());
+        const uint64_t cells = uint64_t(fGridI) * uint64_t(fGridJ) * uint64_t(fGridK);
+        kwdstep::sortByCell(fSortKeys, fSortScratch, cells > 1 ? std::bit_width(cells - 1) : 0);
         for (int64_t m = 0; m < count; ++m)
             fMoving[size_t(m)] = int64_t(fSortKeys[size_t(m)] & 0xFFFFFFFFu);
     }

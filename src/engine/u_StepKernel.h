@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "engine/u_Random.h"
 #include "engine/u_tParticleManager.h"
@@ -60,6 +61,10 @@ struct tStepContext {
 };
 
 tStepContext stepContext(const tParticleManager& e);
+
+// Sorts keys (cell << 32 | list index), cells below 2^cellBits, by cell,
+// keeping the order of keys of the same cell; scratch is working space.
+void sortByCell(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch, int cellBits);
 
 // The squared distance of neighbour n = (a * 3 + b) * 3 + l (n < 27) from
 // the x-y parts dxy[a * 3 + b] and the z parts dz2[l]; 1 for n = 27.
