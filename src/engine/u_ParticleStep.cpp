@@ -20,11 +20,21 @@ namespace {
 
 constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
-// Moves the particles order[0 .. n) of the list; stops after the first one
-// whose call raised a watched floating-point flag and returns its position
-// in order (-1 when none did).
+// Moves the particles order[0 .. n) of the list and writes the sort key
+// of each (cell << 32 | list index, kNoKey once it has finished) to
+// keys[0 .. n); stops after the first one whose call raised a watched
+// floating-point flag and returns its position in order (-1 when none did).
 using tChunkFn = int64_t (*)(const kwdstep::tStepContext&, tParticle*, const int64_t*, int64_t,
-                             double, int64_t&);
+                             double, int64_t&, uint64_t*);
+
+constexpr uint64_t kNoKey = ~uint64_t(0);
+
+KWD_ALWAYS_INLINE uint64_t cellKey(const kwdstep::tStepContext& c, const tPosGrid& g,
+                                   int64_t index) {
+    const uint64_t cell = (uint64_t(uint32_t(g.i)) * uint64_t(c.nJ) + uint64_t(uint32_t(g.j))) *
+                              uint64_t(c.nK) + uint64_t(uint32_t(g.k));
+    return cell << 32 | uint64_t(index);
+}
 
 KWD_ALWAYS_INLINE void prefetchParticle(const tParticle* p) {
     const char* bytes = reinterpret_cast<const char*>(p);
@@ -34,28 +44,31 @@ KWD_ALWAYS_INLINE void prefetchParticle(const tParticle* p) {
 template <class Isa>
 KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* particles,
                                     const int64_t* order, int64_t n, double dt_3d,
-                                    int64_t& hits) {
+                                    int64_t& hits, uint64_t* keys) {
     // The particles of a chunk lie anywhere in the list (the visit follows
     // their cells): the one after next is fetched while this one moves.
     constexpr int64_t kAhead = 2;
     for (int64_t m = 0; m < std::min(kAhead, n); ++m) prefetchParticle(particles + order[m]);
     for (int64_t m = 0; m < n; ++m) {
         if (m + kAhead < n) prefetchParticle(particles + order[m + kAhead]);
-        kwdstep::stepParticle<Isa>(c, particles[order[m]], dt_3d, hits);
+        tParticle& p = particles[order[m]];
+        kwdstep::stepParticle<Isa>(c, p, dt_3d, hits);
+        keys[m] = p.fInModel ? cellKey(c, p.fPosGrid, order[m]) : kNoKey;
         if (std::fetestexcept(kWatchedFlags)) return m;
     }
     return -1;
 }
 
 int64_t chunkBaseline(const kwdstep::tStepContext& c, tParticle* particles, const int64_t* order,
-                      int64_t n, double dt_3d, int64_t& hits) {
-    return chunkBody<kwdstep::tIsaBaseline>(c, particles, order, n, dt_3d, hits);
+                      int64_t n, double dt_3d, int64_t& hits, uint64_t* keys) {
+    return chunkBody<kwdstep::tIsaBaseline>(c, particles, order, n, dt_3d, hits, keys);
 }
 
 __attribute__((target("avx2"))) int64_t chunkAvx2(const kwdstep::tStepContext& c,
                                                   tParticle* particles, const int64_t* order,
-                                                  int64_t n, double dt_3d, int64_t& hits) {
-    return chunkBody<kwdstep::tIsaAvx2>(c, particles, order, n, dt_3d, hits);
+                                                  int64_t n, double dt_3d, int64_t& hits,
+                                                  uint64_t* keys) {
+    return chunkBody<kwdstep::tIsaAvx2>(c, particles, order, n, dt_3d, hits, keys);
 }
 
 tChunkFn chunkFunction(bool avx2) { return avx2 ? chunkAvx2 : chunkBaseline; }
@@ -136,7 +149,8 @@ void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) c
     if (!p.fInModel) return;
     const kwdstep::tStepContext c = kwdstep::stepContext(*this);
     const int64_t self = 0;
-    chunkFunction(fStepAvx2)(c, &p, &self, 1, dt_3d, hits);
+    uint64_t key = 0;
+    chunkFunction(fStepAvx2)(c, &p, &self, 1, dt_3d, hits, &key);
 }
 
 void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d) {
@@ -153,6 +167,7 @@ void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d)
 }
 
 void tParticleManager::findMovingParticles() {
+    fSortKeysKnown = false;
     fMoving.clear();
     fJustFinished.clear();
     fInModelOthers = 0;
@@ -180,25 +195,31 @@ void tParticleManager::runMovingPass(double dt_3d) {
     for (int64_t n : fJustFinished) particles[n].fdt_sum = 0.0;
     fJustFinished.clear();
 
-    // Cell order: neighbouring particles read the same cell records.
+    // Cell order: neighbouring particles read the same cell records. The
+    // keys (cell, list index) of the moving particles come from the pass
+    // before, which wrote them as each particle ended its call; after a scan
+    // they are made here.
+    const kwdstep::tStepContext c = kwdstep::stepContext(*this);
     const int64_t count = int64_t(fMoving.size());
-    if (count > 1 && fParticleList.size() < (size_t(1) << 32)) {
-        fSortKeys.resize(size_t(count));
-        for (int64_t m = 0; m < count; ++m) {
-            const int64_t n = fMoving[size_t(m)];
-            const tPosGrid& g = particles[n].fPosGrid;
-            const uint64_t cell =
-                (uint64_t(uint32_t(g.i)) * uint64_t(fGridJ) + uint64_t(uint32_t(g.j))) *
-                    uint64_t(fGridK) + uint64_t(uint32_t(g.k));
-            fSortKeys[size_t(m)] = cell << 32 | uint64_t(n);
+    const bool keyed = fParticleList.size() < (size_t(1) << 32);
+    if (count > 1 && keyed) {
+        if (!fSortKeysKnown) {
+            fSortKeys.resize(size_t(count));
+            for (int64_t m = 0; m < count; ++m) {
+                const int64_t n = fMoving[size_t(m)];
+                fSortKeys[size_t(m)] = cellKey(c, particles[n].fPosGrid, n);
+            }
         }
         const uint64_t cells = uint64_t(fGridI) * uint64_t(fGridJ) * uint64_t(fGridK);
         kwdstep::sortByCell(fSortKeys, fSortScratch, cells > 1 ? std::bit_width(cells - 1) : 0);
         for (int64_t m = 0; m < count; ++m)
             fMoving[size_t(m)] = int64_t(fSortKeys[size_t(m)] & 0xFFFFFFFFu);
     }
+    fSortKeysKnown = false;
+    // The sort's second buffer takes the keys the pass writes.
+    fSortScratch.resize(size_t(count));
+    uint64_t* nextKeys = fSortScratch.data();
 
-    const kwdstep::tStepContext c = kwdstep::stepContext(*this);
     const tChunkFn chunk = chunkFunction(fStepAvx2);
     const int64_t* order = fMoving.data();
     constexpr int64_t kChunk = 16;
@@ -224,7 +245,8 @@ void tParticleManager::runMovingPass(double dt_3d) {
             const int64_t first = b * kChunk;
             const int64_t n = std::min(kChunk, count - first);
             try {
-                const int64_t at = chunk(c, particles, order + first, n, dt_3d, hits);
+                const int64_t at =
+                    chunk(c, particles, order + first, n, dt_3d, hits, nextKeys + first);
                 if (at >= 0) {
                     const int64_t idx = order[first + at];
                     kwd::checkFpFlags(particleText(idx, particles[idx]).c_str());
@@ -242,20 +264,28 @@ void tParticleManager::runMovingPass(double dt_3d) {
     }
     fTotalParticlesInTarget += passHits;
 
-    // The particles that finished leave the moving ones.
-    int64_t kept = 0;
-    for (int64_t m = 0; m < count; ++m) {
-        const int64_t n = fMoving[size_t(m)];
-        if (particles[n].fInModel)
-            fMoving[size_t(kept++)] = n;
-        else
-            fJustFinished.push_back(n);
-    }
-    fMoving.resize(size_t(kept));
     if (firstError) {
+        // Some particles were not visited: the next pass scans the list.
         fMovingKnown = false;
         std::rethrow_exception(firstError);
     }
+
+    // The particles that finished leave the moving ones; the keys of the
+    // others are those of the next pass.
+    fSortKeys.resize(size_t(count));
+    int64_t kept = 0;
+    for (int64_t m = 0; m < count; ++m) {
+        const int64_t n = fMoving[size_t(m)];
+        if (nextKeys[m] != kNoKey) {
+            fMoving[size_t(kept)] = n;
+            fSortKeys[size_t(kept++)] = nextKeys[m];
+        } else {
+            fJustFinished.push_back(n);
+        }
+    }
+    fMoving.resize(size_t(kept));
+    fSortKeys.resize(size_t(kept));
+    fSortKeysKnown = keyed;
 }
 
 void tParticleManager::moveAllParticlesParallel(double dt_3d) {
