@@ -276,7 +276,7 @@ void tParticleManager::runMovingPass(double dt_3d) {
     int64_t kept = 0;
     for (int64_t m = 0; m < count; ++m) {
         const int64_t n = fMoving[size_t(m)];
-        if (nextKeys[m] != kNoKey) {
+        if (keyed ? nextKeys[m] != kNoKey : particles[n].fInModel) {
             fMoving[size_t(kept)] = n;
             fSortKeys[size_t(kept++)] = nextKeys[m];
         } else {

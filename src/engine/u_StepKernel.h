@@ -83,7 +83,8 @@ struct tIsaBaseline {
         const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), node = _mm_set1_pd(0.00001);
 #pragma GCC unroll 14
         for (int n = 0; n < 28; n += 2) {
-            const __m128d x = _mm_set_pd(squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
+            const __m128d x =
+                _mm_set_pd(squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
             const __m128d r = _mm_sqrt_pd(x);
             const __m128d atNode = _mm_cmpeq_pd(x, zero);
             const __m128d d = _mm_or_pd(_mm_and_pd(atNode, node), _mm_andnot_pd(atNode, r));

@@ -252,7 +252,8 @@ typedef int64_t tMask2 __attribute__((vector_size(16)));
 inline tMask2 airMask(const int64_t* codes) {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes));
     const __m128i halves = _mm_cmpeq_epi32(c, _mm_set_epi32(0, 1, 0, 1));
-    const __m128i obstacle = _mm_and_si128(halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i swapped = _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i obstacle = _mm_and_si128(halves, swapped);
     return tMask2(_mm_xor_si128(obstacle, _mm_set1_epi32(-1)));
 }
 inline tVec2 widen2(const float* p) { return tVec2{double(p[0]), double(p[1])}; }
