@@ -24,7 +24,7 @@ demo: build
 
 bench: deps
 	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DKWD_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD)-bench -j $(JOBS)
+	@cmake --build $(BUILD)-bench -j $(JOBS) --target benchmarks
 	@scripts/bench.sh $(BUILD)-bench
 
 # Sanitizer builds release small batches so that their end-to-end runs stay quick.
