@@ -11,6 +11,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/MessageSink.h"
+
 namespace kwdfuzz {
 
 // The scratch folder of this process (/tmp/kwd_fuzz_<pid>), created on first
@@ -40,6 +42,16 @@ inline std::string writeInput(const std::string& name, std::string_view bytes) {
         __builtin_trap();
     std::fclose(f);
     return path;
+}
+
+// Sends the readers' messages nowhere (once per process): by default each
+// goes to standard error, and a fuzz run would print them by the thousand.
+inline void silenceMessages() {
+    static const bool silenced = [] {
+        kwd::setMessageSink([](const std::string&) {});
+        return true;
+    }();
+    (void)silenced;
 }
 
 inline std::string_view asText(const uint8_t* data, size_t size) {

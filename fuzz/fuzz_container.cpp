@@ -19,7 +19,6 @@
 #include "FuzzInput.h"
 #include "container/UDataXStorage.h"
 #include "platform/KwdError.h"
-#include "platform/MessageSink.h"
 
 namespace {
 
@@ -132,11 +131,7 @@ void update(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        kwd::setMessageSink([](const std::string&) {});
-        return true;
-    }();
-    (void)quiet;
+    kwdfuzz::silenceMessages();
     const std::string path = kwdfuzz::writeInput("input.xml", kwdfuzz::asText(data, size));
     readAll(path);
     readHeader(path);

@@ -6,14 +6,9 @@
 
 #include "FuzzInput.h"
 #include "frontend/u_tTRAFile.h"
-#include "platform/MessageSink.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        kwd::setMessageSink([](const std::string&) {});
-        return true;
-    }();
-    (void)quiet;
+    kwdfuzz::silenceMessages();
     const std::string path = kwdfuzz::writeInput("input.tra", kwdfuzz::asText(data, size));
     tTRAFile t;
     if (!t.LoadFromFile(path)) __builtin_trap();  // always true

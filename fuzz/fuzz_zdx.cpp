@@ -8,14 +8,9 @@
 
 #include "FuzzInput.h"
 #include "dataset/u_ZDXFile.h"
-#include "platform/MessageSink.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        kwd::setMessageSink([](const std::string&) {});
-        return true;
-    }();
-    (void)quiet;
+    kwdfuzz::silenceMessages();
     const std::string path = kwdfuzz::writeInput("input.ZDX", kwdfuzz::asText(data, size));
     TZDXFile d;
     if (d.ReadFile(path) != 0) return 0;
