@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dataset/u_ZDTFile.h"
@@ -46,20 +47,6 @@ void checkShape(const t3DArray<T>& a, const char* name, const TZDXFile& z) {
         throw kwd::InputError("data set " + z.InfoFilename + ": grid " +
                               gridText(z.GridsI, z.GridsJ, z.GridsK) + " does not fit the " +
                               name + " array of " + gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
-}
-
-// One grid file: a line per j, the values of layer 0 for every i.
-void writeGridFile(const std::string& path, const t3DArrayDouble& a, int32_t nI, int32_t nJ) {
-    std::string text;
-    text.reserve(size_t(nI) * size_t(nJ) * 22 + size_t(nJ) * 2);
-    for (int32_t j = 0; j < nJ; ++j) {
-        for (int32_t i = 0; i < nI; ++i) {
-            if (i > 0) text += ';';
-            appendNumberText(text, a(i, j, 0));
-        }
-        text += "\r\n";
-    }
-    kwd::writeWholeFile(path, text);
 }
 
 // Fills one ZDT block (i fastest, then j, then k) from a per-cell function.
@@ -118,12 +105,15 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
     // 3. Grid files.
     const std::string suffix =
         kwd::regional::fileNameTimeText(fActSimTime) + fCurrZDXFile->projectname + ".csv";
-    writeGridFile(resultFilePath(fOutputDir, "SourceStrengthIJ_" + suffix), SourceStrengthIJ, nI, nJ);
-    writeGridFile(resultFilePath(fOutputDir, "Sum_1_BY_WEmitter_IJ_" + suffix), ddw_EmitterIJ, nI, nJ);
-    writeGridFile(resultFilePath(fOutputDir, "Sum_WDetec_BY_WEmitter_IJ_" + suffix),
-                  ratioDetEmitterIJ, nI, nJ);
-    writeGridFile(resultFilePath(fOutputDir, "FlxFootprintIJ_" + suffix), FlxFootprintIJ, nI, nJ);
-    writeGridFile(resultFilePath(fOutputDir, "ConFootprintIJ_" + suffix), ConFootprintIJ, nI, nJ);
+    const std::pair<const char*, const t3DArrayDouble*> gridFiles[] = {
+        {"SourceStrengthIJ_", &SourceStrengthIJ},
+        {"Sum_1_BY_WEmitter_IJ_", &ddw_EmitterIJ},
+        {"Sum_WDetec_BY_WEmitter_IJ_", &ratioDetEmitterIJ},
+        {"FlxFootprintIJ_", &FlxFootprintIJ},
+        {"ConFootprintIJ_", &ConFootprintIJ}};
+    for (const auto& [prefix, a] : gridFiles)
+        writeGridFile(resultFilePath(fOutputDir, prefix + suffix), nI, nJ,
+                      [a](int32_t i, int32_t j) { return (*a)(i, j, 0); });
 
     if (!fverboseLog) return;
 

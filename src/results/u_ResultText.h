@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FileIO.h"
+
 // Fixed-point text with exactly 17 digits after a ".": the value is rounded
 // to 17 significant digits (and to no more than 32 decimal places), laid out
 // around the point, cut after the 17th place without a further rounding and
@@ -25,6 +27,22 @@ void appendIntegerText(std::string& out, int64_t value);
 // dir + "/" + name, where every ":", "/" and "\" of name becomes ".", so a
 // file name can never name or create a folder.
 std::string resultFilePath(const std::string& dir, const std::string& name);
+
+// A grid file: one line per j from 0, the values valueAt(i, j) for i from 0
+// in number text separated by ";", CR LF after every line; written whole.
+template <typename F>
+void writeGridFile(const std::string& path, int32_t nI, int32_t nJ, F valueAt) {
+    std::string text;
+    text.reserve(size_t(nI) * size_t(nJ) * 22 + size_t(nJ) * 2);
+    for (int32_t j = 0; j < nJ; ++j) {
+        for (int32_t i = 0; i < nI; ++i) {
+            if (i > 0) text += ';';
+            appendNumberText(text, valueAt(i, j));
+        }
+        text += "\r\n";
+    }
+    kwd::writeWholeFile(path, text);  // temporary file and rename
+}
 
 // The lines, each followed by CR LF, written as one file (temp file + rename).
 void saveTextLines(const std::string& path, const std::vector<std::string>& lines);
