@@ -32,8 +32,11 @@ if [ "$status" -ne 0 ]; then
 fi
 echo "Results are in $example/trajectory:"
 echo "  logFile.log                    the run log"
-echo "  FlxFootprintIJ_*.csv           flux footprints (one per output time)"
-echo "  ConFootprintIJ_*.csv           concentration footprints"
+echo "  FluxFootprintDensityIJ_*.csv   normalised flux footprints, 1/m2 (one per measurement time)"
+echo "  ConFootprintDensityIJ_*.csv    normalised concentration footprints, s/m3"
+echo "  Footprints_*.csv               per measurement time: released, hits, flux share"
+echo "  FlxFootprintIJ_*.csv           the original flux footprints (one per output time)"
+echo "  ConFootprintIJ_*.csv           the original concentration footprints"
 echo "  ParticleList_*.csv             the particles that reached an emitter"
 echo "  VirtPart_*.ZDX/.ZDT            output data sets (wind field and result arrays)"
 echo "The console output of the run is in $example/console.txt."

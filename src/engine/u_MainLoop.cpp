@@ -13,6 +13,7 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
+#include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
 namespace {
@@ -73,6 +74,11 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
 
     fCurrZDXFile = &fZDXFileList[0];
     allocateFields();
+    // The normalised footprints of every measurement time, beside the
+    // described outputs.
+    tFootprintDensities densities(fCurrZDXFile->GridsI, fCurrZDXFile->GridsJ, fCurrZDXFile->sizedx,
+                                  fCurrZDXFile->sizedy, fCurrZDXFile->projectname);
+    auto countHits = [&]() { densities.addHits(fParticleList, fObject_Ar); };
 
     const size_t periods = fZDXFileList.size() - 1;
     for (size_t p = 0; p < periods; ++p) {
@@ -87,13 +93,23 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
         fCurrZDXFile = &fZDXFileList[p];
         fNextZDXFile = &fZDXFileList[p + 1];
         loadPeriodFields(deltaT);
+        bool firstBatch = true;
 
         for (;;) {
             fActSimTime = periodStart;
             nextOutputTime = kwd::incMilliseconds(fActSimTime, -intervalMs);
             resetBatchFields();
             updateDerivedFields();
+            if (firstBatch) {
+                // The surface codes of the period's emitter cells.
+                for (size_t c = 0; c < fCellClass.size(); ++c)
+                    if (fCellClass[c] == kCellTarget) densities.addSurfaceCode(fObject_Ar.data()[c]);
+                firstBatch = false;
+            }
+            const int64_t releasedBefore = fTotalEmittedParticles;
             releaseParticles(fBatchSize);
+            densities.addReleased(periodStart, fCurrZDXFile->projectname,
+                                  fTotalEmittedParticles - releasedBefore);
 
             progressLine(kHyphens54);
             progressLine("Accessing ZAKO-rin simulation output " + fCurrZDXFile->simdate + " " +
@@ -154,8 +170,11 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             progressLine(kAsterisks65);
             saveCurrentData();
             saveCurrentParticlesInTargetToFile();
+            // The next batch's first output holds only its own hits.
+            clearOutputArrays();
             progressLine("Freeing up memory for the next batch");
             progressLine("removing paricles out of domain or target");
+            countHits();
             UpdateEntries();
             progressLine("Done freeing up memory!");
         }
@@ -175,7 +194,10 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
         progressLine("Mainloop of ZAKO-rin output ended!");
         progressLine("Freeing up memory, removing paricles out of domain or target...");
         progressLine(kAsterisks65);
+        countHits();
         UpdateEntries();
+        densities.closeFinished(fParticleList);
+        densities.write(fOutputDir);
         progressLine("Done freeing up memory!");
         progress.flush();
     }

@@ -71,17 +71,26 @@ void appendRow(std::string& out, int64_t nr, const tParticle& p) {
     out += "\r\n";
 }
 
-// Appends whole lines to the file (created when missing) and closes it. A
-// write that fails (a full disk, a file size limit) leaves every complete
-// line in the file, the earlier contents included, and cuts off the piece of
-// a line it had begun, so the list never ends in a broken row.
+// Appends whole lines to the file (created when missing) and closes it; a
+// file that is new or empty gets the header line first, so a list that
+// several calls extend keeps one header. A write that fails (a full disk, a
+// file size limit) leaves every complete line in the file, the earlier
+// contents included, and cuts off the piece of a line it had begun, so the
+// list never ends in a broken row.
 void appendLines(const std::string& path, std::string_view text) {
+    static const std::string kHeaderLine = std::string(kParticleListHeader) + "\r\n";
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (fd < 0)
         throw kwd::FileError("cannot open file for appending \"" + path +
                              "\": " + kwd::systemReason(errno));
     struct stat st{};
     const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : off_t(-1);
+    std::string withHeader;
+    if (start == 0) {
+        withHeader = kHeaderLine;
+        withHeader += text;
+        text = withHeader;
+    }
     size_t done = 0;
     int err = 0;
     while (done < text.size()) {
@@ -111,8 +120,6 @@ void tParticleManager::saveCurrentParticlesInTargetToFile() {
                                        "_" + fCurrZDXFile->projectname + ".csv");
     std::string text;
     text.reserve(kWriteChunk + 1024);
-    text += kParticleListHeader;
-    text += "\r\n";
     for (size_t n = 0; n < fParticleList.size(); ++n) {
         const tParticle& p = fParticleList[n];
         if (!p.fMetTarget) continue;
@@ -122,6 +129,7 @@ void tParticleManager::saveCurrentParticlesInTargetToFile() {
             text.clear();
         }
     }
-    // Creates the file when it is not there (a call without hits writes the header alone).
-    if (!text.empty()) appendLines(path, text);
+    // Also without rows: creates the file when it is not there, with the
+    // header alone.
+    appendLines(path, text);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <regex>
 #include <sstream>
 
@@ -180,6 +181,11 @@ TEST_F(MainLoop, HourApartWith1800SecondsOutputsAfterSteps1_30And60) {
     files.push_back("VirtPart_TestProject_01.07.2018 07.00.00.ZDT");
     files.push_back("VirtPart_TestProject_01.07.2018 07.00.00.ZDX");
     files.push_back("logFile.log");
+    // The normalised footprints, filed under the measurement time 08:00.
+    for (const char* p : {"ConFootprintDensityIJ_", "FluxFootprintDensityIJ_", "HitsIJ_"})
+        files.push_back(std::string(p) + "01.07.2018 08.00.00TestProject.csv");
+    for (const char* f : {"FluxFootprintDensityIJ_Mean_", "FootprintSurfaces_", "Footprints_"})
+        files.push_back(std::string(f) + "TestProject.csv");
     std::sort(files.begin(), files.end());
     EXPECT_EQ(fileNames(fOut.path()), files);
 }
@@ -359,6 +365,114 @@ TEST_F(MainLoop, ModelTimeThatDoesNotReadIsAConversionError) {
                                              "as dd.mm.yyyy hh:mm:ss");
     }
     EXPECT_EQ(fEngine->fTotalEmittedParticles, 0);
+}
+
+// ---- normalised footprints per measurement time ------------------------------
+
+// The fields of every line of a ";" file with CR LF line ends.
+std::vector<std::vector<std::string>> csvRows(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    const std::string text = readText(path);
+    size_t pos = 0;
+    for (size_t e; (e = text.find("\r\n", pos)) != std::string::npos; pos = e + 2) {
+        std::vector<std::string> fields;
+        std::istringstream line(text.substr(pos, e - pos));
+        for (std::string f; std::getline(line, f, ';');) fields.push_back(f);
+        rows.push_back(fields);
+    }
+    EXPECT_EQ(pos, text.size()) << path << " ends with CR LF";
+    return rows;
+}
+
+double number(const std::string& text) { return std::stod(text); }
+
+// Turbulent air rising over an emitting ground layer: traced backwards, the
+// particles sink from the detector into the emitter cells, over several
+// columns, with take-off velocities of both signs. `sink` sets how fast.
+tCellFn risingAir(float sink) {
+    return [sink](int32_t i, int32_t j, int32_t k) {
+        tCellValues c = stillAir(i, j, k);
+        c.w = sink;
+        c.tke = 0.02f;
+        c.eps = 0.002f;
+        if (k == 0) c.obj = 11;
+        return c;
+    };
+}
+
+TEST_F(MainLoop, FootprintDensitiesCountEveryHitOfAllBatchesOnce) {
+    // One period of 10 minutes, two batches of 40.
+    makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:10:00"}}, 80, 40, risingAir(0.05f));
+    const int64_t hits = fEngine->startCalculation(300, 60, false);
+    ASSERT_GT(hits, 20);
+
+    // The period's particle list holds one header and a row per hit.
+    const auto rows = csvRows(fOut.file("ParticleList_01.07.2018 12.00.00_TestProject.csv"));
+    ASSERT_EQ(rows.size(), size_t(hits) + 1);
+    EXPECT_EQ(rows[0][0], "ParticleNr");
+    std::vector<double> flux(16, 0.0), con(16, 0.0), count(16, 0.0);
+    int64_t negative = 0;
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const size_t col = size_t(std::stoi(rows[r][14])) * 4 + size_t(std::stoi(rows[r][13]));
+        const double takeOff = number(rows[r][10]), detector = number(rows[r][11]);
+        flux[col] += detector / std::fabs(takeOff);
+        con[col] += 1.0 / std::fabs(takeOff);
+        count[col] += 1.0;
+        negative += takeOff < 0.0;
+    }
+    ASSERT_GT(negative, 0);  // the absolute take-off velocity matters here
+
+    // Every column: (2 / 80) x sum / 100 m2, to 1e-12 relative.
+    const std::string suffix = "01.07.2018 12.10.00TestProject.csv";
+    const auto F = csvRows(fOut.file("FluxFootprintDensityIJ_" + suffix));
+    const auto C = csvRows(fOut.file("ConFootprintDensityIJ_" + suffix));
+    const auto H = csvRows(fOut.file("HitsIJ_" + suffix));
+    double share = 0.0;
+    int columnsHit = 0;
+    for (size_t j = 0; j < 4; ++j)
+        for (size_t i = 0; i < 4; ++i) {
+            const size_t col = j * 4 + i;
+            EXPECT_NEAR(number(F[j][i]), 2.0 / 80 * flux[col] / 100.0, 1e-12 * std::fabs(flux[col]));
+            EXPECT_NEAR(number(C[j][i]), 2.0 / 80 * con[col] / 100.0, 1e-12 * std::fabs(con[col]));
+            EXPECT_EQ(number(H[j][i]), count[col]);
+            share += number(F[j][i]) * 100.0;
+            columnsHit += count[col] > 0;
+        }
+    EXPECT_GT(columnsHit, 1);
+    const auto table = csvRows(fOut.file("Footprints_TestProject.csv"));
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(table[1][0] + " " + table[1][1], "01.07.2018 12:10:00");
+    EXPECT_EQ(table[1][2], "80");
+    EXPECT_EQ(table[1][3], std::to_string(hits));
+    EXPECT_NEAR(number(table[1][4]), share, 1e-12 * std::fabs(share));
+    EXPECT_EQ(table[1][5], std::to_string(negative));
+
+    // The second batch's first output (12:09, before any particle reached
+    // the ground) holds none of the first batch's hits.
+    for (const auto& line : csvRows(fOut.file("SourceStrengthIJ_01.07.2018 12.09.00TestProject.csv")))
+        for (const std::string& v : line) EXPECT_EQ(number(v), 0.0);
+}
+
+TEST_F(MainLoop, CarriedOverHitsCountAtTheirMeasurementTime) {
+    // Slow sinking: many particles released at 12:04 reach the ground only
+    // in the next period (12:02 to 12:00).
+    makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:02:00"}, {"01.07.2018", "12:04:00"}},
+            40, 40, risingAir(0.06f));
+    const int64_t hits = fEngine->startCalculation(60, 60, false);
+    const size_t listedFirst =
+        csvRows(fOut.file("ParticleList_01.07.2018 12.02.00_TestProject.csv")).size() - 1;
+    const size_t listedSecond =
+        csvRows(fOut.file("ParticleList_01.07.2018 12.00.00_TestProject.csv")).size() - 1;
+    EXPECT_EQ(int64_t(listedFirst + listedSecond), hits);
+
+    const auto table = csvRows(fOut.file("Footprints_TestProject.csv"));
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table[1][1], "12:02:00");
+    EXPECT_EQ(table[2][1], "12:04:00");
+    const int64_t at1202 = std::stoll(table[1][3]), at1204 = std::stoll(table[2][3]);
+    EXPECT_EQ(at1202 + at1204, hits);
+    EXPECT_GT(at1204, int64_t(listedFirst)) << "the carried-over hits of 12:04";
+    for (size_t r = 1; r < 3; ++r) EXPECT_EQ(table[r][2], "40");
 }
 
 }  // namespace

@@ -57,7 +57,9 @@ TEST_F(ParticleList, OneRowPerHitWithListPositionAndWholeSeconds) {
     EXPECT_EQ(e.fParticleList.size(), 4u);  // the list is only read
 }
 
-TEST_F(ParticleList, CallsAtOneTimeAppendEachWithItsHeader) {
+// A list that several calls extend (the batches of a period, a later period
+// at the same time) keeps one header line, so it stays one CSV table.
+TEST_F(ParticleList, CallsAtOneTimeAppendToOneHeader) {
     tParticleManager& e = *fEngine;
     e.saveCurrentParticlesInTargetToFile();  // no hits: the header alone
     EXPECT_EQ(readText(fFile), kHeader);
@@ -67,9 +69,9 @@ TEST_F(ParticleList, CallsAtOneTimeAppendEachWithItsHeader) {
         "0;1;0;2;1.50000000000000000;0.25000000000000000;2.12500000000000000;4.00000000000000000;2;"
         "2.00000000000000000;1.00000000000000000;1.00000000000000000;1.00000000000000000;2;1;0;"
         "2.50000000000000000;1.75000000000000000;0.37500000000000000\r\n";
-    EXPECT_EQ(readText(fFile), kHeader + kHeader + row);
+    EXPECT_EQ(readText(fFile), kHeader + row);
     e.saveCurrentParticlesInTargetToFile();
-    EXPECT_EQ(readText(fFile), kHeader + kHeader + row + kHeader + row);
+    EXPECT_EQ(readText(fFile), kHeader + row + row);
     EXPECT_EQ(fileNames(fOut.path()), std::vector<std::string>{"ParticleList_01.07.2018 12.00.00_P.csv"});
 }
 
