@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
@@ -26,6 +28,33 @@ std::atomic<kwd::tDateTime>& runStartSlot() {
 const std::string kHyphens54(54, '-');
 const std::string kAsterisks54(54, '*');
 const std::string kAsterisks65(65, '*');
+
+std::string dataSetText(const TZDXFile& aZDXFile, kwd::tDateTime aTime) {
+    return aZDXFile.InfoFilename + " (" + kwd::regional::dateTimeText(aTime) + ")";
+}
+
+// Every period must be steppable: two different model times, whole seconds
+// that fit 32 bits, and at least half an update interval. Refused before
+// anything is released, naming both data sets.
+void checkPeriods(const std::vector<TZDXFile>& aList, int32_t aUpdateInterval) {
+    for (size_t p = 0; p + 1 < aList.size(); ++p) {
+        const kwd::tDateTime later = tParticleManager::getModelTime(aList[p]);
+        const kwd::tDateTime earlier = tParticleManager::getModelTime(aList[p + 1]);
+        const int64_t seconds = kwd::secondsBetween(later, earlier);
+        const std::string pair = "data sets " + dataSetText(aList[p], later) + " and " +
+                                 dataSetText(aList[p + 1], earlier);
+        if (seconds == 0)
+            throw kwd::RunSetupError(pair + " have the same model time: a period needs two");
+        if (seconds > int64_t(INT32_MAX))
+            throw kwd::RunSetupError(pair + " are " + std::to_string(seconds) +
+                                     " s apart, more than a period can hold (68 years)");
+        if (2 * seconds < int64_t(aUpdateInterval))
+            throw kwd::RunSetupError(pair + " are " + std::to_string(seconds) +
+                                     " s apart, less than half the update interval of " +
+                                     std::to_string(aUpdateInterval) +
+                                     " s: the period cannot be stepped");
+    }
+}
 
 }  // namespace
 
@@ -59,6 +88,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
     const int32_t interval =
         firstSpacing < outputInterval ? int32_t(firstSpacing) : outputInterval;
     const int64_t intervalMs = int64_t(interval) * 1000;
+    checkPeriods(fZDXFileList, updateInterval);
 
     const std::string logPath = resultFilePath(fOutputDir, "logFile.log");
     auto logOutputLine = [&]() {
@@ -122,11 +152,16 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             progressLine(kHyphens54);
             progress.flush();
 
-            const double dt_3d = double(updateInterval);
-            // Ties to even under the default rounding mode.
-            const int64_t steps = int64_t(std::nearbyint(double(deltaT) / dt_3d));
-            const int64_t stepMs = int64_t(std::nearbyint(dt_3d)) * 1000;
+            // Steps of the update interval; a period that is not a whole
+            // number of them ends with a shorter step, exactly at the
+            // earlier data set.
+            const int32_t lastStep = deltaT % updateInterval;
+            const int64_t steps = deltaT / updateInterval + (lastStep > 0 ? 1 : 0);
             for (int64_t s = 0; s < steps; ++s) {
+                const int32_t stepSeconds =
+                    s == steps - 1 && lastStep > 0 ? lastStep : updateInterval;
+                const double dt_3d = double(stepSeconds);
+                const int64_t stepMs = int64_t(stepSeconds) * 1000;
                 const int64_t inModel = particlesInModel();
                 if (inModel > 0) {
                     movingPass(dt_3d);

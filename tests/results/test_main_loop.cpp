@@ -210,23 +210,58 @@ TEST_F(MainLoop, OutputIntervalOf30SecondsGivesSteps30SecondsLong) {
     EXPECT_EQ(fEngine->fParticleList[0].fAge, 120.0);
 }
 
-TEST_F(MainLoop, PeriodsOf150And90SecondsHaveTwoStepsAndParticlesCarryOver) {
+TEST_F(MainLoop, PeriodsOf150And90SecondsEndWithAShorterStepAndParticlesCarryOver) {
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:01:30"}, {"01.07.2018", "12:04:00"}}, 3, 3);
     fEngine->startCalculation(3600, 60, false);
-    // 150 / 60 = 2.5 and 90 / 60 = 1.5 both round to 2 steps; the second
-    // period starts at its own data set's time.
+    // 150 s are two steps of 60 s and one of 30 s, 90 s one of 60 s and one
+    // of 30 s: each period ends exactly at the earlier data set, and the
+    // second period starts at its own data set's time.
     EXPECT_EQ(after("Current model time: "),
               (std::vector<std::string>{"01.07.2018 12:04:00", "01.07.2018 12:03:00",
-                                        "01.07.2018 12:01:30", "01.07.2018 12:00:30"}));
+                                        "01.07.2018 12:02:00", "01.07.2018 12:01:30",
+                                        "01.07.2018 12:00:30"}));
     EXPECT_EQ(after("Accessing ZAKO-rin simulation output "),
               (std::vector<std::string>{"01.07.2018 12:04:00", "01.07.2018 12:01:30"}));
+    EXPECT_EQ(after("Writing output: ").back(), "01.07.2018 12:00:00");
     // The three particles of period 0 go on in period 1 beside its three new ones.
     EXPECT_EQ(after("Current number of particles in model area: "),
-              (std::vector<std::string>{"3", "3", "3", "6", "6", "6"}));
+              (std::vector<std::string>{"3", "3", "3", "3", "6", "6", "6"}));
     ASSERT_EQ(fEngine->fParticleList.size(), 6u);
     for (const tParticle& p : fEngine->fParticleList) {
         EXPECT_EQ(p.fLoopIdx, 2);
-        EXPECT_EQ(p.fAge, p.fSerialNr < 3 ? 240.0 : 120.0) << "particle " << p.fSerialNr;
+        EXPECT_EQ(p.fAge, p.fSerialNr < 3 ? 240.0 : 90.0) << "particle " << p.fSerialNr;
+    }
+}
+
+TEST_F(MainLoop, PeriodsThatCannotBeSteppedAreRefusedBeforeAnyRelease) {
+    struct tCase {
+        std::vector<tModelTime> times;
+        std::string message;  // after "data sets <first> (<time>) and <second> (<time>) "
+    };
+    const std::vector<tCase> cases = {
+        {{{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:00:00"}},
+         "have the same model time: a period needs two"},
+        {{{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:01:31"}, {"01.07.2018", "12:02:00"}},
+         "are 29 s apart, less than half the update interval of 60 s: the period cannot be stepped"},
+        {{{"01.01.1900", "12:00:00"}, {"01.07.2018", "12:00:00"}},
+         "are 3739392000 s apart, more than a period can hold (68 years)"},
+    };
+    for (const tCase& c : cases) {
+        makeRun(c.times, 2, 2);
+        const size_t n = c.times.size();
+        const std::string later = fIn.file("DS_" + std::to_string(n - 1) + ".ZDX");
+        const std::string earlier = fIn.file("DS_" + std::to_string(n - 2) + ".ZDX");
+        try {
+            fEngine->startCalculation(60, 60, false);
+            ADD_FAILURE() << "no error for " << c.message;
+        } catch (const kwd::RunSetupError& e) {
+            const std::string expected = "data sets " + later + " (" + c.times[n - 1].date + " " +
+                                         c.times[n - 1].time + ") and " + earlier + " (" +
+                                         c.times[n - 2].date + " " + c.times[n - 2].time + ") ";
+            EXPECT_EQ(std::string(e.what()), expected + c.message);
+        }
+        EXPECT_EQ(fEngine->fTotalEmittedParticles, 0);
+        EXPECT_TRUE(fileNames(fOut.path()).empty());
     }
 }
 
