@@ -1,20 +1,24 @@
 #include "export/u_ExportProgram.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <optional>
 #include <ostream>
+#include <span>
 
 #include "export/u_ExportText.h"
 #include "export/u_FootprintMap.h"
 #include "export/u_FootprintStats.h"
 #include "export/u_NetCDFExport.h"
+#include "export/u_OutputFile.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
 const char* const kExportUsage =
     "usage: kwd-export netcdf DATASET.ZDX OUT.nc | kwd-export map TRAJECTORY_FOLDER "
-    "[--time \"dd.mm.yyyy hh:mm:ss\"] OUT.png | kwd-export summary TRAJECTORY_FOLDER";
+    "[--time \"dd.mm.yyyy hh:mm:ss\" | --mean] OUT.png|OUT.pdf|OUT.svg | "
+    "kwd-export summary TRAJECTORY_FOLDER";
 
 namespace {
 
@@ -22,6 +26,13 @@ using export_text::fixedNumber;
 
 [[noreturn]] void usageError(const std::string& what) {
     throw kwd::InputError(what + "; " + kExportUsage);
+}
+
+// `count` fields of -999 (no value), joined by ";".
+std::string missingFields(size_t count) {
+    std::string s;
+    for (size_t n = 0; n < count; ++n) s += n == 0 ? "-999" : ";-999";
+    return s;
 }
 
 int netcdfCommand(const std::vector<std::string>& args, std::ostream& out) {
@@ -33,9 +44,19 @@ int netcdfCommand(const std::vector<std::string>& args, std::ostream& out) {
     return 0;
 }
 
+// What a map of normalised footprints shows: its measurement time or "the
+// mean of 3 measurement times".
+std::string mapSubject(const tTrajectoryFolder& folder, const tDensityData& data) {
+    if (!data.mean) return export_text::fullDateTimeText(data.measurement.time);
+    const size_t n = folder.measurements().size();
+    if (n == 0) return "the mean of the measurement times";
+    return "the mean of " + std::to_string(n) + (n == 1 ? " measurement time" : " measurement times");
+}
+
 int mapCommand(const std::vector<std::string>& args, std::ostream& out) {
     std::vector<std::string> positional;
     std::optional<kwd::tDateTime> time;
+    bool mean = false;
     for (size_t n = 1; n < args.size(); ++n) {
         if (args[n] == "--time") {
             if (n + 1 >= args.size()) usageError("--time needs a date and time");
@@ -45,19 +66,38 @@ int mapCommand(const std::vector<std::string>& args, std::ostream& out) {
                                            "\" is not a time of the form dd.mm.yyyy hh:mm:ss");
             time = t;
             ++n;
+        } else if (args[n] == "--mean") {
+            mean = true;
         } else if (args[n].size() > 1 && args[n][0] == '-') {
             usageError("unknown option \"" + args[n] + "\"");
         } else {
             positional.push_back(args[n]);
         }
     }
+    if (time && mean) usageError("--time and --mean exclude each other");
     if (positional.size() != 2) usageError("the map command takes a trajectory folder and an output file");
+    const std::string& path = positional[1];
+    mapFormatOf(path);  // an unknown format is refused before anything is read
     const tTrajectoryFolder folder(positional[0]);
     const tRunLog log = readRunLog(folder.logPath());
-    const tOutputData data = folder.load(folder.select(time));
-    renderFootprintMap(footprintMapOf(folder, data, log), positional[1]);
-    out << "Wrote \"" << positional[1] << "\": footprint map of "
-        << export_text::fullDateTimeText(data.output.time) << std::endl;
+    tFootprintMap map;
+    std::string subject;
+    std::vector<std::string> dataSet;  // may lie outside the trajectory folder
+    if (folder.hasDensities() || mean) {
+        const tDensityData data =
+            mean ? folder.loadMeanDensity() : folder.loadDensities(folder.selectMeasurement(time));
+        map = densityMapOf(folder, data, log);
+        subject = mapSubject(folder, data);
+        dataSet = {data.dataSetPath, data.dataFilePath};
+    } else {
+        const tOutputData data = folder.load(folder.select(time));
+        map = footprintMapOf(folder, data, log);
+        subject = export_text::fullDateTimeText(data.output.time);
+        dataSet = {data.dataSetPath, data.dataFilePath};
+    }
+    refuseOutputOverInputs(path, dataSet, {folder.folder()});
+    renderFootprintMap(map, path);
+    out << "Wrote \"" << path << "\": footprint map of " << subject << std::endl;
     return 0;
 }
 
@@ -69,15 +109,106 @@ int summaryCommand(const std::vector<std::string>& args, std::ostream& out) {
     return 0;
 }
 
-// Peak cell, its distance and the 80 % source area of one footprint.
+// Peak cell (with its value when `withValue`), its distance and the areas of
+// the regions of `fractions`; -999 for each when the footprint is empty.
 std::string footprintFields(const std::vector<double>& values, const tPlanGrid& grid,
-                            const tDetectorBox& detector) {
+                            const tDetectorBox& detector, tFootprintValues kind,
+                            std::span<const double> fractions, bool withValue) {
     const std::optional<tFootprintPeak> peak = footprintPeak(values, grid, detector);
-    if (!peak) return "-999;-999;-999;-999";
+    if (!peak) return missingFields(3 + (withValue ? 1 : 0) + fractions.size());
+    std::string s = std::to_string(peak->i) + ";" + std::to_string(peak->j);
+    if (withValue) s += ";" + export_text::floatNumber(peak->value);
+    s += ";" + fixedNumber(peak->distance, 2);
+    for (const tFootprintLevel& l : footprintLevels(values, grid, fractions, kind))
+        s += ";" + fixedNumber(l.area, 2);
+    return s;
+}
+
+std::string detectorLine(const tDetectorBox& d) {
+    using export_text::floatNumber;
+    return "Detector: x " + floatNumber(d.xMin) + " to " + floatNumber(d.xMax) + " m, y " +
+           floatNumber(d.yMin) + " to " + floatNumber(d.yMax) + " m, z " + floatNumber(d.zMin) +
+           " to " + floatNumber(d.zMax) + " m";
+}
+
+// The table of a folder without normalised footprints: one line per output time.
+std::vector<std::string> outputTable(const tTrajectoryFolder& folder, const tRunLog& log) {
+    std::vector<std::string> lines = {
+        "Date;Time;ParticlesReleased;Hits;FlxPeakI;FlxPeakJ;FlxPeakDistance[m];FlxSourceArea80[m2];"
+        "ConPeakI;ConPeakJ;ConPeakDistance[m];ConSourceArea80[m2]"};
     const double fraction[1] = {0.8};
-    const std::vector<tFootprintLevel> levels = footprintLevels(values, grid, fraction);
-    return std::to_string(peak->i) + ";" + std::to_string(peak->j) + ";" +
-           fixedNumber(peak->distance, 2) + ";" + fixedNumber(levels.at(0).area, 2);
+    for (const tOutputTime& o : folder.outputs()) {
+        const tOutputData data = folder.load(o);
+        double hits = 0;
+        for (const double v : data.sourceStrength) hits += v;
+        const std::optional<int64_t> released = log.releasedAt(o.time);
+        auto fields = [&](const std::vector<double>& values) {
+            return footprintFields(values, data.grid, log.detector, tFootprintValues::cellTotals,
+                                   fraction, false);
+        };
+        lines.push_back(kwd::regional::shortDate(o.time) + ";" + kwd::regional::longTime(o.time) +
+                        ";" + (released ? std::to_string(*released) : std::string("-999")) + ";" +
+                        fixedNumber(hits, 0) + ";" + fields(data.flux) + ";" +
+                        fields(data.concentration));
+    }
+    return lines;
+}
+
+std::string sharesText(const std::vector<double>& shares) {
+    std::string s;
+    for (const double v : shares) s += ";" + fixedNumber(v, 4);
+    return s;
+}
+
+// The table of the normalised footprints: one line per measurement time and
+// the line "Mean" of the climatology.
+std::vector<std::string> densityTable(const tTrajectoryFolder& folder, const tRunLog& log) {
+    const std::vector<tFootprintRow> table = readFootprintTable(folder.footprintTablePath());
+    const tSurfaceShares surfaces = readSurfaceTable(folder.surfaceTablePath());
+    std::string header =
+        "Date;Time;Released;Hits;NegativeTakeOff;FluxShare;FlxPeakI;FlxPeakJ;FlxPeak[m^-2];"
+        "FlxPeakDistance[m];FlxArea50[m2];FlxArea80[m2];FlxArea90[m2];ConPeakI;ConPeakJ;"
+        "ConPeak[s m^-3];ConPeakDistance[m];ConArea50[m2];ConArea80[m2];ConArea90[m2]";
+    for (const int64_t code : surfaces.codes) header += ";Surface" + std::to_string(code);
+    std::vector<std::string> lines = {header};
+
+    const std::span<const double> fractions(kMapContourFractions);
+    auto fields = [&](const tDensityData& data, const std::vector<double>& values) {
+        return footprintFields(values, data.grid, log.detector, tFootprintValues::densities,
+                               fractions, true);
+    };
+    auto noLine = [](const std::string& what, const std::string& path, kwd::tDateTime t) {
+        return kwd::InputError(what + " \"" + path + "\" has no line for " +
+                               export_text::fullDateTimeText(t));
+    };
+    tFootprintRow total;
+    for (const tOutputTime& m : folder.measurements()) {
+        const int64_t ms = kwd::dateTimeToMilliseconds(m.time);
+        auto sameTime = [&](kwd::tDateTime t) { return kwd::dateTimeToMilliseconds(t) == ms; };
+        const auto row = std::find_if(table.begin(), table.end(),
+                                      [&](const tFootprintRow& r) { return sameTime(r.time); });
+        if (row == table.end()) throw noLine("footprint table", folder.footprintTablePath(), m.time);
+        const auto shares = std::find_if(surfaces.rows.begin(), surfaces.rows.end(),
+                                         [&](const auto& r) { return sameTime(r.first); });
+        if (shares == surfaces.rows.end())
+            throw noLine("surface table", folder.surfaceTablePath(), m.time);
+        const tDensityData data = folder.loadDensities(m);
+        total.released += row->released;
+        total.hits += row->hits;
+        total.negativeTakeOff += row->negativeTakeOff;
+        lines.push_back(kwd::regional::shortDate(m.time) + ";" + kwd::regional::longTime(m.time) +
+                        ";" + std::to_string(row->released) + ";" + std::to_string(row->hits) +
+                        ";" + std::to_string(row->negativeTakeOff) + ";" +
+                        fixedNumber(row->fluxShare, 4) + ";" + fields(data, data.flux) + ";" +
+                        fields(data, data.concentration) + sharesText(shares->second));
+    }
+    // The climatology has no concentration footprint.
+    const tDensityData mean = folder.loadMeanDensity();
+    lines.push_back("Mean;;" + std::to_string(total.released) + ";" + std::to_string(total.hits) +
+                    ";" + std::to_string(total.negativeTakeOff) + ";" +
+                    fixedNumber(footprintIntegral(mean.flux, mean.grid), 4) + ";" +
+                    fields(mean, mean.flux) + ";" + missingFields(7) + sharesText(surfaces.mean));
+    return lines;
 }
 
 }  // namespace
@@ -87,8 +218,33 @@ tFootprintMap footprintMapOf(const tTrajectoryFolder& aFolder, const tOutputData
     tFootprintMap map;
     map.title = aFolder.project() + ", " + export_text::fullDateTimeText(aData.output.time);
     map.grid = aData.grid;
-    map.flux = aData.flux;
-    map.concentration = aData.concentration;
+    map.panels = {
+        {"Flux footprint (vertical sum)", "flux footprint (vertical sum)", aData.flux,
+         tFootprintValues::cellTotals},
+        {"Concentration footprint (vertical sum)", "concentration footprint (vertical sum)",
+         aData.concentration, tFootprintValues::cellTotals},
+    };
+    map.obstacle = aData.obstacle;
+    map.detector = aLog.detector;
+    return map;
+}
+
+tFootprintMap densityMapOf(const tTrajectoryFolder& aFolder, const tDensityData& aData,
+                           const tRunLog& aLog) {
+    tFootprintMap map;
+    map.grid = aData.grid;
+    if (aData.mean) {
+        map.title = aFolder.project() + ", " + mapSubject(aFolder, aData);
+        map.panels = {{"Flux footprint climatology", "flux footprint (m^-2)", aData.flux,
+                       tFootprintValues::densities}};
+    } else {
+        map.title = aFolder.project() + ", measurement time " + mapSubject(aFolder, aData);
+        map.panels = {
+            {"Flux footprint", "flux footprint (m^-2)", aData.flux, tFootprintValues::densities},
+            {"Concentration footprint", "concentration footprint (s m^-3)", aData.concentration,
+             tFootprintValues::densities},
+        };
+    }
     map.obstacle = aData.obstacle;
     map.detector = aLog.detector;
     return map;
@@ -96,26 +252,10 @@ tFootprintMap footprintMapOf(const tTrajectoryFolder& aFolder, const tOutputData
 
 std::vector<std::string> summaryLines(const tTrajectoryFolder& aFolder) {
     const tRunLog log = readRunLog(aFolder.logPath());
-    const tDetectorBox& d = log.detector;
-    std::vector<std::string> lines;
-    lines.push_back("Project: " + aFolder.project());
-    using export_text::floatNumber;
-    lines.push_back("Detector: x " + floatNumber(d.xMin) + " to " + floatNumber(d.xMax) + " m, y " +
-                    floatNumber(d.yMin) + " to " + floatNumber(d.yMax) + " m, z " +
-                    floatNumber(d.zMin) + " to " + floatNumber(d.zMax) + " m");
-    lines.push_back(
-        "Date;Time;ParticlesReleased;Hits;FlxPeakI;FlxPeakJ;FlxPeakDistance[m];FlxSourceArea80[m2];"
-        "ConPeakI;ConPeakJ;ConPeakDistance[m];ConSourceArea80[m2]");
-    for (const tOutputTime& o : aFolder.outputs()) {
-        const tOutputData data = aFolder.load(o);
-        double hits = 0;
-        for (const double v : data.sourceStrength) hits += v;
-        const std::optional<int64_t> released = log.releasedAt(o.time);
-        lines.push_back(kwd::regional::shortDate(o.time) + ";" + kwd::regional::longTime(o.time) +
-                        ";" + (released ? std::to_string(*released) : std::string("-999")) + ";" +
-                        fixedNumber(hits, 0) + ";" + footprintFields(data.flux, data.grid, d) +
-                        ";" + footprintFields(data.concentration, data.grid, d));
-    }
+    std::vector<std::string> lines = {"Project: " + aFolder.project(), detectorLine(log.detector)};
+    const std::vector<std::string> table =
+        aFolder.hasDensities() ? densityTable(aFolder, log) : outputTable(aFolder, log);
+    lines.insert(lines.end(), table.begin(), table.end());
     return lines;
 }
 

@@ -1,15 +1,17 @@
 #include "export/u_FootprintMap.h"
 
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
 #include <cairo.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cctype>
 #include <filesystem>
 #include <numbers>
-#include <system_error>
 
 #include "export/u_ExportText.h"
+#include "export/u_OutputFile.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
@@ -23,7 +25,7 @@ constexpr double kAxisLeft = 66;
 constexpr double kPanelGap = 20;
 constexpr double kBarGap = 14;
 constexpr double kBarWidth = 16;
-constexpr double kBarLabels = 78;
+constexpr double kBarLabels = 80;  // tick texts, then the bar's label along it
 constexpr double kAxisBottom = 46;
 constexpr double kLegendHeight = 30;
 constexpr double kPlotLongSide = 520;
@@ -159,6 +161,41 @@ tOutline outlineOf(const std::vector<double>& values, const tPlanGrid& g, double
     return o;
 }
 
+// The legend: a sample and a text per item, in rows that fit the picture.
+constexpr double kLegendSample = 30;  // the sample and the gap to its text
+constexpr double kLegendGap = 22;     // after an item's text
+
+std::vector<std::string> legendTexts() {
+    std::vector<std::string> texts = {"obstacle (ground level)", "detector"};
+    for (const double f : kMapContourFractions)
+        texts.push_back(export_text::fixedNumber(f * 100, 0) + " % of the total");
+    return texts;
+}
+
+struct tLegendPlace {
+    double x;
+    int row;
+};
+
+std::vector<tLegendPlace> legendPlaces(cairo_t* cr, const tMapLayout& layout) {
+    setFont(cr, 12);
+    const double left = layout.plotLeft[0], right = layout.width - kMargin;
+    std::vector<tLegendPlace> places;
+    double x = left;
+    int row = 0;
+    for (const std::string& text : legendTexts()) {
+        const tBox b = drawText(cr, text, 0, 0, 0, false);
+        const double w = kLegendSample + (b.x1 - b.x0);
+        if (x > left && x + w > right) {
+            ++row;
+            x = left;
+        }
+        places.push_back({x, row});
+        x += w + kLegendGap;
+    }
+    return places;
+}
+
 class tPainter {
 public:
     tPainter(const tFootprintMap& map, const tMapLayout& layout, cairo_t* cr)
@@ -172,12 +209,13 @@ public:
         drawText(fCr, fMap.title, fLayout.width / 2.0, kMargin + 14, 0.5);
     }
 
-    void panel(int p, const std::vector<double>& values, const std::string& name) {
+    void panel(int p, const tMapPanel& panel) {
+        const std::vector<double>& values = panel.values;
         const double left = fLayout.plotLeft[p], top = fLayout.plotTop;
         const double w = fLayout.plotWidth, h = fLayout.plotHeight;
         setColour(fCr, {0, 0, 0});
         setFont(fCr, 14, true);
-        drawText(fCr, name, left + w / 2, top - kPanelTitleHeight / 2, 0.5);
+        drawText(fCr, panel.title, left + w / 2, top - kPanelTitleHeight / 2, 0.5);
 
         kwd::clearFpFlags();
         const tColourScale scale = colourScaleOf(values);
@@ -209,7 +247,7 @@ public:
         cairo_rectangle(fCr, left, top, w, h);
         cairo_clip(fCr);
         const std::vector<tFootprintLevel> levels =
-            footprintLevels(values, g, std::span<const double>(kMapContourFractions));
+            footprintLevels(values, g, std::span<const double>(kMapContourFractions), panel.kind);
         std::vector<tOutline> outlines;
         for (size_t n = 0; n < levels.size(); ++n) {
             outlines.push_back(outlineOf(values, g, levels[n].level));
@@ -233,45 +271,36 @@ public:
         cairo_rectangle(fCr, left, top, w, h);
         cairo_stroke(fCr);
         axes(p);
-        colourBar(p, scale);
+        colourBar(p, scale, panel.barLabel);
     }
 
     void legend() {
-        const double y = fLayout.plotTop + fLayout.plotHeight + kAxisBottom + kLegendHeight / 2;
-        double x = fLayout.plotLeft[0];
-        setFont(fCr, 12);
-        auto item = [&](auto drawSample, const std::string& text) {
-            drawSample(x, y);
-            setColour(fCr, {0, 0, 0});
-            const tBox b = drawText(fCr, text, x + 30, y, 0);
-            x = b.x1 + 22;
-        };
-        item(
-            [&](double sx, double sy) {
+        const std::vector<std::string> texts = legendTexts();
+        const std::vector<tLegendPlace> places = legendPlaces(fCr, fLayout);
+        for (size_t n = 0; n < texts.size(); ++n) {
+            const double x = places[n].x;
+            const double y = fLayout.plotTop + fLayout.plotHeight + kAxisBottom +
+                             (places[n].row + 0.5) * kLegendHeight;
+            if (n == 0) {
                 setColour(fCr, kObstacleColour);
-                cairo_rectangle(fCr, sx, sy - 7, 24, 14);
+                cairo_rectangle(fCr, x, y - 7, 24, 14);
                 cairo_fill(fCr);
-            },
-            "obstacle (ground level)");
-        item(
-            [&](double sx, double sy) {
+            } else if (n == 1) {
                 setColour(fCr, kDetectorColour);
                 cairo_set_line_width(fCr, 2.0);
-                cairo_rectangle(fCr, sx + 1, sy - 6, 22, 12);
+                cairo_rectangle(fCr, x + 1, y - 6, 22, 12);
                 cairo_stroke(fCr);
-            },
-            "detector");
-        for (size_t n = 0; n < kMapContourFractions.size(); ++n)
-            item(
-                [&](double sx, double sy) {
-                    setLineStyle(kContourStyles[n]);
-                    setColour(fCr, {0, 0, 0});
-                    cairo_move_to(fCr, sx, sy);
-                    cairo_line_to(fCr, sx + 24, sy);
-                    cairo_stroke(fCr);
-                    cairo_set_dash(fCr, nullptr, 0, 0);
-                },
-                export_text::fixedNumber(kMapContourFractions[n] * 100, 0) + " % of the total");
+            } else {
+                setLineStyle(kContourStyles[n - 2]);
+                setColour(fCr, {0, 0, 0});
+                cairo_move_to(fCr, x, y);
+                cairo_line_to(fCr, x + 24, y);
+                cairo_stroke(fCr);
+                cairo_set_dash(fCr, nullptr, 0, 0);
+            }
+            setColour(fCr, {0, 0, 0});
+            drawText(fCr, texts[n], x + kLegendSample, y, 0);
+        }
     }
 
 private:
@@ -462,10 +491,17 @@ private:
         cairo_restore(fCr);
     }
 
-    void colourBar(int p, const tColourScale& scale) {
-        if (!scale.valid) return;
+    void colourBar(int p, const tColourScale& scale, const std::string& label) {
         const double x = fLayout.plotLeft[p] + fLayout.plotWidth + kBarGap;
         const double top = fLayout.plotTop, h = fLayout.plotHeight;
+        setColour(fCr, {0, 0, 0});
+        setFont(fCr, 12);
+        cairo_save(fCr);
+        cairo_translate(fCr, x + kBarWidth + kBarLabels - 14, top + h / 2);
+        cairo_rotate(fCr, -std::numbers::pi / 2);
+        drawText(fCr, label, 0, 0, 0.5);
+        cairo_restore(fCr);
+        if (!scale.valid) return;
         cairo_pattern_t* gradient = cairo_pattern_create_linear(0, top + h, 0, top);
         for (int n = 0; n < kAnchorCount; ++n) {
             const tRgb& c = kScaleAnchors[n];
@@ -512,8 +548,11 @@ private:
 
 }  // namespace
 
-tMapLayout mapLayout(const tPlanGrid& grid) {
+tMapLayout mapLayout(const tPlanGrid& grid, int panels) {
+    if (panels < 1 || panels > kMaxMapPanels)
+        throw kwd::GeneralError("footprint map of " + std::to_string(panels) + " panels");
     tMapLayout l;
+    l.panels = panels;
     l.modelWidth = grid.xMax();
     l.modelHeight = grid.yMax();
     const double longSide = std::max(l.modelWidth, l.modelHeight);
@@ -524,11 +563,16 @@ tMapLayout mapLayout(const tPlanGrid& grid) {
     l.plotWidth = l.modelWidth * l.scale;
     l.plotHeight = l.modelHeight * l.scale;
     const double panelWidth = kAxisLeft + l.plotWidth + kBarGap + kBarWidth + kBarLabels;
-    l.plotLeft[0] = kMargin + kAxisLeft;
-    l.plotLeft[1] = kMargin + panelWidth + kPanelGap + kAxisLeft;
+    for (int p = 0; p < panels; ++p) l.plotLeft[p] = kMargin + p * (panelWidth + kPanelGap) + kAxisLeft;
     l.plotTop = kMargin + kTitleHeight + kPanelTitleHeight;
-    l.width = int(std::ceil(2 * kMargin + 2 * panelWidth + kPanelGap));
-    l.height = int(std::ceil(l.plotTop + l.plotHeight + kAxisBottom + kLegendHeight + kMargin));
+    l.width = int(std::ceil(2 * kMargin + panels * panelWidth + (panels - 1) * kPanelGap));
+    // The rows of the legend, measured with the font it is drawn in.
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+    cairo_t* cr = cairo_create(scratch);
+    const int rows = legendPlaces(cr, l).back().row + 1;
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+    l.height = int(std::ceil(l.plotTop + l.plotHeight + kAxisBottom + rows * kLegendHeight + kMargin));
     return l;
 }
 
@@ -562,15 +606,62 @@ tRgb valueColour(double value, const tColourScale& scale) {
     return scaleColour(t);
 }
 
-void renderFootprintMap(const tFootprintMap& map, const std::string& pngPath) {
+tMapFormat mapFormatOf(const std::string& path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == ".png") return tMapFormat::png;
+    if (extension == ".pdf") return tMapFormat::pdf;
+    if (extension == ".svg") return tMapFormat::svg;
+    throw kwd::InputError("footprint map \"" + path +
+                          "\": the name must end in .png, .pdf or .svg (the format is chosen by it)");
+}
+
+namespace {
+
+// Cairo's stream writer into the temporary file; a failure is kept for the
+// message and reported to cairo as a write error.
+struct tStreamSink {
+    tReplacingFile& file;
+    std::string error;
+};
+
+cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
+    tStreamSink& sink = *static_cast<tStreamSink*>(closure);
+    try {
+        sink.file.write(std::string_view(reinterpret_cast<const char*>(data), length));
+    } catch (const kwd::KwdError& e) {
+        if (sink.error.empty()) sink.error = e.what();
+        return CAIRO_STATUS_WRITE_ERROR;
+    }
+    return CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+void renderFootprintMap(const tFootprintMap& map, const std::string& path) {
+    const tMapFormat format = mapFormatOf(path);
     const size_t cells = map.grid.cellCount();
-    if (map.flux.size() != cells || map.concentration.size() != cells || map.obstacle.size() != cells)
+    bool fits = map.obstacle.size() == cells;
+    for (const tMapPanel& p : map.panels) fits = fits && p.values.size() == cells;
+    if (!fits)
         throw kwd::GeneralError("footprint map of a " + std::to_string(map.grid.nI) + " x " +
                                 std::to_string(map.grid.nJ) +
                                 " grid with fields of other sizes");
-    const tMapLayout layout = mapLayout(map.grid);
-    cairo_surface_t* surface =
-        cairo_image_surface_create(CAIRO_FORMAT_RGB24, layout.width, layout.height);
+    const tMapLayout layout = mapLayout(map.grid, int(map.panels.size()));
+    tReplacingFile file(path, "footprint map");
+    tStreamSink sink{file, {}};
+    cairo_surface_t* surface = nullptr;
+    switch (format) {
+        case tMapFormat::png:
+            surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, layout.width, layout.height);
+            break;
+        case tMapFormat::pdf:  // one pixel of the layout is one point
+            surface = cairo_pdf_surface_create_for_stream(writeToSink, &sink, layout.width, layout.height);
+            break;
+        case tMapFormat::svg:
+            surface = cairo_svg_surface_create_for_stream(writeToSink, &sink, layout.width, layout.height);
+            break;
+    }
     cairo_t* cr = cairo_create(surface);
     auto release = [&]() {
         cairo_destroy(cr);
@@ -579,8 +670,7 @@ void renderFootprintMap(const tFootprintMap& map, const std::string& pngPath) {
     try {
         tPainter painter(map, layout, cr);
         painter.background();
-        painter.panel(0, map.flux, "Flux footprint (vertical sum)");
-        painter.panel(1, map.concentration, "Concentration footprint (vertical sum)");
+        for (size_t p = 0; p < map.panels.size(); ++p) painter.panel(int(p), map.panels[p]);
         painter.legend();
     } catch (...) {
         release();
@@ -589,23 +679,19 @@ void renderFootprintMap(const tFootprintMap& map, const std::string& pngPath) {
     const cairo_status_t drawn = cairo_status(cr);
     if (drawn != CAIRO_STATUS_SUCCESS) {
         release();
-        throw kwd::GeneralError("footprint map \"" + pngPath + "\": drawing failed (" +
+        throw kwd::GeneralError("footprint map \"" + path + "\": drawing failed (" +
                                 cairo_status_to_string(drawn) + ")");
     }
     cairo_surface_flush(surface);
-    const std::string temp = pngPath + ".tmp~";
-    const cairo_status_t written = cairo_surface_write_to_png(surface, temp.c_str());
+    cairo_status_t written = CAIRO_STATUS_SUCCESS;
+    if (format == tMapFormat::png) {
+        written = cairo_surface_write_to_png_stream(surface, writeToSink, &sink);
+    } else {
+        cairo_surface_finish(surface);  // the vector formats write the rest now
+        written = cairo_surface_status(surface);
+    }
     release();
-    if (written != CAIRO_STATUS_SUCCESS) {
-        ::unlink(temp.c_str());
-        throw kwd::FileError("footprint map \"" + pngPath + "\": cannot write the file (" +
-                             cairo_status_to_string(written) + ")");
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, pngPath, ec);
-    if (ec) {
-        ::unlink(temp.c_str());
-        throw kwd::FileError("footprint map \"" + pngPath + "\": cannot rename \"" + temp +
-                             "\" into place (" + ec.message() + ")");
-    }
+    if (!sink.error.empty()) throw kwd::FileError(sink.error);
+    if (written != CAIRO_STATUS_SUCCESS) file.fail("write the file", cairo_status_to_string(written));
+    file.commit();
 }

@@ -1,12 +1,12 @@
 #pragma once
-// The footprint map of one output time: the flux and the concentration
-// footprint (vertical sums) as two coloured panels side by side, each with
-// its colour bar (logarithmic, three decades at most below the peak), the
-// obstacles (object code 1 at ground level) in grey, the detector box
-// outlined in red and the regions enclosing 50 %, 80 % and 90 % of the
-// footprint's total outlined along the cell faces and labelled. Axes in
-// model metres; the title names the project and the time. Drawn with cairo
-// into a PNG file.
+// A footprint map: one or two coloured panels side by side (the flux and the
+// concentration footprint of a time, or the flux climatology alone), each
+// with its colour bar (logarithmic, three decades at most below the peak,
+// labelled with the quantity and its unit), the obstacles (object code 1 at
+// ground level) in grey, the detector box outlined in red and the regions
+// enclosing 50 %, 80 % and 90 % of the footprint's total outlined along the
+// cell faces and labelled. Axes in model metres; the title names the project
+// and the time. Drawn with cairo into a PNG, PDF or SVG file.
 
 #include <array>
 #include <cstdint>
@@ -16,12 +16,21 @@
 #include "export/u_FootprintStats.h"
 #include "export/u_PlanGrid.h"
 
+struct tMapPanel {
+    std::string title;           // above the panel: "Flux footprint density"
+    std::string barLabel;        // beside the colour bar: "flux footprint (m^-2)"
+    std::vector<double> values;  // i fastest
+    tFootprintValues kind = tFootprintValues::cellTotals;
+};
+
+// The most panels a map has.
+constexpr int kMaxMapPanels = 2;
+
 struct tFootprintMap {
     std::string title;  // "<project>, dd.mm.yyyy hh:mm:ss"
     tPlanGrid grid;
-    std::vector<double> flux;           // i fastest
-    std::vector<double> concentration;  // i fastest
-    std::vector<uint8_t> obstacle;      // 1 for an obstacle cell
+    std::vector<tMapPanel> panels;  // 1 or 2
+    std::vector<uint8_t> obstacle;  // 1 for an obstacle cell
     tDetectorBox detector;
 };
 
@@ -32,7 +41,8 @@ constexpr std::array<double, 3> kMapContourFractions = {0.5, 0.8, 0.9};
 struct tMapLayout {
     int width = 0, height = 0;
     double scale = 0;           // pixels per model metre, the same along x and y
-    double plotLeft[2] = {0, 0};  // left edge of the plot area of panel 0 (flux) and 1
+    int panels = 0;
+    double plotLeft[kMaxMapPanels] = {0, 0};  // left edge of the plot area of each panel
     double plotTop = 0;
     double plotWidth = 0, plotHeight = 0;
     double modelWidth = 0, modelHeight = 0;  // metres
@@ -42,7 +52,7 @@ struct tMapLayout {
     double pixelY(double y) const { return plotTop + (modelHeight - y) * scale; }
 };
 
-tMapLayout mapLayout(const tPlanGrid& grid);
+tMapLayout mapLayout(const tPlanGrid& grid, int panels);
 
 struct tRgb {
     double r = 1, g = 1, b = 1;  // 0 to 1
@@ -65,7 +75,14 @@ tRgb scaleColour(double t);
 // The colour of a positive value on a valid scale.
 tRgb valueColour(double value, const tColourScale& scale);
 
-// Renders the map into `pngPath` (written under a temporary name beside it
-// and renamed into place). Raises kwd::GeneralError when drawing fails and
+enum class tMapFormat { png, pdf, svg };
+
+// The format named by the extension of `path` (".png", ".pdf", ".svg", in
+// any case); kwd::InputError naming the path for any other.
+tMapFormat mapFormatOf(const std::string& path);
+
+// Renders the map into `path`, in the format of its extension (written under
+// a temporary name beside it and renamed into place). Raises kwd::InputError
+// for an unknown extension, kwd::GeneralError when drawing fails and
 // kwd::FileError when the file cannot be written.
-void renderFootprintMap(const tFootprintMap& map, const std::string& pngPath);
+void renderFootprintMap(const tFootprintMap& map, const std::string& path);

@@ -33,13 +33,21 @@ double footprintTotal(std::span<const double> values) {
 }
 
 std::vector<tFootprintLevel> footprintLevels(std::span<const double> values, const tPlanGrid& grid,
-                                             std::span<const double> fractions) {
+                                             std::span<const double> fractions,
+                                             tFootprintValues kind) {
     checkValues(values, grid);
     for (const double f : fractions)
         if (!(f > 0.0 && f <= 1.0))
             throw kwd::InputError("footprint fraction " + export_text::shortNumber(f) +
                                   " is not within (0, 1]");
     kwd::clearFpFlags();
+    auto area = [&](size_t c) {
+        return grid.cellArea(int32_t(c % size_t(grid.nI)), int32_t(c / size_t(grid.nI)));
+    };
+    // What a cell adds to the total.
+    auto weight = [&](size_t c) {
+        return kind == tFootprintValues::densities ? values[c] * area(c) : values[c];
+    };
     // Positive cells, highest first.
     std::vector<size_t> order;
     for (size_t n = 0; n < values.size(); ++n)
@@ -50,7 +58,7 @@ std::vector<tFootprintLevel> footprintLevels(std::span<const double> values, con
                      [&](size_t a, size_t b) { return values[a] > values[b]; });
     std::vector<double> cumulative(order.size());
     double sum = 0.0;
-    for (size_t n = 0; n < order.size(); ++n) cumulative[n] = sum += values[order[n]];
+    for (size_t n = 0; n < order.size(); ++n) cumulative[n] = sum += weight(order[n]);
     const double total = sum;
 
     for (const double f : fractions) {
@@ -67,14 +75,21 @@ std::vector<tFootprintLevel> footprintLevels(std::span<const double> values, con
         while (last + 1 < order.size() && values[order[last + 1]] >= l.level) ++last;
         l.cells = int64_t(last + 1);
         l.enclosedFraction = cumulative[last] / total;
-        for (size_t n = 0; n <= last; ++n) {
-            const size_t c = order[n];
-            l.area += grid.cellArea(int32_t(c % size_t(grid.nI)), int32_t(c / size_t(grid.nI)));
-        }
+        for (size_t n = 0; n <= last; ++n) l.area += area(order[n]);
         levels.push_back(l);
     }
     kwd::checkFpFlags("footprint levels");
     return levels;
+}
+
+double footprintIntegral(std::span<const double> values, const tPlanGrid& grid) {
+    checkValues(values, grid);
+    kwd::clearFpFlags();
+    double sum = 0.0;
+    for (int32_t j = 0; j < grid.nJ; ++j)
+        for (int32_t i = 0; i < grid.nI; ++i) sum += values[grid.index(i, j)] * grid.cellArea(i, j);
+    kwd::checkFpFlags("footprint integral");
+    return sum;
 }
 
 std::optional<tFootprintPeak> footprintPeak(std::span<const double> values, const tPlanGrid& grid,

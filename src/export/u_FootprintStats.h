@@ -8,6 +8,10 @@
 // it, and every cell at or above the level belongs to it, so a contour drawn
 // at the level encloses exactly the region. The total is the sum of the
 // positive values: cells of zero or negative value belong to no region.
+//
+// A footprint of densities (per m², the normalised footprints) weighs each
+// cell by its area: the region of f is then the smallest area whose cells
+// hold f of the sum of value x cell area, still taken highest density first.
 
 #include <cstdint>
 #include <optional>
@@ -31,6 +35,10 @@ struct tFootprintLevel {
     double area = 0;              // their area, m²
 };
 
+// What a footprint's values are: totals per cell (the vertical sums of the
+// grid files) or densities per m² (the normalised footprints).
+enum class tFootprintValues { cellTotals, densities };
+
 // The sum of the positive values.
 double footprintTotal(std::span<const double> values);
 
@@ -39,7 +47,12 @@ double footprintTotal(std::span<const double> values);
 // Raises kwd::InputError for a value that is not finite or a fraction out of
 // range, and kwd::GeneralError when values and grid differ in size.
 std::vector<tFootprintLevel> footprintLevels(std::span<const double> values, const tPlanGrid& grid,
-                                             std::span<const double> fractions);
+                                             std::span<const double> fractions,
+                                             tFootprintValues kind = tFootprintValues::cellTotals);
+
+// The sum of value x cell area over the cells (m² x m^-2 = 1 for a flux
+// footprint density that holds every particle).
+double footprintIntegral(std::span<const double> values, const tPlanGrid& grid);
 
 struct tFootprintPeak {
     int32_t i = 0, j = 0;

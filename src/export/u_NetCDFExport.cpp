@@ -1,7 +1,6 @@
 #include "export/u_NetCDFExport.h"
 
 #include <netcdf.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +12,7 @@
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
 #include "export/u_ExportText.h"
+#include "export/u_OutputFile.h"
 #include "export/u_PlanGrid.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
@@ -50,16 +50,16 @@ bool isOutputDataSet(const TZDXFile& d) { return d.filetype == 2 && d.Title == "
 // file is removed unless commit() renamed it into place.
 class tNcFile {
 public:
-    tNcFile(const std::string& finalPath) : fFinal(finalPath), fTemp(finalPath + ".tmp~") {
-        ::unlink(fTemp.c_str());
-        check(nc_create(fTemp.c_str(), NC_NETCDF4 | NC_CLOBBER, &fId), "create the file");
+    tNcFile(const std::string& finalPath) : fFile(finalPath, "NetCDF file") {
+        // The library opens the file itself; the name stays reserved for it.
+        fFile.close();
+        check(nc_create(fFile.tempPath().c_str(), NC_NETCDF4 | NC_CLOBBER, &fId), "create the file");
         fOpen = true;
         int oldMode = 0;
         check(nc_set_fill(fId, NC_NOFILL, &oldMode), "set the fill mode");
     }
     ~tNcFile() {
         if (fOpen) nc_close(fId);
-        if (!fCommitted) ::unlink(fTemp.c_str());
     }
     tNcFile(const tNcFile&) = delete;
     tNcFile& operator=(const tNcFile&) = delete;
@@ -67,9 +67,7 @@ public:
     int id() const { return fId; }
 
     void check(int status, const std::string& what) const {
-        if (status != NC_NOERR)
-            throw kwd::FileError("NetCDF file \"" + fFinal + "\": cannot " + what + " (" +
-                                 nc_strerror(status) + ")");
+        if (status != NC_NOERR) fFile.fail(what, nc_strerror(status));
     }
 
     int defineDim(const std::string& name, size_t length) {
@@ -97,22 +95,15 @@ public:
     }
 
     void commit() {
-        check(nc_close(fId), "close the file");
         fOpen = false;
-        std::error_code ec;
-        std::filesystem::rename(fTemp, fFinal, ec);
-        if (ec)
-            throw kwd::FileError("NetCDF file \"" + fFinal + "\": cannot rename \"" + fTemp +
-                                 "\" into place (" + ec.message() + ")");
-        fCommitted = true;
+        check(nc_close(fId), "close the file");
+        fFile.commit();
     }
 
 private:
-    std::string fFinal;
-    std::string fTemp;
+    tReplacingFile fFile;
     int fId = -1;
     bool fOpen = false;
-    bool fCommitted = false;
 };
 
 std::vector<double> centres(const std::vector<double>& faces) {
@@ -165,6 +156,7 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
                               "\": the file is missing or not a ZDX descriptor");
     if (read != 0)
         throw kwd::InputError("data set \"" + zdxPath + "\": the file vanished while it was read");
+    refuseOutputOverInputs(ncPath, {zdxPath, d.DataFilename}, {});
     const std::string where = "data set \"" + zdxPath + "\"";
     if (d.DataPerVariable != 1)
         throw kwd::InputError(where + ": " + std::to_string(d.DataPerVariable) +

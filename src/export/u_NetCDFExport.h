@@ -40,7 +40,8 @@ struct tNetCDFExportResult {
 // Reads the data set `zdxPath` (its ZDT file is the descriptor's data file)
 // and writes `ncPath`. The file is written under a temporary name beside
 // `ncPath` and renamed into place when complete. Raises kwd::InputError for
-// a file that is not a data-set descriptor, a grid without cells or cell
+// an output path that names the descriptor or its data file, for a file
+// that is not a data-set descriptor, a grid without cells or cell
 // sizes, or a data file too short for its variables, and kwd::FileError
 // when the NetCDF file cannot be written (message with path and reason).
 tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std::string& ncPath);

@@ -19,6 +19,11 @@
 namespace {
 
 const char* const kGridPrefixes[] = {"FlxFootprintIJ_", "ConFootprintIJ_", "SourceStrengthIJ_"};
+const char* const kFluxDensityPrefix = "FluxFootprintDensityIJ_";
+const char* const kConDensityPrefix = "ConFootprintDensityIJ_";
+const char* const kHitsPrefix = "HitsIJ_";
+const char* const kMeanPrefix = "FluxFootprintDensityIJ_Mean_";
+const char* const kFootprintHeader = "Date;Time;Released;Hits;FluxShare;NegativeTakeOff";
 
 bool startsWith(const std::string& s, const std::string& prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
@@ -71,6 +76,68 @@ std::string timeList(const std::vector<tOutputTime>& outputs) {
     return s;
 }
 
+std::vector<std::string> splitFields(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = std::min(line.find(';', start), line.size());
+        fields.push_back(line.substr(start, end - start));
+        if (end == line.size()) return fields;
+        start = end + 1;
+    }
+}
+
+// A line of a table file, for the messages about its fields.
+struct tTableLine {
+    std::string where;  // "footprint table \"<path>\", line <n>"
+    std::vector<std::string> fields;
+
+    [[noreturn]] void fail(const std::string& what) const { throw kwd::InputError(where + ": " + what); }
+    [[noreturn]] void failField(size_t n, const std::string& name, const std::string& what) const {
+        throw kwd::InputError(where + ", field " + std::to_string(n + 1) + " (" + name + "): \"" +
+                              fields[n] + "\" " + what);
+    }
+    void expectFields(size_t count) const {
+        if (fields.size() != count)
+            fail(std::to_string(fields.size()) + " fields, " + std::to_string(count) + " expected");
+    }
+    int64_t count(size_t n, const std::string& name) const {
+        int64_t v = 0;
+        const std::string& f = fields[n];
+        const auto res = std::from_chars(f.data(), f.data() + f.size(), v);
+        if (f.empty() || res.ec != std::errc() || res.ptr != f.data() + f.size() || v < 0)
+            failField(n, name, "is not a count");
+        return v;
+    }
+    double number(size_t n, const std::string& name) const {
+        double v = 0;
+        if (!parseDouble(fields[n], v) || !std::isfinite(v)) failField(n, name, "is not a number");
+        return v;
+    }
+    // Fields 1 and 2, "dd.mm.yyyy" and "hh:mm:ss"; the time must follow `previous`.
+    kwd::tDateTime time(std::optional<kwd::tDateTime> previous) const {
+        kwd::tDateTime t = 0;
+        if (!kwd::tryParseModelDateTime(fields[0], "00:00:00", t)) failField(0, "Date", "is not a date");
+        if (!kwd::tryParseModelDateTime(fields[0], fields[1], t)) failField(1, "Time", "is not a time");
+        if (previous && kwd::dateTimeToMilliseconds(t) <= kwd::dateTimeToMilliseconds(*previous))
+            fail(export_text::fullDateTimeText(t) + " does not follow the time of the line before");
+        return t;
+    }
+};
+
+// The lines of a table file; `what` names it in messages ("footprint table").
+std::vector<std::string> tableLines(const std::string& what, const std::string& path) {
+    if (!kwd::fileExists(path)) throw kwd::InputError(what + " \"" + path + "\" not found");
+    std::vector<std::string> lines = textLines(kwd::readWholeFile(path));
+    if (lines.empty()) throw kwd::InputError(what + " \"" + path + "\" is empty");
+    return lines;
+}
+
+tTableLine tableLine(const std::string& what, const std::string& path,
+                     const std::vector<std::string>& lines, size_t n) {
+    return {what + " \"" + path + "\", line " + std::to_string(n + 1), splitFields(lines[n])};
+}
+
 // The descriptor at `path` when it describes a grid of nI x nJ columns whose
 // data file holds at least the object codes.
 bool fitsGrid(const std::string& path, int32_t nI, int32_t nJ) {
@@ -104,22 +171,17 @@ tGridFile readGridFile(const std::string& path) {
     for (size_t j = 0; j < lines.size(); ++j) {
         const std::string& line = lines[j];
         const std::string where = "grid file \"" + path + "\", line " + std::to_string(j + 1);
-        int32_t fields = 0;
-        size_t start = 0;
-        for (;;) {
-            const size_t end = std::min(line.find(';', start), line.size());
-            const std::string field = line.substr(start, end - start);
+        const std::vector<std::string> texts = splitFields(line);
+        const int32_t fields = int32_t(texts.size());
+        for (size_t n = 0; n < texts.size(); ++n) {
             double v = 0;
-            if (!parseDouble(field, v))
-                throw kwd::InputError(where + ", field " + std::to_string(fields + 1) + ": \"" +
-                                      field + "\" is not a number");
+            if (!parseDouble(texts[n], v))
+                throw kwd::InputError(where + ", field " + std::to_string(n + 1) + ": \"" +
+                                      texts[n] + "\" is not a number");
             if (!std::isfinite(v))
-                throw kwd::InputError(where + ", field " + std::to_string(fields + 1) + ": \"" +
-                                      field + "\" is not a finite number");
+                throw kwd::InputError(where + ", field " + std::to_string(n + 1) + ": \"" +
+                                      texts[n] + "\" is not a finite number");
             g.values.push_back(v);
-            ++fields;
-            if (end == line.size()) break;
-            start = end + 1;
         }
         if (j == 0) g.nI = fields;
         if (fields != g.nI)
@@ -201,6 +263,7 @@ tTrajectoryFolder::tTrajectoryFolder(std::string folder) : fFolder(std::move(fol
         throw kwd::InputError("trajectory folder \"" + fFolder + "\" not found");
     std::map<std::pair<int64_t, std::string>, tOutputTime> found;
     std::set<std::string> projects;
+    std::map<int64_t, tOutputTime> measured;
     for (const std::string& path : kwd::listFiles(fFolder)) {
         const std::string name = fileName(path);
         for (const char* prefix : kGridPrefixes) {
@@ -211,8 +274,15 @@ tTrajectoryFolder::tTrajectoryFolder(std::string folder) : fFolder(std::move(fol
             projects.insert(o.project);
             found.emplace(std::make_pair(kwd::dateTimeToMilliseconds(o.time), o.project), o);
         }
+        // The climatology's name holds no time and does not read as one.
+        tOutputTime m;
+        if (startsWith(name, kFluxDensityPrefix) && !startsWith(name, kMeanPrefix) &&
+            parseGridFileName(name.substr(std::string(kFluxDensityPrefix).size()), m.time, m.project)) {
+            projects.insert(m.project);
+            measured.emplace(kwd::dateTimeToMilliseconds(m.time), m);
+        }
     }
-    if (found.empty())
+    if (found.empty() && measured.empty())
         throw kwd::InputError("trajectory folder \"" + fFolder +
                               "\" holds no footprint grid files (FlxFootprintIJ_...csv)");
     if (projects.size() > 1) {
@@ -223,16 +293,33 @@ tTrajectoryFolder::tTrajectoryFolder(std::string folder) : fFolder(std::move(fol
     }
     fProject = *projects.begin();
     for (const auto& [key, o] : found) fOutputs.push_back(o);
+    for (const auto& [key, m] : measured) fMeasurements.push_back(m);
 }
 
-const tOutputTime& tTrajectoryFolder::select(std::optional<kwd::tDateTime> time) const {
-    if (!time) return fOutputs.back();
+namespace {
+
+// `kind` names the times in messages: "output", "measurement time".
+const tOutputTime& selectTime(const std::vector<tOutputTime>& times, std::optional<kwd::tDateTime> time,
+                              const std::string& folder, const std::string& kind) {
+    if (times.empty())
+        throw kwd::InputError("trajectory folder \"" + folder + "\" has no " + kind + "s");
+    if (!time) return times.back();
     const int64_t ms = kwd::dateTimeToMilliseconds(*time);
-    for (const tOutputTime& o : fOutputs)
+    for (const tOutputTime& o : times)
         if (kwd::dateTimeToMilliseconds(o.time) == ms) return o;
-    throw kwd::InputError("trajectory folder \"" + fFolder + "\" has no output at " +
-                          export_text::fullDateTimeText(*time) + "; its outputs are at " +
-                          timeList(fOutputs));
+    throw kwd::InputError("trajectory folder \"" + folder + "\" has no " + kind + " at " +
+                          export_text::fullDateTimeText(*time) + "; its " + kind + "s are at " +
+                          timeList(times));
+}
+
+}  // namespace
+
+const tOutputTime& tTrajectoryFolder::select(std::optional<kwd::tDateTime> time) const {
+    return selectTime(fOutputs, time, fFolder, "output");
+}
+
+const tOutputTime& tTrajectoryFolder::selectMeasurement(std::optional<kwd::tDateTime> time) const {
+    return selectTime(fMeasurements, time, fFolder, "measurement time");
 }
 
 std::string tTrajectoryFolder::gridFilePath(const std::string& prefix, const tOutputTime& output) const {
@@ -241,6 +328,18 @@ std::string tTrajectoryFolder::gridFilePath(const std::string& prefix, const tOu
 }
 
 std::string tTrajectoryFolder::logPath() const { return fFolder + "/logFile.log"; }
+
+std::string tTrajectoryFolder::meanDensityPath() const {
+    return fFolder + "/" + kMeanPrefix + fProject + ".csv";
+}
+
+std::string tTrajectoryFolder::footprintTablePath() const {
+    return fFolder + "/Footprints_" + fProject + ".csv";
+}
+
+std::string tTrajectoryFolder::surfaceTablePath() const {
+    return fFolder + "/FootprintSurfaces_" + fProject + ".csv";
+}
 
 std::string tTrajectoryFolder::findDataSet(const tOutputTime& output, int32_t nI, int32_t nJ) const {
     const std::string stem = output.project + "_" + kwd::regional::fileNameTimeText(output.time) + ".ZDX";
@@ -257,29 +356,134 @@ std::string tTrajectoryFolder::findDataSet(const tOutputTime& output, int32_t nI
                           atmosphere + "\"");
 }
 
+namespace {
+
+// Raises the error for grid files of one time that differ in size.
+void expectSameSize(const std::vector<const tGridFile*>& grids, const std::string& what) {
+    const tGridFile& first = *grids.front();
+    for (const tGridFile* g : grids)
+        if (g->nI != first.nI || g->nJ != first.nJ)
+            throw kwd::InputError(what + " differ in size (" + std::to_string(first.nI) + " x " +
+                                  std::to_string(first.nJ) + " and " + std::to_string(g->nI) +
+                                  " x " + std::to_string(g->nJ) + ")");
+}
+
+}  // namespace
+
+void tTrajectoryFolder::loadGround(const tOutputTime& time, int32_t nI, int32_t nJ,
+                                   tGroundPlan& plan) const {
+    plan.dataSetPath = findDataSet(time, nI, nJ);
+    TZDXFile d;
+    d.ReadFile(plan.dataSetPath);
+    plan.dataFilePath = d.DataFilename;
+    plan.grid = tPlanGrid::fromDescriptor(d, "data set \"" + plan.dataSetPath + "\"");
+    // Object codes: block 0; its first layer is k = 0, the ground.
+    const std::vector<float> objects = ReadZDTBlock(d.DataFilename, 0, d.GridsI, d.GridsJ, d.GridsK);
+    plan.obstacle.resize(plan.grid.cellCount());
+    for (size_t n = 0; n < plan.obstacle.size(); ++n) plan.obstacle[n] = objects[n] == 1.0f ? 1 : 0;
+}
+
 tOutputData tTrajectoryFolder::load(const tOutputTime& output) const {
     tOutputData data;
     data.output = output;
     const tGridFile flux = readGridFile(gridFilePath("FlxFootprintIJ_", output));
     const tGridFile con = readGridFile(gridFilePath("ConFootprintIJ_", output));
     const tGridFile source = readGridFile(gridFilePath("SourceStrengthIJ_", output));
-    for (const tGridFile* g : {&con, &source})
-        if (g->nI != flux.nI || g->nJ != flux.nJ)
-            throw kwd::InputError("the grid files of " + export_text::fullDateTimeText(output.time) +
-                                  " in \"" + fFolder + "\" differ in size (" +
-                                  std::to_string(flux.nI) + " x " + std::to_string(flux.nJ) +
-                                  " and " + std::to_string(g->nI) + " x " + std::to_string(g->nJ) + ")");
+    expectSameSize({&flux, &con, &source}, "the grid files of " +
+                                               export_text::fullDateTimeText(output.time) +
+                                               " in \"" + fFolder + "\"");
     data.flux = flux.values;
     data.concentration = con.values;
     data.sourceStrength = source.values;
-
-    data.dataSetPath = findDataSet(output, flux.nI, flux.nJ);
-    TZDXFile d;
-    d.ReadFile(data.dataSetPath);
-    data.grid = tPlanGrid::fromDescriptor(d, "data set \"" + data.dataSetPath + "\"");
-    // Object codes: block 0; its first layer is k = 0, the ground.
-    const std::vector<float> objects = ReadZDTBlock(d.DataFilename, 0, d.GridsI, d.GridsJ, d.GridsK);
-    data.obstacle.resize(data.grid.cellCount());
-    for (size_t n = 0; n < data.obstacle.size(); ++n) data.obstacle[n] = objects[n] == 1.0f ? 1 : 0;
+    loadGround(output, flux.nI, flux.nJ, data);
     return data;
+}
+
+tDensityData tTrajectoryFolder::loadDensities(const tOutputTime& measurement) const {
+    tDensityData data;
+    data.measurement = measurement;
+    const tGridFile flux = readGridFile(gridFilePath(kFluxDensityPrefix, measurement));
+    const tGridFile con = readGridFile(gridFilePath(kConDensityPrefix, measurement));
+    const tGridFile hits = readGridFile(gridFilePath(kHitsPrefix, measurement));
+    expectSameSize({&flux, &con, &hits}, "the normalised footprint files of " +
+                                             export_text::fullDateTimeText(measurement.time) +
+                                             " in \"" + fFolder + "\"");
+    data.flux = flux.values;
+    data.concentration = con.values;
+    data.hits = hits.values;
+    loadGround(measurement, flux.nI, flux.nJ, data);
+    return data;
+}
+
+tDensityData tTrajectoryFolder::loadMeanDensity() const {
+    if (!kwd::fileExists(meanDensityPath()))
+        throw kwd::InputError("trajectory folder \"" + fFolder + "\" holds no climatology \"" +
+                              fileName(meanDensityPath()) + "\"");
+    tDensityData data;
+    data.mean = true;
+    if (!fMeasurements.empty()) data.measurement = fMeasurements.back();
+    else data.measurement.project = fProject;
+    const tGridFile flux = readGridFile(meanDensityPath());
+    data.flux = flux.values;
+    loadGround(data.measurement, flux.nI, flux.nJ, data);
+    return data;
+}
+
+std::vector<tFootprintRow> readFootprintTable(const std::string& path) {
+    const std::string what = "footprint table";
+    const std::vector<std::string> lines = tableLines(what, path);
+    if (lines[0] != kFootprintHeader)
+        throw kwd::InputError(what + " \"" + path + "\", line 1: the header is not \"" +
+                              kFootprintHeader + "\"");
+    std::vector<tFootprintRow> rows;
+    for (size_t n = 1; n < lines.size(); ++n) {
+        const tTableLine line = tableLine(what, path, lines, n);
+        line.expectFields(6);
+        tFootprintRow r;
+        r.time = line.time(rows.empty() ? std::nullopt : std::optional(rows.back().time));
+        r.released = line.count(2, "Released");
+        r.hits = line.count(3, "Hits");
+        r.fluxShare = line.number(4, "FluxShare");
+        r.negativeTakeOff = line.count(5, "NegativeTakeOff");
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+tSurfaceShares readSurfaceTable(const std::string& path) {
+    const std::string what = "surface table";
+    const std::vector<std::string> lines = tableLines(what, path);
+    const tTableLine header = tableLine(what, path, lines, 0);
+    if (header.fields.size() < 2 || header.fields[0] != "Date" || header.fields[1] != "Time")
+        header.fail("the header does not start with \"Date;Time\"");
+    tSurfaceShares shares;
+    for (size_t n = 2; n < header.fields.size(); ++n) {
+        shares.codes.push_back(header.count(n, "surface code"));
+        if (shares.codes.size() > 1 && shares.codes.back() <= shares.codes[shares.codes.size() - 2])
+            header.failField(n, "surface code", "does not follow the code before in ascending order");
+    }
+    const size_t columns = header.fields.size();
+    auto sharesOf = [&](const tTableLine& line) {
+        std::vector<double> v;
+        for (size_t n = 2; n < columns; ++n) v.push_back(line.number(n, header.fields[n]));
+        return v;
+    };
+    bool meanSeen = false;
+    for (size_t n = 1; n < lines.size(); ++n) {
+        const tTableLine line = tableLine(what, path, lines, n);
+        line.expectFields(columns);
+        if (meanSeen) line.fail("a line after the \"Mean\" line");
+        if (line.fields[0] == "Mean") {
+            if (!line.fields[1].empty()) line.failField(1, "Time", "is not empty in the Mean line");
+            shares.mean = sharesOf(line);
+            meanSeen = true;
+            continue;
+        }
+        const kwd::tDateTime t =
+            line.time(shares.rows.empty() ? std::nullopt : std::optional(shares.rows.back().first));
+        shares.rows.emplace_back(t, sharesOf(line));
+    }
+    if (!meanSeen)
+        throw kwd::InputError(what + " \"" + path + "\": no \"Mean\" line at the end");
+    return shares;
 }

@@ -14,6 +14,7 @@
 
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
+#include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
@@ -24,6 +25,16 @@ namespace exptest {
 struct TempDir : kwdtest::tTempFolder {
     TempDir() : tTempFolder("kwd_exp_") {}
 };
+
+// The names of the temporary files ("*.tmp~") a writer left in a folder.
+inline std::vector<std::string> temporaryFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& p : kwd::listFiles(folder)) {
+        const std::string name = std::filesystem::path(p).filename().string();
+        if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".tmp~") == 0) names.push_back(name);
+    }
+    return names;
+}
 
 // Writes base + ".ZDX" and base + ".ZDT" (one block per entry of `blocks`).
 inline void writeDataSet(const std::string& base, TZDXFile d,
@@ -95,13 +106,35 @@ struct tTrajectoryFixture {
 
     size_t cells() const { return size_t(nI) * size_t(nJ); }
 
+    // The grid file prefix + time text + project + ".csv".
+    void writeGrid(const std::string& prefix, kwd::tDateTime time,
+                   const std::vector<double>& values) const {
+        kwd::writeWholeFile(
+            folder + "/" + prefix + kwd::regional::fileNameTimeText(time) + project + ".csv",
+            gridText(values, nI, nJ));
+    }
+
     // The three grid files the export reads, for the output at `time`.
     void writeGrids(kwd::tDateTime time, const std::vector<double>& flux,
                     const std::vector<double>& con, const std::vector<double>& source) const {
-        const std::string suffix = kwd::regional::fileNameTimeText(time) + project + ".csv";
-        kwd::writeWholeFile(folder + "/FlxFootprintIJ_" + suffix, gridText(flux, nI, nJ));
-        kwd::writeWholeFile(folder + "/ConFootprintIJ_" + suffix, gridText(con, nI, nJ));
-        kwd::writeWholeFile(folder + "/SourceStrengthIJ_" + suffix, gridText(source, nI, nJ));
+        writeGrid("FlxFootprintIJ_", time, flux);
+        writeGrid("ConFootprintIJ_", time, con);
+        writeGrid("SourceStrengthIJ_", time, source);
+    }
+
+    // The normalised footprints of the measurement time `time`.
+    void writeDensities(kwd::tDateTime time, const std::vector<double>& flux,
+                        const std::vector<double>& con, const std::vector<double>& hits) const {
+        writeGrid("FluxFootprintDensityIJ_", time, flux);
+        writeGrid("ConFootprintDensityIJ_", time, con);
+        writeGrid("HitsIJ_", time, hits);
+    }
+
+    // A text file of the folder from its lines (CR LF after each).
+    void writeLines(const std::string& name, const std::vector<std::string>& lines) const {
+        std::string s;
+        for (const auto& l : lines) s += l + "\r\n";
+        kwd::writeWholeFile(folder + "/" + name, s);
     }
 
     // The output data set "VirtPart_" of `time`, holding the object codes
@@ -121,10 +154,58 @@ struct tTrajectoryFixture {
         return base + ".ZDX";
     }
 
-    void writeLog(const std::vector<std::string>& lines) const {
-        std::string s;
-        for (const auto& l : lines) s += l + "\r\n";
-        kwd::writeWholeFile(folder + "/logFile.log", s);
+    void writeLog(const std::vector<std::string>& lines) const { writeLines("logFile.log", lines); }
+};
+
+// A folder of normalised footprints on a 3 x 3 grid of cells 1, 2 and 3 m
+// wide along x and 2 m along y (areas 2, 4 and 6 m² per column), detector
+// centre (5, 5). Measurement times 11:00 (no hit) and 11:30; the grid files
+// of the output 12:00 hold other values (a peak at (0, 0)).
+//   F(11:30), m^-2: 0.05 (1, 1), 0.04 (0, 1), 0.025 (2, 1), 0.0175 (1, 2):
+//     F x A = 0.2, 0.08, 0.15, 0.07, in all 0.5
+//   C(11:30), s m^-3: 0.2 (2, 2), 0.1 (1, 1): C x A = 1.2, 0.4
+//   the climatology is half of F(11:30)
+struct tDensityFixture : tTrajectoryFixture {
+    const kwd::tDateTime t1100 = kwd::encodeDateTime(2018, 7, 1, 11);
+    const kwd::tDateTime t1130 = kwd::encodeDateTime(2018, 7, 1, 11, 30);
+    const kwd::tDateTime t1200 = kwd::encodeDateTime(2018, 7, 1, 12);
+    std::vector<double> flux = std::vector<double>(9, 0.0);
+    std::vector<double> con = std::vector<double>(9, 0.0);
+
+    tDensityFixture() : tTrajectoryFixture(3, 3, 1, {1, 2, 3}, {2, 2, 2}, {1}) {
+        flux[4] = 0.05;
+        flux[3] = 0.04;
+        flux[5] = 0.025;
+        flux[7] = 0.0175;
+        con[8] = 0.2;
+        con[4] = 0.1;
+        std::vector<double> hits(9, 0.0);
+        hits[4] = 3;
+        hits[3] = 2;
+        hits[5] = 2;
+        hits[7] = 1;
+        const std::vector<double> zero(9, 0.0);
+        writeDensities(t1100, zero, zero, zero);
+        writeDensities(t1130, flux, con, hits);
+        std::vector<double> mean = flux;
+        for (double& v : mean) v /= 2;
+        kwd::writeWholeFile(folder + "/FluxFootprintDensityIJ_Mean_Park.csv", gridText(mean, 3, 3));
+        writeLines("Footprints_Park.csv", {"Date;Time;Released;Hits;FluxShare;NegativeTakeOff",
+                                           "01.07.2018;11:00:00;1000;0;0.00000000000000000;0",
+                                           "01.07.2018;11:30:00;1000;8;0.50000000000000000;2"});
+        writeLines("FootprintSurfaces_Park.csv",
+                   {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
+                    "01.07.2018;11:30:00;0.60000000000000000;0.40000000000000000",
+                    "Mean;;0.60000000000000000;0.40000000000000000"});
+        std::vector<double> described(9, 0.0);
+        described[0] = 1;
+        writeGrids(t1200, described, described, described);
+        std::vector<float> ground(9, 0.0f);
+        ground[6] = 1;  // an obstacle at (0, 2)
+        writeOutputDataSet(t1200, ground);
+        writeLog({"Detector xMin: 4 Detector xMax: 6 Detector yMin: 4 Detector yMax: 6 Detector "
+                  "zMin: 0 Detector zMax: 1",
+                  "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
     }
 };
 

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,7 +100,7 @@ TEST(FootprintMap, ObstaclesFootprintAndDetectorWhereTheyBelong) {
         footprintMapOf(tTrajectoryFolder(f.folder), tTrajectoryFolder(f.folder).load(
                                                         tTrajectoryFolder(f.folder).outputs()[0]),
                        readRunLog(f.folder + "/logFile.log"));
-    const tMapLayout layout = mapLayout(map.grid);
+    const tMapLayout layout = mapLayout(map.grid, 2);
     EXPECT_EQ(image.width(), layout.width);
     EXPECT_EQ(image.height(), layout.height);
     EXPECT_EQ(layout.scale, 26.0);  // the longer side, 20 m, over 520 pixels
@@ -119,7 +120,7 @@ TEST(FootprintMap, ObstaclesFootprintAndDetectorWhereTheyBelong) {
         EXPECT_TRUE(near(cell(8, 1), kEmptyColour)) << "panel " << p;  // lawn
         EXPECT_TRUE(near(cell(3, 3), kEmptyColour)) << "panel " << p;
         // The lowest value (0.1 at (6, 6)) sits one decade below the peak.
-        const tColourScale scale = colourScaleOf(p == 0 ? f.flux : map.concentration);
+        const tColourScale scale = colourScaleOf(map.panels[size_t(p)].values);
         EXPECT_TRUE(near(cell(6, 6), valueColour(0.1 * (p == 0 ? 1 : 3), scale))) << "panel " << p;
         EXPECT_TRUE(near(cell(6, 6), scaleColour(0.0))) << "panel " << p;
         // The left side of the detector box, x = 2 m, between y = 12 and 14 m.
@@ -161,7 +162,7 @@ TEST(FootprintMap, TimeSelectionAndUsageErrors) {
         EXPECT_EQ(out.str(), c.out);
     }
     EXPECT_TRUE(kwd::fileExists(png));
-    EXPECT_FALSE(kwd::fileExists(png + ".tmp~"));
+    EXPECT_EQ(exptest::temporaryFiles(f.root.path()), std::vector<std::string>{});
 }
 
 TEST(FootprintMap, EmptyFootprintStillDraws) {
@@ -174,9 +175,114 @@ TEST(FootprintMap, EmptyFootprintStillDraws) {
     const tPng image(png);
     ASSERT_TRUE(image.ok());
     const tMapLayout layout = mapLayout(tTrajectoryFolder(f.folder).load(
-                                            tTrajectoryFolder(f.folder).outputs()[0]).grid);
+                                            tTrajectoryFolder(f.folder).outputs()[0]).grid, 2);
     EXPECT_TRUE(near(image.at(layout.pixelX(0, 13.0), layout.pixelY(11.0)), kEmptyColour));
     EXPECT_TRUE(near(image.at(layout.pixelX(1, 3.0), layout.pixelY(3.0)), kObstacleColour));
+}
+
+// The normalised footprints: flux and concentration of the latest
+// measurement time by default, coloured by density; the climatology alone.
+TEST(DensityMap, MeasurementTimeAndClimatology) {
+    exptest::tDensityFixture f;
+    const tTrajectoryFolder folder(f.folder);
+    const tRunLog log = readRunLog(folder.logPath());
+    const tFootprintMap map = densityMapOf(folder, folder.loadDensities(folder.measurements()[1]), log);
+    ASSERT_EQ(map.panels.size(), 2u);
+    EXPECT_EQ(map.title, "Park, measurement time 01.07.2018 11:30:00");
+    EXPECT_EQ(map.panels[0].barLabel, "flux footprint (m^-2)");
+    EXPECT_EQ(map.panels[1].barLabel, "concentration footprint (s m^-3)");
+    EXPECT_EQ(map.panels[0].kind, tFootprintValues::densities);
+    EXPECT_EQ(map.panels[1].values, f.con);
+    const tFootprintMap mean = densityMapOf(folder, folder.loadMeanDensity(), log);
+    ASSERT_EQ(mean.panels.size(), 1u);
+    EXPECT_EQ(mean.title, "Park, the mean of 2 measurement times");
+    EXPECT_EQ(mean.panels[0].barLabel, "flux footprint (m^-2)");
+
+    const std::string png = f.root.file("map.png");
+    std::ostringstream out;
+    ASSERT_EQ(runKwdExport({"map", f.folder, png}, out), 0) << out.str();
+    EXPECT_EQ(out.str(), "Wrote \"" + png + "\": footprint map of 01.07.2018 11:30:00\n");
+    const tPng image(png);
+    ASSERT_TRUE(image.ok());
+    const tMapLayout layout = mapLayout(map.grid, 2);
+    EXPECT_EQ(image.width(), layout.width);
+    const double xCentre[3] = {0.5, 2, 4.5}, yCentre[3] = {1, 3, 5};
+    auto cell = [&](int p, int i, int j) {
+        return image.at(layout.pixelX(p, xCentre[i]), layout.pixelY(yCentre[j]));
+    };
+    EXPECT_TRUE(near(cell(0, 1, 1), scaleColour(1.0)));  // F peak 0.05
+    EXPECT_TRUE(near(cell(0, 1, 2), valueColour(0.0175, colourScaleOf(f.flux))));
+    EXPECT_TRUE(near(cell(1, 2, 2), scaleColour(1.0)));  // C peak 0.2
+    EXPECT_TRUE(near(cell(0, 0, 2), kObstacleColour));
+    // The 50 % region, (0, 1) and (1, 1), ends at x = 3 m.
+    const tPixel edge = image.at(layout.pixelX(0, 3.0), layout.pixelY(3.0));
+    EXPECT_LT(edge.r + edge.g + edge.b, 60);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        int panels;
+    };
+    const std::string usage = std::string("; ") + kExportUsage;
+    const Case cases[] = {
+        {{"map", f.folder, "--mean", png}, "Wrote \"" + png + "\": footprint map of the mean of 2 measurement times\n", 1},
+        {{"map", f.folder, "--time", "01.07.2018 11:00:00", png},
+         "Wrote \"" + png + "\": footprint map of 01.07.2018 11:00:00\n", 2},
+        {{"map", f.folder, "--time", "01.07.2018 12:00:00", png},
+         "InputError: trajectory folder \"" + f.folder + "\" has no measurement time at 01.07.2018 "
+         "12:00:00; its measurement times are at 01.07.2018 11:00:00, 01.07.2018 11:30:00\n", 0},
+        {{"map", f.folder, "--mean", "--time", "01.07.2018 11:00:00", png},
+         "InputError: --time and --mean exclude each other" + usage + "\n", 0},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(png);
+        std::ostringstream o;
+        EXPECT_EQ(runKwdExport(c.args, o), c.panels > 0 ? 0 : 1) << c.out;
+        EXPECT_EQ(o.str(), c.out);
+        if (c.panels == 0) {
+            EXPECT_FALSE(kwd::fileExists(png)) << c.out;
+            continue;
+        }
+        const tPng drawn(png);
+        ASSERT_TRUE(drawn.ok()) << c.out;
+        EXPECT_EQ(drawn.width(), mapLayout(map.grid, c.panels).width) << c.out;
+    }
+}
+
+TEST(DensityMap, FormatFromTheExtension) {
+    exptest::tDensityFixture f;
+    struct Case {
+        std::string name;
+        std::string start;  // of the file; empty: refused
+    };
+    const Case cases[] = {
+        {"m.png", "\x89PNG\r\n"},
+        {"m.PNG", "\x89PNG\r\n"},
+        {"m.pdf", "%PDF-"},
+        {"m.svg", "<?xml"},
+        {"m.jpg", ""},
+        {"m", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string path = f.root.file(c.name);
+        std::ostringstream out;
+        const int status = runKwdExport({"map", f.folder, path}, out);
+        if (c.start.empty()) {
+            EXPECT_EQ(status, 1) << c.name;
+            EXPECT_EQ(out.str(), "InputError: footprint map \"" + path +
+                                     "\": the name must end in .png, .pdf or .svg (the format is "
+                                     "chosen by it)\n");
+            EXPECT_FALSE(std::filesystem::exists(path)) << c.name;
+            continue;
+        }
+        ASSERT_EQ(status, 0) << out.str();
+        const std::string bytes = kwd::readWholeFile(path);
+        EXPECT_EQ(bytes.substr(0, c.start.size()), c.start) << c.name;
+        if (c.name == "m.svg") {
+            EXPECT_NE(bytes.find("<svg"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(exptest::temporaryFiles(f.root.path()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -51,6 +51,39 @@ TEST(FootprintLevels, RegionsEncloseTheGivenFractions) {
     EXPECT_EQ(footprintTotal(kFootprint), 100.0);
 }
 
+// Densities on the same grid (areas 10, 20, 30, 40 and 20, 40, 60, 80 m²):
+// value x area 20 at (0, 0), 30 at (2, 0), 10 at (1, 1) and 40 at (3, 1), 100
+// in all. Highest density first: 2 (0, 0), 1 (2, 0), 0.5 (3, 1), 0.25 (1, 1).
+TEST(FootprintLevels, DensitiesWeighEachCellByItsArea) {
+    const std::vector<double> density = {2, 0, 1, 0,       // j = 0
+                                         0, 0.25, 0, 0.5};  // j = 1
+    const double fractions[] = {0.2, 0.5, 0.8, 0.95};
+    const std::vector<tFootprintLevel> levels =
+        footprintLevels(density, grid4x2(), fractions, tFootprintValues::densities);
+    ASSERT_EQ(levels.size(), 4u);
+    struct Expected {
+        double level, enclosed;
+        int64_t cells;
+        double area;
+    };
+    const Expected expected[] = {
+        {2, 0.2, 1, 10},      // (0, 0) alone
+        {1, 0.5, 2, 40},      // + (2, 0)
+        {0.5, 0.9, 3, 120},   // + (3, 1)
+        {0.25, 1.0, 4, 160},  // + (1, 1)
+    };
+    for (size_t n = 0; n < levels.size(); ++n) {
+        EXPECT_EQ(levels[n].level, expected[n].level) << n;
+        EXPECT_DOUBLE_EQ(levels[n].enclosedFraction, expected[n].enclosed) << n;
+        EXPECT_EQ(levels[n].cells, expected[n].cells) << n;
+        EXPECT_DOUBLE_EQ(levels[n].area, expected[n].area) << n;
+    }
+    // Taken as totals per cell, 2 of 3.75 would hold half alone.
+    const double half[] = {0.5};
+    EXPECT_EQ(footprintLevels(density, grid4x2(), half).at(0).area, 10.0);
+    EXPECT_DOUBLE_EQ(footprintIntegral(density, grid4x2()), 100.0);
+}
+
 TEST(FootprintLevels, NoPositiveValueGivesNoLevels) {
     const double fractions[] = {0.5};
     EXPECT_TRUE(footprintLevels(std::vector<double>{0, 0, -1, 0, 0, 0, 0, 0}, grid4x2(), fractions).empty());

@@ -113,7 +113,7 @@ TEST(NetCDFExport, WritesCoordinatesValuesFillValuesAndMetadata) {
     ASSERT_EQ(r.variables.size(), 5u);
     EXPECT_EQ(r.variables[3].ncName, "Flux_3d_2");
     EXPECT_EQ(r.variables[4].ncName, "x_2");  // "x" is the coordinate
-    EXPECT_FALSE(kwd::fileExists(dir.file("out.nc.tmp~")));
+    EXPECT_EQ(exptest::temporaryFiles(dir.path()), std::vector<std::string>{});
 
     tNcReader nc(dir.file("out.nc"));
     EXPECT_EQ(nc.dimLength("x"), 3u);

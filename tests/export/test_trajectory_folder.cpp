@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -209,6 +210,173 @@ TEST(Summary, OneLinePerOutputTime) {
     std::string joined;
     for (const auto& l : expected) joined += l + "\n";
     EXPECT_EQ(out.str(), joined);
+}
+
+std::string missing(int n) {
+    std::string s;
+    for (int k = 0; k < n; ++k) s += k == 0 ? "-999" : ";-999";
+    return s;
+}
+
+TEST(DensityFolder, MeasurementTimesBesideTheOutputTimes) {
+    exptest::tDensityFixture f;
+    const tTrajectoryFolder folder(f.folder);
+    ASSERT_TRUE(folder.hasDensities());
+    ASSERT_EQ(folder.measurements().size(), 2u);  // the Mean file is no time
+    EXPECT_EQ(folder.measurements()[0].time, f.t1100);
+    EXPECT_EQ(folder.measurements()[1].time, f.t1130);
+    ASSERT_EQ(folder.outputs().size(), 1u);
+    EXPECT_EQ(folder.outputs()[0].time, f.t1200);
+    EXPECT_EQ(folder.selectMeasurement(std::nullopt).time, f.t1130);
+    EXPECT_EQ(errorOf([&] { folder.selectMeasurement(f.t1200); }),
+              "InputError: trajectory folder \"" + f.folder +
+                  "\" has no measurement time at 01.07.2018 12:00:00; its measurement times are "
+                  "at 01.07.2018 11:00:00, 01.07.2018 11:30:00");
+
+    const tDensityData d = folder.loadDensities(folder.measurements()[1]);
+    EXPECT_EQ(d.flux, f.flux);
+    EXPECT_EQ(d.concentration, f.con);
+    EXPECT_EQ(d.hits[4], 3.0);
+    EXPECT_EQ(d.grid.xFace, (std::vector<double>{0, 1, 3, 6}));
+    EXPECT_EQ(d.obstacle[6], 1);
+    const tDensityData mean = folder.loadMeanDensity();
+    EXPECT_TRUE(mean.mean);
+    EXPECT_EQ(mean.flux[4], 0.025);
+    EXPECT_TRUE(mean.concentration.empty());
+
+    // Normalised footprints alone make a folder too; the older one has no climatology.
+    for (const char* prefix : {"FlxFootprintIJ_", "ConFootprintIJ_", "SourceStrengthIJ_"})
+        std::filesystem::remove(f.folder + "/" + prefix + "01.07.2018 12.00.00Park.csv");
+    EXPECT_EQ(tTrajectoryFolder(f.folder).measurements().size(), 2u);
+    tTwoOutputs old;
+    EXPECT_FALSE(tTrajectoryFolder(old.folder).hasDensities());
+    EXPECT_EQ(errorOf([&] { tTrajectoryFolder(old.folder).loadMeanDensity(); }),
+              "InputError: trajectory folder \"" + old.folder +
+                  "\" holds no climatology \"FluxFootprintDensityIJ_Mean_Park.csv\"");
+}
+
+// Areas by hand (tDensityFixture): F x A of the cells highest density first
+// 0.2 (4 m²), 0.08 (2 m²), 0.15 (6 m²), 0.07 (4 m²) of 0.5: half needs two
+// cells (6 m²), 80 % three (12 m²), 90 % all (16 m²). C x A: 1.2 (6 m²) is
+// 75 % of 1.6, then 0.4 (4 m²). Peaks: F at (1, 1), centre (2, 3), sqrt(13)
+// m from the detector centre (5, 5); C at (2, 2), centre (4.5, 5), 0.5 m.
+TEST(DensityFolder, SummaryPerMeasurementTimeAndMean) {
+    exptest::tDensityFixture f;
+    const std::vector<std::string> expected = {
+        "Project: Park",
+        "Detector: x 4 to 6 m, y 4 to 6 m, z 0 to 1 m",
+        "Date;Time;Released;Hits;NegativeTakeOff;FluxShare;FlxPeakI;FlxPeakJ;FlxPeak[m^-2];"
+        "FlxPeakDistance[m];FlxArea50[m2];FlxArea80[m2];FlxArea90[m2];ConPeakI;ConPeakJ;"
+        "ConPeak[s m^-3];ConPeakDistance[m];ConArea50[m2];ConArea80[m2];ConArea90[m2];Surface11;"
+        "Surface12",
+        "01.07.2018;11:00:00;1000;0;0;0.0000;" + missing(7) + ";" + missing(7) + ";0.0000;0.0000",
+        "01.07.2018;11:30:00;1000;8;2;0.5000;1;1;0.05;3.61;6.00;12.00;16.00;2;2;0.2;0.50;6.00;"
+        "10.00;10.00;0.6000;0.4000",
+        // Totals of the counts; the flux share of the climatology is its F x A.
+        "Mean;;2000;8;2;0.2500;1;1;0.025;3.61;6.00;12.00;16.00;" + missing(7) + ";0.6000;0.4000",
+    };
+    EXPECT_EQ(summaryLines(tTrajectoryFolder(f.folder)), expected);
+}
+
+TEST(DensityFolder, SummaryNamesTheFaultyFile) {
+    struct Case {
+        std::string file, text, expected;  // "@" is the folder
+    };
+    const std::string grid = "ConFootprintDensityIJ_01.07.2018 11.30.00Park.csv";
+    const Case cases[] = {
+        {"Footprints_Park.csv",
+         "Date;Time;Released;Hits;FluxShare;NegativeTakeOff\r\n01.07.2018;11:00:00;1000;0;0;0\r\n",
+         "InputError: footprint table \"@/Footprints_Park.csv\" has no line for 01.07.2018 11:30:00"},
+        {"FootprintSurfaces_Park.csv", "Date;Time;11\r\n01.07.2018;11:00:00;0\r\n01.07.2018;11:30:00;1\r\n",
+         "InputError: surface table \"@/FootprintSurfaces_Park.csv\": no \"Mean\" line at the end"},
+        {grid, "0;0;0\r\n0;x;0\r\n0;0;0\r\n",
+         "InputError: grid file \"@/" + grid + "\", line 2, field 2: \"x\" is not a number"},
+        {grid, "0;0;0\r\n0;0;0\r\n",
+         "InputError: the normalised footprint files of 01.07.2018 11:30:00 in \"@\" differ in size "
+         "(3 x 3 and 3 x 2)"},
+    };
+    for (const Case& c : cases) {
+        exptest::tDensityFixture f;
+        kwd::writeWholeFile(f.folder + "/" + c.file, c.text);
+        std::string e = c.expected;
+        for (size_t p; (p = e.find('@')) != std::string::npos;) e.replace(p, 1, f.folder);
+        EXPECT_EQ(errorOf([&] { summaryLines(tTrajectoryFolder(f.folder)); }), e) << c.file;
+    }
+}
+
+TEST(FootprintTables, ReadAndRefused) {
+    exptest::TempDir dir;
+    const std::string table = dir.file("Footprints_P.csv");
+    kwd::writeWholeFile(table, "Date;Time;Released;Hits;FluxShare;NegativeTakeOff\r\n"
+                               "01.07.2018;00:00:00;1000000;8123;0.51234000000000000;412\r\n"
+                               "01.07.2018;11:00:00;5;0;0.00000000000000000;0\r\n");
+    const std::vector<tFootprintRow> rows = readFootprintTable(table);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].time, encodeDateTime(2018, 7, 1));
+    EXPECT_EQ(rows[0].released, 1000000);
+    EXPECT_EQ(rows[0].hits, 8123);
+    EXPECT_EQ(rows[0].fluxShare, 0.51234);
+    EXPECT_EQ(rows[0].negativeTakeOff, 412);
+    EXPECT_EQ(rows[1].time, encodeDateTime(2018, 7, 1, 11));
+
+    const std::string surfaces = dir.file("FootprintSurfaces_P.csv");
+    kwd::writeWholeFile(surfaces, "Date;Time;11;12\r\n01.07.2018;11:00:00;0.25;0.75\r\nMean;;0.5;0.5\r\n");
+    const tSurfaceShares s = readSurfaceTable(surfaces);
+    EXPECT_EQ(s.codes, (std::vector<int64_t>{11, 12}));
+    ASSERT_EQ(s.rows.size(), 1u);
+    EXPECT_EQ(s.rows[0].first, encodeDateTime(2018, 7, 1, 11));
+    EXPECT_EQ(s.rows[0].second, (std::vector<double>{0.25, 0.75}));
+    EXPECT_EQ(s.mean, (std::vector<double>{0.5, 0.5}));
+
+    const std::string head = "Date;Time;Released;Hits;FluxShare;NegativeTakeOff\r\n";
+    const std::string row = "01.07.2018;11:00:00;1000;8;0.5;2\r\n";
+    struct Case {
+        bool footprints;  // else the surface table
+        std::string text, expected;  // "@" is the file, "#" its kind and path
+    };
+    const Case cases[] = {
+        {true, "Date;Time;Released;Hits;FluxShare\r\n" + row,
+         "# line 1: the header is not \"Date;Time;Released;Hits;FluxShare;NegativeTakeOff\""},
+        {true, head + "01.07.2018;11:00:00;1000;8;0.5\r\n", "# line 2: 5 fields, 6 expected"},
+        {true, head + "32.07.2018;11:00:00;1000;8;0.5;2\r\n",
+         "# line 2, field 1 (Date): \"32.07.2018\" is not a date"},
+        {true, head + "01.07.2018;25:00:00;1000;8;0.5;2\r\n",
+         "# line 2, field 2 (Time): \"25:00:00\" is not a time"},
+        {true, head + "01.07.2018;11:00:00;-5;8;0.5;2\r\n",
+         "# line 2, field 3 (Released): \"-5\" is not a count"},
+        {true, head + "01.07.2018;11:00:00;1000;8;x;2\r\n",
+         "# line 2, field 5 (FluxShare): \"x\" is not a number"},
+        {true, head + "01.07.2018;11:00:00;1000;8;0.5;2.5\r\n",
+         "# line 2, field 6 (NegativeTakeOff): \"2.5\" is not a count"},
+        {true, head + row + row, "# line 3: 01.07.2018 11:00:00 does not follow the time of the line before"},
+        {true, "", "InputError: footprint table \"@\" is empty"},
+        {false, "Date;Time;12;11\r\nMean;;0;0\r\n",
+         "# line 1, field 4 (surface code): \"11\" does not follow the code before in ascending order"},
+        {false, "Date;Code;11\r\nMean;;0\r\n", "# line 1: the header does not start with \"Date;Time\""},
+        {false, "Date;Time;11\r\n01.07.2018;11:00:00;0.5;0.5\r\nMean;;0\r\n", "# line 2: 4 fields, 3 expected"},
+        {false, "Date;Time;11\r\nMean;;0\r\n01.07.2018;11:00:00;0.5\r\n",
+         "# line 3: a line after the \"Mean\" line"},
+        {false, "Date;Time;11\r\n01.07.2018;11:00:00;NaN\r\nMean;;0\r\n",
+         "# line 2, field 3 (11): \"NaN\" is not a number"},
+        {false, "Date;Time;11\r\n01.07.2018;11:00:00;0.5\r\n",
+         "InputError: surface table \"@\": no \"Mean\" line at the end"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.file("bad.csv");
+        kwd::writeWholeFile(path, c.text);
+        std::string e = c.expected;
+        const std::string kind = c.footprints ? "footprint table" : "surface table";
+        if (e[0] == '#') e.replace(0, 1, "InputError: " + kind + " \"" + path + "\",");
+        if (const size_t at = e.find('@'); at != std::string::npos) e.replace(at, 1, path);
+        EXPECT_EQ(errorOf([&] {
+                      if (c.footprints) readFootprintTable(path);
+                      else readSurfaceTable(path);
+                  }),
+                  e)
+            << c.text;
+    }
+    EXPECT_EQ(errorOf([&] { readFootprintTable(dir.file("none.csv")); }),
+              "InputError: footprint table \"" + dir.file("none.csv") + "\" not found");
 }
 
 TEST(Summary, ProgramReportsErrorsOnStandardOutput) {
