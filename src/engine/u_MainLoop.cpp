@@ -13,6 +13,7 @@
 
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
+#include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_FootprintDensity.h"
@@ -110,6 +111,21 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
                                   fCurrZDXFile->sizedy, fCurrZDXFile->projectname);
     auto countHits = [&]() { densities.addHits(fParticleList, fObject_Ar); };
 
+    // SIGINT and SIGTERM stop the run between pieces of work: the files
+    // stay whole, and the log says where the run stopped.
+    kwd::tInterruptGuard interruptGuard;
+    auto stopIfInterrupted = [&]() {
+        const int signal = kwd::interruptSignal();
+        if (signal == 0) return;
+        fLogFile.push_back("Run interrupted by " + kwd::signalName(signal) + " at model time " +
+                           dateTimeText(fActSimTime));
+        saveTextLines(logPath, fLogFile);
+        throw kwd::Interrupted(signal);
+    };
+    const int64_t batchesPerPeriod =
+        fPartPerIntervalTarget > fBatchSize ? (fPartPerIntervalTarget + fBatchSize - 1) / fBatchSize : 1;
+    fRunProgress.startRun(int64_t(fZDXFileList.size()) - 1, batchesPerPeriod);
+
     const size_t periods = fZDXFileList.size() - 1;
     for (size_t p = 0; p < periods; ++p) {
         fPartGen_InLoop = 0;
@@ -125,7 +141,8 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
         loadPeriodFields(deltaT);
         bool firstBatch = true;
 
-        for (;;) {
+        for (int64_t batch = 0;; ++batch) {
+            stopIfInterrupted();
             fActSimTime = periodStart;
             nextOutputTime = kwd::incMilliseconds(fActSimTime, -intervalMs);
             resetBatchFields();
@@ -163,8 +180,10 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
                 const double dt_3d = double(stepSeconds);
                 const int64_t stepMs = int64_t(stepSeconds) * 1000;
                 const int64_t inModel = particlesInModel();
+                fRunProgress.setStep(int64_t(p), batch, s, steps);
                 if (inModel > 0) {
                     movingPass(dt_3d);
+                    stopIfInterrupted();
                     progressLine("********");
                     progressLine("Updating resolved scale parameters...");
                     progressLine("Current model time: " + dateTimeText(fActSimTime));
@@ -175,6 +194,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
                     modeLine();
                     advanceFields(dt_3d);
                     updateDerivedFields();
+                    fRunProgress.report(particlesInModel(), 1.0);
                 }
                 fActSimTime = kwd::incMilliseconds(fActSimTime, -stepMs);
                 if (kwd::secondsBetween(fActSimTime, nextOutputTime) <= interval) {

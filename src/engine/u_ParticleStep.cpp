@@ -3,6 +3,8 @@
 // velocity; and the parallel pass over the particles that still move,
 // visited in the order of their cells.
 
+#include <omp.h>
+
 #include <algorithm>
 #include <atomic>
 #include <bit>
@@ -14,6 +16,7 @@
 #include "engine/u_StepKernel.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
+#include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 
 namespace {
@@ -227,6 +230,13 @@ void tParticleManager::runMovingPass(double dt_3d) {
     std::exception_ptr firstError;
     std::atomic<bool> failed{false};
     int64_t passHits = 0;
+    const bool meter = fRunProgress.enabled();
+    std::atomic<int64_t> chunksDone{0};
+    auto subStepsOf = [&](int64_t first, int64_t n) {
+        int64_t sum = 0;
+        for (int64_t m = first; m < first + n; ++m) sum += particles[order[m]].fSubSteps;
+        return sum;
+    };
     auto keep = [&](std::exception_ptr e) {
 #pragma omp critical(kwd_particle_step_error)
         {
@@ -241,15 +251,22 @@ void tParticleManager::runMovingPass(double dt_3d) {
         int64_t hits = 0;
 #pragma omp for schedule(dynamic, 1) nowait
         for (int64_t b = 0; b < chunks; ++b) {
-            if (failed.load(std::memory_order_relaxed)) continue;
+            // After an error, or when the run is asked to stop, the rest is skipped.
+            if (failed.load(std::memory_order_relaxed) || kwd::interruptSignal() != 0) continue;
             const int64_t first = b * kChunk;
             const int64_t n = std::min(kChunk, count - first);
             try {
+                const int64_t subStepsBefore = meter ? subStepsOf(first, n) : 0;
                 const int64_t at =
                     chunk(c, particles, order + first, n, dt_3d, hits, nextKeys + first);
                 if (at >= 0) {
                     const int64_t idx = order[first + at];
                     kwd::checkFpFlags(particleText(idx, particles[idx]).c_str());
+                }
+                if (meter) {
+                    fRunProgress.addSubSteps(subStepsOf(first, n) - subStepsBefore);
+                    const int64_t done = chunksDone.fetch_add(1, std::memory_order_relaxed) + 1;
+                    if (omp_get_thread_num() == 0) fRunProgress.report(count, double(done) / double(chunks));
                 }
             } catch (...) {
                 keep(std::current_exception());
@@ -268,6 +285,11 @@ void tParticleManager::runMovingPass(double dt_3d) {
         // Some particles were not visited: the next pass scans the list.
         fMovingKnown = false;
         std::rethrow_exception(firstError);
+    }
+    if (kwd::interruptSignal() != 0) {
+        // Cut short: the run ends (the main loop looks at the signal next).
+        fMovingKnown = false;
+        return;
     }
 
     // The particles that finished leave the moving ones; the keys of the

@@ -14,6 +14,7 @@
 
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_Random.h"
+#include "engine/u_RunProgress.h"
 #include "engine/u_tParticle.h"
 
 #ifndef KWD_BATCH_SIZE
@@ -109,6 +110,7 @@ public:
     uint64_t fSeed = 0;                    // run seed of the random streams
     int64_t fBatchSize = KWD_BATCH_SIZE;   // particles released per batch
     std::ostream* fProgressOut = nullptr;  // progress lines of the main loop; null: standard output
+    tRunProgress fRunProgress;             // the progress line on standard error, where wanted
     // The cells as the particle step reads them (updateDerivedFields builds
     // them from the live fields and the gradients): the sampled values of
     // each cell in one record, and its class for a particle (CheckEmitter:

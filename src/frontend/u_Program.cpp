@@ -7,6 +7,7 @@
 #include "frontend/u_Console.h"
 #include "frontend/u_Dialogue.h"
 #include "frontend/u_RunStart.h"
+#include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 
 int runKwdFootprint(std::istream& aIn, std::ostream& aOut) {
@@ -22,7 +23,7 @@ int runKwdFootprint(std::istream& aIn, std::ostream& aOut) {
         return 0;
     } catch (const std::exception& e) {
         aOut << kwd::errorLine(e) << std::endl;
-        return 1;
+        return kwd::exitStatusOf(e);  // 128 + the signal for an interrupted run
     } catch (...) {
         aOut << "InternalError: an unknown error ended the program" << std::endl;
         return 1;

@@ -160,8 +160,9 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
     out.LicenseHolder = "KWD_PLR";
 
     // The data file goes to its temporary name first and is renamed into
-    // place after the descriptor is written: when writing the data fails,
-    // no new descriptor stands beside the earlier data file or without one.
+    // place before the descriptor is written: a descriptor that stands in
+    // the folder always has its data beside it, also when the run is killed
+    // between the two.
     std::vector<float> block(size_t(ZDTBlockValueCount(nI, nJ, nK)));
     tZDTWriter zdt(aFileName + ".ZDT");
     auto put = [&](auto value) {
@@ -183,6 +184,6 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         &FlxFootprintIJK, &ConFootprintIJ,    &ConFootprintIJK};
     for (const t3DArrayDouble* a : results)
         put([&](int32_t i, int32_t j, int32_t k) { return orMissing((*a)(i, j, k)); });
-    out.WriteFile(aFileName + ".ZDX");
     zdt.Close();
+    out.WriteFile(aFileName + ".ZDX");
 }
