@@ -90,6 +90,27 @@ std::string readWholeFile(const std::string& path) {
     return data;
 }
 
+std::string readFileStart(const std::string& path, size_t maxBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail("cannot open file", path, errno);
+    std::string data(maxBytes, '\0');
+    size_t got = 0;
+    while (got < maxBytes) {
+        const ssize_t n = ::read(fd, data.data() + got, maxBytes - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            fail("cannot read file", path, err);
+        }
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    ::close(fd);
+    data.resize(got);
+    return data;
+}
+
 void writeWholeFile(const std::string& path, std::string_view bytes) {
     const std::string tmp = path + ".tmp~";
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
