@@ -41,7 +41,8 @@ std::string optionValue(const std::vector<std::string>& aArgs, size_t& aAt,
 
 // A whole number of at least aMin that fits T.
 template <typename T>
-T countValue(const std::string& aName, const std::string& aText, T aMin, const char* aWhat) {
+T countValue(const std::string& aName, const std::string& aText, T aMin,
+             const std::string& aWhat) {
     T value = 0;
     const char* end = aText.data() + aText.size();
     const auto res = std::from_chars(aText.data(), end, value);
@@ -123,6 +124,12 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs) {
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
+        // A count option: a whole number of at least 1.
+        const auto count = [&]<typename T>(std::optional<T>& aSlot, const std::string& aUnit) {
+            const std::string text = optionValue(aArgs, n, name, inlineValue);
+            const std::string what = "a whole number of " + aUnit + " of at least 1";
+            setOnce(aSlot, countValue<T>(name, text, T(1), what), name);
+        };
         if (name == "--overwrite" || name == "--quiet") {
             if (inlineValue) usageError("option " + name + " takes no value");
             bool& flag = name == "--overwrite" ? overwrite : quiet;
@@ -131,20 +138,11 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs) {
         } else if (name == "--out") {
             setOnce(cl.outputFolder, optionValue(aArgs, n, name, inlineValue), name);
         } else if (name == "--interval") {
-            setOnce(cl.outputInterval,
-                    countValue<int32_t>(name, optionValue(aArgs, n, name, inlineValue), 1,
-                                        "a whole number of seconds of at least 1"),
-                    name);
+            count(cl.outputInterval, "seconds");
         } else if (name == "--threads") {
-            setOnce(cl.threads,
-                    countValue<int32_t>(name, optionValue(aArgs, n, name, inlineValue), 1,
-                                        "a whole number of threads of at least 1"),
-                    name);
+            count(cl.threads, "threads");
         } else if (name == "--particles") {
-            setOnce(cl.particles,
-                    countValue<int64_t>(name, optionValue(aArgs, n, name, inlineValue), 1,
-                                        "a whole number of particles of at least 1"),
-                    name);
+            count(cl.particles, "particles");
         } else if (name == "--seed") {
             const std::string text = optionValue(aArgs, n, name, inlineValue);
             uint64_t seed = 0;
