@@ -19,7 +19,9 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Only the programs the demo runs, not the tests.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target programs
 	@scripts/demo.sh $(BUILD)
 
 bench: deps

@@ -3,6 +3,8 @@
 set -euo pipefail
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev
           libnetcdf-dev libcairo2-dev pkg-config netcdf-bin
+          # the run record (run.json) of kwd-footprint
+          nlohmann-json3-dev
           # make bench: GNU time for the wall time and peak memory of a run
           time
           # ThreadSanitizer and fuzz builds: clang, its sanitizer and libFuzzer

@@ -288,7 +288,9 @@ public:
     // Loads and checks the file and returns its header record; on failure the
     // result's ContentInfo is empty and the state is -1 (missing or fewer
     // than five lines), -2 (no magic line) or -3 (not exactly one "Header").
-    // On success the state is 0. Unreadable files raise kwd::FileError.
+    // On success the state is 0. Unreadable files raise kwd::FileError. A
+    // file of more than 4096 bytes whose first line is not the magic line is
+    // refused (-2) from its first bytes, without being read whole.
     TDataXInfo GetDataXFileMetadata(const std::string& nameXfile);
     void SetElementMandatory(bool mustExist);
     // Collects all elements of that name (exact, case-sensitive), replacing

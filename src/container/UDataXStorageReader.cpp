@@ -16,6 +16,8 @@ constexpr int32_t kStateReading = 1;
 constexpr int32_t kStateMissingOrShort = -1;
 constexpr int32_t kStateNoMagicLine = -2;
 constexpr int32_t kStateNoSingleHeader = -3;
+// Bytes looked at for the magic line before a large file is read whole.
+constexpr size_t kHeaderPeekBytes = 4096;
 
 // Whether line begins with text, ignoring letter case.
 bool startsWithNoCase(const std::string& line, const std::string& text) {
@@ -275,6 +277,20 @@ TDataXInfo TDataXStorage::GetDataXFileMetadata(const std::string& nameXfile) {
     if (!kwd::fileExists(nameXfile)) {
         _DataXFileState = kStateMissingOrShort;
         return failed;
+    }
+    // A file larger than any header whose first line is not the magic line
+    // is refused from its first bytes, before it is read whole: a data file
+    // named in place of a descriptor may hold gigabytes.
+    const std::string start = kwd::readFileStart(nameXfile, kHeaderPeekBytes + 1);
+    if (start.size() > kHeaderPeekBytes) {
+        TDataXTextEncoding encoding = TDataXTextEncoding::Ansi;
+        const std::vector<std::string> lines =
+            DecodeTextLines(std::string_view(start).substr(0, kHeaderPeekBytes), encoding);
+        const std::string first = lines.empty() ? std::string() : lines.front();
+        if (!startsWithNoCase(first, kMagicLine) && !startsWithNoCase(first, kAltMagicLine)) {
+            _DataXFileState = kStateNoMagicLine;
+            return failed;
+        }
     }
     LoadLines(nameXfile);
     ClearElements();

@@ -163,25 +163,33 @@ tPhilox8Fn philox8() {
     return chosen;
 }
 
+bool tryParseSeed(const std::string& aText, uint64_t& aSeed) {
+    const char* first = aText.data();
+    const char* last = aText.data() + aText.size();
+    bool negative = false;
+    if (first != last && (*first == '+' || *first == '-')) {
+        negative = *first == '-';
+        ++first;
+    }
+    uint64_t magnitude = 0;
+    const auto res = std::from_chars(first, last, magnitude);
+    const bool digitsOnly = first != last && *first >= '0' && *first <= '9';
+    if (!digitsOnly || res.ec != std::errc() || res.ptr != last ||
+        (negative && magnitude > uint64_t(1) << 63))
+        return false;
+    aSeed = negative ? uint64_t(0) - magnitude : magnitude;
+    return true;
+}
+
 uint64_t runSeed() {
     if (const char* text = std::getenv("KWD_SEED")) {
         const std::string value(text);
-        const char* first = value.data();
-        const char* last = value.data() + value.size();
-        bool negative = false;
-        if (first != last && (*first == '+' || *first == '-')) {
-            negative = *first == '-';
-            ++first;
-        }
-        uint64_t magnitude = 0;
-        const auto res = std::from_chars(first, last, magnitude);
-        const bool digitsOnly = first != last && *first >= '0' && *first <= '9';
-        if (!digitsOnly || res.ec != std::errc() || res.ptr != last ||
-            (negative && magnitude > uint64_t(1) << 63)) {
+        uint64_t seed = 0;
+        if (!tryParseSeed(value, seed)) {
             throw kwd::ConversionError("the environment variable KWD_SEED (\"" + value +
                                        "\") is not a decimal integer");
         }
-        return negative ? uint64_t(0) - magnitude : magnitude;
+        return seed;
     }
     const uint64_t wall = uint64_t(std::chrono::system_clock::now().time_since_epoch().count());
     const uint64_t mono = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 // One Philox4x32 block with 10 rounds.
 std::array<uint32_t, 4> philox4x32_10(std::array<uint32_t, 4> ctr, std::array<uint32_t, 2> key);
@@ -91,3 +92,6 @@ private:
 // differs). A KWD_SEED that is not a decimal integer raises
 // kwd::ConversionError.
 uint64_t runSeed();
+// A seed as KWD_SEED gives it: a decimal integer with an optional sign,
+// nothing else; a negative value counts modulo 2^64. False for other text.
+bool tryParseSeed(const std::string& aText, uint64_t& aSeed);

@@ -1,8 +1,16 @@
-// The console program. The dialogue and the run take no arguments; they read
-// their answers from standard input and write to standard output.
+// The console program. Without arguments it runs the console dialogue, which
+// reads its answers from standard input and writes to standard output; with
+// arguments it runs a command of the command line (u_CommandLine.h).
 
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "frontend/u_CommandLine.h"
 #include "frontend/u_Program.h"
 
-int main() { return runKwdFootprint(std::cin, std::cout); }
+int main(int argc, char** argv) {
+    if (argc <= 1) return runKwdFootprint(std::cin, std::cout);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return runCommandLine(args, std::cout, std::cerr);
+}

@@ -101,6 +101,15 @@ std::optional<tRunRequest> readConfigurationPath(tConsole& aConsole) {
     aConsole.writeLine("Please enter the path to the *.tra file");
     const std::string path = aConsole.readAnswer("the path to the *.tra file");
 
+    std::optional<tRunRequest> request = configurationRequest(path);
+    if (!request) return std::nullopt;
+
+    aConsole.writeLine("Press any key to start the simulation");
+    aConsole.waitForEnter();
+    return request;
+}
+
+std::optional<tRunRequest> configurationRequest(const std::string& path) {
     tTRAFile configuration;
     configuration.LoadFromFile(path);
     // A root folder that does not exist (also what an unreadable file gives)
@@ -137,9 +146,6 @@ std::optional<tRunRequest> readConfigurationPath(tConsole& aConsole) {
     request.outputDir = joinPath(request.rootFolder, "trajectory");
     request.minHeight = minHeight;
     request.partCntPerInterval = int64_t(configuration.getParticleMultiplier());
-
-    aConsole.writeLine("Press any key to start the simulation");
-    aConsole.waitForEnter();
     return request;
 }
 

@@ -68,6 +68,10 @@ std::optional<tRunRequest> runDialogue(tConsole& aConsole);
 
 // The configuration path, from its first prompt to "Press any key ...".
 std::optional<tRunRequest> readConfigurationPath(tConsole& aConsole);
+// The run request of the run configuration file `path` (its descriptors
+// read, its values checked), without a prompt. Nothing when the file's root
+// folder does not exist (also what a file that cannot be read gives).
+std::optional<tRunRequest> configurationRequest(const std::string& path);
 // The console path, from its first prompt to "Press any key ...". Nothing
 // when the user goes back to the menu.
 std::optional<tRunRequest> readConsolePath(tConsole& aConsole);

@@ -1,7 +1,10 @@
 #include "frontend/u_RunStart.h"
 
+#include <omp.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -11,6 +14,8 @@
 #include "engine/u_MainLoop.h"
 #include "engine/u_tParticle.h"
 #include "engine/u_tParticleManager.h"
+#include "frontend/u_OutputFolder.h"
+#include "frontend/u_RunRecord.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
@@ -80,9 +85,13 @@ void checkDataFiles(const std::vector<TZDXFile>& aDescriptors) {
                                   std::to_string(std::numeric_limits<int32_t>::max()) +
                                   " values per variable)");
         }
-        // A data file that is not there is reported when the run reads it.
+        // Every data file before the run starts, not when its period comes.
         struct stat st{};
-        if (::stat(z.DataFilename.c_str(), &st) != 0) continue;
+        if (::stat(z.DataFilename.c_str(), &st) != 0) {
+            throw kwd::InputError("data set " + z.InfoFilename + ": ZDT file \"" +
+                                  z.DataFilename + "\" cannot be read: " +
+                                  kwd::systemReason(errno));
+        }
         const int64_t needed = 4 * kEngineVariableBlocks * cells * int64_t(z.GridsK);
         if (int64_t(st.st_size) < needed) {
             throw kwd::InputError("data set " + z.InfoFilename + ": ZDT file \"" + z.DataFilename +
@@ -115,33 +124,152 @@ void checkDetectorInModel(const tDetector& aDetector, const TZDXFile& aFirst) {
         " m): every particle would be released outside the model");
 }
 
-void runSimulation(tRunRequest& aRequest, tConsole& aConsole) {
+std::vector<std::string> detectorWarnings(const tDetector& aDetector,
+                                          const tParticleManager& aEngine) {
+    std::vector<std::string> warnings;
+    const TZDXFile& z = *aEngine.fCurrZDXFile;
+    const tGridGeometry model(z);
+    const tDetector& d = aDetector;
+    const double low[3] = {std::min(d.xMin, d.xMax), std::min(d.yMin, d.yMax),
+                           std::min(d.zMin, d.zMax)};
+    const double high[3] = {std::max(d.xMin, d.xMax), std::max(d.yMin, d.yMax),
+                            std::max(d.zMin, d.zMax)};
+    const double length[3] = {model.lengthX(), model.lengthY(), model.lengthZ()};
+    const std::string box = "the detector box (" + rangeText("x", d.xMin, d.xMax) + ", " +
+                            rangeText("y", d.yMin, d.yMax) + ", " +
+                            rangeText("z", d.zMin, d.zMax) + " m)";
+    bool partlyOutside = false;
+    for (int a = 0; a < 3; ++a) partlyOutside |= low[a] < 0.0 || high[a] > length[a];
+    if (partlyOutside) {
+        warnings.push_back("Warning: " + box + " reaches outside the model area of data set " +
+                           z.InfoFilename + " (" + rangeText("x", 0.0, length[0]) + ", " +
+                           rangeText("y", 0.0, length[1]) + ", " +
+                           rangeText("z", 0.0, length[2]) +
+                           " m): particles released there leave the model at once");
+    }
+    // The cells of the part of the box inside the model.
+    tPosGrid first, last;
+    const tPosMeter a{std::clamp(low[0], 0.0, length[0]), std::clamp(low[1], 0.0, length[1]),
+                      std::clamp(low[2], 0.0, length[2])};
+    const tPosMeter b{std::clamp(high[0], 0.0, length[0]), std::clamp(high[1], 0.0, length[1]),
+                      std::clamp(high[2], 0.0, length[2])};
+    if (!model.locate(a, first) || !model.locate(b, last)) return warnings;
+    constexpr size_t kNamed = 10;
+    int64_t cells = 0;
+    std::vector<std::string> obstacles;
+    size_t obstacleCount = 0;
+    for (int32_t k = first.k; k <= last.k; ++k)
+        for (int32_t j = first.j; j <= last.j; ++j)
+            for (int32_t i = first.i; i <= last.i; ++i) {
+                ++cells;
+                if (aEngine.fObject_Ar(i, j, k) != 1) continue;
+                if (++obstacleCount <= kNamed)
+                    obstacles.push_back("(" + std::to_string(i) + ", " + std::to_string(j) +
+                                        ", " + std::to_string(k) + ")");
+            }
+    if (obstacleCount == 0) return warnings;
+    std::string named;
+    for (const std::string& c : obstacles) named += (named.empty() ? "" : " ") + c;
+    if (obstacleCount > kNamed) named += " and " + std::to_string(obstacleCount - kNamed) + " more";
+    warnings.push_back("Warning: " + box + " reaches into " + std::to_string(obstacleCount) +
+                       " obstacle cell(s) of data set " + z.InfoFilename + " (" +
+                       std::to_string(cells) +
+                       " cell(s) in all), where released particles end at once: " + named);
+    return warnings;
+}
+
+tMemoryEstimate checkRunStart(const tRunRequest& aRequest, int64_t aBatchSize) {
+    checkDataFiles(aRequest.descriptorList);
+    if (aRequest.descriptorList.empty()) return tMemoryEstimate();
+    const TZDXFile& first = aRequest.descriptorList.back();  // the run starts with the latest
+    checkDetectorInModel(aRequest.detector, first);
+    const tMemoryEstimate estimate =
+        estimateRunMemory(first, aRequest.partCntPerInterval, aBatchSize);
+    checkRunMemory(estimate, first, physicalMemoryBytes());
+    return estimate;
+}
+
+namespace {
+
+tRunRecord runRecordOf(const tRunRequest& aRequest, const tRunControl& aControl,
+                       const tParticleManager& aEngine) {
+    tRunRecord r;
+    r.commandLine = aControl.commandLine;
+    if (aRequest.fromConfiguration) r.configurationPath = aRequest.configurationPath;
+    r.rootFolder = aRequest.rootFolder;
+    r.outputFolder = aRequest.outputDir;
+    // The engine holds the data sets latest first; the record lists them in time order.
+    for (auto it = aEngine.fZDXFileList.rbegin(); it != aEngine.fZDXFileList.rend(); ++it)
+        r.dataSets.push_back({it->InfoFilename, it->DataFilename, it->simdate + " " + it->simtime});
+    r.detector = aRequest.detector;
+    r.particlesPerPeriod = aRequest.partCntPerInterval;
+    r.batchSize = aEngine.fBatchSize;
+    r.minHeight = aRequest.minHeight;
+    r.outputInterval = aRequest.outputInterval;
+    r.updateInterval = aRequest.updateInterval;
+    r.model = aControl.model;
+    r.seed = aEngine.fSeed;
+    r.threads = omp_get_max_threads();
+    return r;
+}
+
+}  // namespace
+
+void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl& aControl) {
     // Refused before the engine sizes its fields from the descriptors and
     // before the output folder is made.
-    checkDataFiles(aRequest.descriptorList);
-    if (!aRequest.descriptorList.empty())
-        checkDetectorInModel(aRequest.detector, aRequest.descriptorList.back());
+    (void)checkRunStart(aRequest, aControl.batchSize);
 
     auto engine = std::make_unique<tParticleManager>(
         aRequest.backwardsMode, aRequest.detector, std::move(aRequest.descriptorList),
-        aRequest.outputDir, aRequest.minHeight, aRequest.partCntPerInterval);
+        aRequest.outputDir, aRequest.minHeight, aRequest.partCntPerInterval, aControl.batchSize);
     aRequest.descriptorList.clear();
     engine->fProgressOut = &aConsole.out();
+    if (aControl.seed) engine->fSeed = *aControl.seed;
 
-    // The output folder only now, after the engine has been created.
+    // The output folder only now, after the engine has been created; it
+    // belongs to this run until the run ends.
     kwd::createFolders(aRequest.outputDir);
+    const tOutputFolderLock lock(aRequest.outputDir);
+    if (aControl.folderUse == tOutputFolderUse::RefuseResults)
+        requireNoEarlierResults(aRequest.outputDir);
+    if (aControl.folderUse == tOutputFolderUse::Emptied) removeEarlierResults(aRequest.outputDir);
 
     const kwd::tDateTime start = kwd::nowLocal();
     setRunStartTime(start);
+    tRunRecord record = runRecordOf(aRequest, aControl, *engine);
+    record.start = start;
+    writeRunRecord(aRequest.outputDir, record);
+
     aConsole.writeLine(kAsteriskLine);
     aConsole.writeLine("Simulation started: " + kwd::regional::dateTimeText(start));
     aConsole.writeLine(kAsteriskLine);
     aConsole.writeLine("");
 
-    (void)engine->startCalculation(aRequest.outputInterval, aRequest.updateInterval,
-                                   aRequest.verboseLog);
+    try {
+        (void)engine->startCalculation(aRequest.outputInterval, aRequest.updateInterval,
+                                       aRequest.verboseLog);
+    } catch (const std::exception& e) {
+        record.end = kwd::nowLocal();
+        record.state = "failed";
+        record.error = kwd::errorLine(e);
+        record.particlesSimulated = engine->fTotalEmittedParticles;
+        record.particlesThroughEmitter = engine->fTotalParticlesInTarget;
+        try {
+            writeRunRecord(aRequest.outputDir, record);
+        } catch (const std::exception&) {
+            // The run's own error is the one to report.
+        }
+        throw;
+    }
 
     const kwd::tDateTime finish = kwd::nowLocal();
+    record.end = finish;
+    record.state = "finished";
+    record.particlesSimulated = engine->fTotalEmittedParticles;
+    record.particlesThroughEmitter = engine->fTotalParticlesInTarget;
+    writeRunRecord(aRequest.outputDir, record);
+
     aConsole.writeLine("");
     aConsole.writeLine(kAsteriskLine);
     aConsole.writeLine("Simulation finished: " + kwd::regional::dateTimeText(finish));
@@ -151,8 +279,10 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole) {
     aConsole.writeLine("Total amount of particles simulated: " +
                        std::to_string(engine->fTotalEmittedParticles));
     aConsole.writeLine(kAsteriskLine);
-    aConsole.writeLine("Press ENTER to end program");
-    aConsole.waitForEnter();
+    if (aControl.finalPrompt) {
+        aConsole.writeLine("Press ENTER to end program");
+        aConsole.waitForEnter();
+    }
 
     // The engine frees the run's descriptors, then the listing goes.
     engine.reset();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -70,13 +71,16 @@ std::vector<std::string> listFiles(const std::string& folder) {
     return files;
 }
 
-std::string readWholeFile(const std::string& path) {
+namespace {
+
+// At most `limit` bytes from the start of a file.
+std::string readFromStart(const std::string& path, size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) fail("cannot open file", path, errno);
     std::string data;
     char buf[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+    while (data.size() < limit) {
+        const ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit - data.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
@@ -88,6 +92,16 @@ std::string readWholeFile(const std::string& path) {
     }
     ::close(fd);
     return data;
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::string& path) {
+    return readFromStart(path, std::string::npos);
+}
+
+std::string readFileStart(const std::string& path, size_t maxBytes) {
+    return readFromStart(path, maxBytes);
 }
 
 void writeWholeFile(const std::string& path, std::string_view bytes) {

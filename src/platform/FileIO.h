@@ -17,6 +17,8 @@ void createFolders(const std::string& path);
 std::vector<std::string> listFiles(const std::string& folder);
 
 std::string readWholeFile(const std::string& path);
+// The first `maxBytes` bytes of a file (all of a shorter one).
+std::string readFileStart(const std::string& path, size_t maxBytes);
 // Writes the bytes to a temporary file beside `path` and renames it into
 // place, so a failing write never leaves a truncated file where one stood.
 void writeWholeFile(const std::string& path, std::string_view bytes);

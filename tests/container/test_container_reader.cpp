@@ -2,6 +2,7 @@
 // records, getters, encodings and malformed input.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -149,6 +150,54 @@ TEST_F(ContainerReader, MagicLines) {
         EXPECT_EQ(h.ContentInfo, c.accepted ? "ZDX" : "") << c.first;
         EXPECT_EQ(r.DataXFileState(), c.accepted ? 0 : -2) << c.first;
     }
+}
+
+TEST_F(ContainerReader, MagicLinesOfLargeFiles) {
+    // Files of more than 4096 bytes are judged by their first bytes: the same
+    // answers as for small files, UTF-16 included.
+    const std::string padding(6000, 'p');
+    struct Case {
+        std::string first;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"<ZAKO-RIN_Datafile>", true}, {"<zml zako-rin_datafile>", true},
+        {"<ZAKO-RIN_Data>", false},    {" <ZAKO-RIN_Datafile>", false},
+        {std::string(5000, 'x'), false},
+    };
+    for (const auto& c : cases) {
+        Lines lines = fileWith({"<Pad>", "<text> " + padding + " </text>", "</Pad>"});
+        lines[0] = c.first;
+        TDataXStorage r;
+        const TDataXInfo h = r.GetDataXFileMetadata(writeLines("big.zdx", lines));
+        EXPECT_EQ(h.ContentInfo, c.accepted ? "ZDX" : "") << c.first.substr(0, 30);
+        EXPECT_EQ(r.DataXFileState(), c.accepted ? 0 : -2) << c.first.substr(0, 30);
+    }
+    std::string text;
+    for (const std::string& l : fileWith({"<Pad>", "<text> " + padding + " </text>", "</Pad>"}))
+        text += l + "\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : text) utf16 += std::string{ch, '\0'};
+    const std::string wide = path("wide.zdx");
+    kwd::writeWholeFile(wide, utf16);
+    TDataXStorage r;
+    EXPECT_EQ(r.GetDataXFileMetadata(wide).ContentInfo, "ZDX");
+}
+
+TEST_F(ContainerReader, ALargeFileThatIsNoContainerIsNotReadWhole) {
+    // A data file of 1 GiB (sparse) named in place of a descriptor: refused
+    // from its first bytes, without the memory a whole read would take.
+    const std::string data = path("data.ZDT");
+    kwd::writeWholeFile(data, "");
+    std::filesystem::resize_file(data, std::uintmax_t(1) << 30);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    TDataXStorage r;
+    EXPECT_EQ(r.GetDataXFileMetadata(data).ContentInfo, "");
+    EXPECT_EQ(r.DataXFileState(), -2);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256L * 1024);  // KiB
 }
 
 TEST_F(ContainerReader, OlderHeaderLayoutIsRepaired) {

@@ -40,20 +40,38 @@ TEST(Program, MissingRootOfARunConfigurationEndsWithStatusOneAndNoLine) {
 }
 
 TEST(Program, EngineErrorsReachTheErrorHandler) {
-    // A data set whose ZDT file is missing: the engine's error ends the run
-    // after the start lines, without the final prompt.
+    // A data set whose model time does not read: the engine's error ends the
+    // run after the start lines, without the final prompt.
     fetest::TempDir dir;
     const example::tWritten w = example::writeExample(fetest::tinyOptions(dir.file("sim")));
-    std::filesystem::remove(w.zdxPaths[1].substr(0, w.zdxPaths[1].size() - 4) + ".ZDT");
+    std::string zdx = fetest::readText(w.zdxPaths[0]);
+    zdx.replace(zdx.find("<simulation_time> 10:00:00 "), 27, "<simulation_time> 10:00:0x ");
+    fetest::writeText(w.zdxPaths[0], zdx);
     std::istringstream in("1\n" + w.traPath + "\n\n");
     std::ostringstream out;
     EXPECT_EQ(runKwdFootprint(in, out), 1);
     const std::vector<std::string> l = fetest::lines(out.str());
     EXPECT_TRUE(fetest::contains(l, "******************************************************"));
-    EXPECT_EQ(l.back().rfind("InputError: ", 0), 0u) << l.back();
-    EXPECT_NE(l.back().find(".ZDT"), std::string::npos) << l.back();
+    EXPECT_EQ(l.back(), "ConversionError: data set " + w.zdxPaths[0] +
+                            ": model time \"21.06.2018 10:00:0x\" does not read as dd.mm.yyyy hh:mm:ss");
     EXPECT_FALSE(fetest::contains(l, "Press ENTER to end program"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("sim/trajectory")));
+}
+
+TEST(Program, AMissingDataFileIsRefusedBeforeTheRunStarts) {
+    // The data file of the earlier data set, needed only in the last period.
+    fetest::TempDir dir;
+    const example::tWritten w = example::writeExample(fetest::tinyOptions(dir.file("sim"), 3));
+    const std::string zdt = w.zdxPaths[0].substr(0, w.zdxPaths[0].size() - 4) + ".ZDT";
+    std::filesystem::remove(zdt);
+    std::istringstream in("1\n" + w.traPath + "\n\n");
+    std::ostringstream out;
+    EXPECT_EQ(runKwdFootprint(in, out), 1);
+    const std::vector<std::string> l = fetest::lines(out.str());
+    EXPECT_EQ(l.back(), "InputError: data set " + w.zdxPaths[0] + ": ZDT file \"" + zdt +
+                            "\" cannot be read: No such file or directory");
+    EXPECT_FALSE(fetest::contains(l, "******************************************************"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("sim/trajectory")));
 }
 
 }  // namespace
