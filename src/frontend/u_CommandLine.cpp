@@ -20,6 +20,7 @@
 #include "frontend/u_tTRAFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
+#include "platform/Interrupt.h"
 #include "platform/RegionalSettings.h"
 
 namespace {
@@ -313,7 +314,7 @@ int runCommandLine(const std::vector<std::string>& aArgs, std::ostream& aOut,
     } catch (const std::exception& e) {
         aOut.flush();
         aErr << kwd::errorLine(e) << std::endl;
-        return 1;
+        return kwd::exitStatusOf(e);  // 128 + the signal for an interrupted run
     } catch (...) {
         aOut.flush();
         aErr << "InternalError: an unknown error ended the program" << std::endl;

@@ -2,8 +2,8 @@
 // The run record "run.json" in the output folder: which program, command and
 // settings made the results in it. The run start writes it before the main
 // loop starts (state "running") and completes it at the end: "finished" with
-// the totals, or "failed" with the error line. A run that was killed leaves
-// "running" behind. The seed in it is the one the run used: given again
+// the totals, "failed" with the error line, or "interrupted" (SIGINT,
+// SIGTERM) with its line. A run that was killed otherwise leaves "running". The seed in it is the one the run used: given again
 // (--seed, or KWD_SEED), the same inputs give the same files.
 
 #include <cstdint>
@@ -40,7 +40,7 @@ struct tRunRecord {
 
     kwd::tDateTime start = 0.0;
     std::optional<kwd::tDateTime> end;
-    std::string state = "running";  // "running", "finished", "failed"
+    std::string state = "running";  // "running", "finished", "failed", "interrupted"
     std::string error;              // the error line of a failed run
     int64_t particlesSimulated = 0;
     int64_t particlesThroughEmitter = 0;

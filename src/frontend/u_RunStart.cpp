@@ -18,6 +18,7 @@
 #include "frontend/u_RunRecord.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
+#include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
@@ -251,7 +252,7 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
                                        aRequest.verboseLog);
     } catch (const std::exception& e) {
         record.end = kwd::nowLocal();
-        record.state = "failed";
+        record.state = dynamic_cast<const kwd::Interrupted*>(&e) != nullptr ? "interrupted" : "failed";
         record.error = kwd::errorLine(e);
         record.particlesSimulated = engine->fTotalEmittedParticles;
         record.particlesThroughEmitter = engine->fTotalParticlesInTarget;
