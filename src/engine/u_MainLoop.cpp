@@ -78,7 +78,16 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
     // described outputs.
     tFootprintDensities densities(fCurrZDXFile->GridsI, fCurrZDXFile->GridsJ, fCurrZDXFile->sizedx,
                                   fCurrZDXFile->sizedy, fCurrZDXFile->projectname);
-    auto countHits = [&]() { densities.addHits(fParticleList, fObject_Ar); };
+    const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
+    auto countHits = [&]() {
+        densities.addHits(fParticleList, fObject_Ar);
+        if (touchdown) densities.addTouchdowns(fMeasurementTimes, fTouchdowns);
+    };
+    // The particle list holds the particles that met an emitter: the
+    // touchdown model has none (its touchdowns go to the touchdown list).
+    auto saveParticleList = [&]() {
+        if (!touchdown) saveCurrentParticlesInTargetToFile();
+    };
 
     const size_t periods = fZDXFileList.size() - 1;
     for (size_t p = 0; p < periods; ++p) {
@@ -130,6 +139,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
                 const int64_t inModel = particlesInModel();
                 if (inModel > 0) {
                     movingPass(dt_3d);
+                    if (touchdown && fTouchdownList) saveTouchdownList();
                     progressLine("********");
                     progressLine("Updating resolved scale parameters...");
                     progressLine("Current model time: " + dateTimeText(fActSimTime));
@@ -169,7 +179,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             progressLine("particles will be created for this simulation period");
             progressLine(kAsterisks65);
             saveCurrentData();
-            saveCurrentParticlesInTargetToFile();
+            saveParticleList();
             // The next batch's first output holds only its own hits.
             clearOutputArrays();
             progressLine("Freeing up memory for the next batch");
@@ -182,7 +192,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
         // Period end.
         clearOutputArrays();
         saveCurrentData();
-        saveCurrentParticlesInTargetToFile();
+        saveParticleList();
         progressLine("Writing output: " + dateTimeText(fActSimTime));
         logOutputLine();
         progressLine("Writing output: " + dateTimeText(fActSimTime));
