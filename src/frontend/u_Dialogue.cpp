@@ -137,6 +137,13 @@ std::optional<tRunRequest> readConfigurationPath(tConsole& aConsole) {
     request.outputDir = joinPath(request.rootFolder, "trajectory");
     request.minHeight = minHeight;
     request.partCntPerInterval = int64_t(configuration.getParticleMultiplier());
+    if (!configuration.fFootprintModel.empty() &&
+        !parseFootprintModel(configuration.fFootprintModel, request.footprintModel)) {
+        throw kwd::InputError("run configuration file \"" + path +
+                              "\": TrajectoryInfo tag FootprintModel is \"" +
+                              configuration.fFootprintModel +
+                              "\"; it must be described or touchdown");
+    }
 
     aConsole.writeLine("Press any key to start the simulation");
     aConsole.waitForEnter();

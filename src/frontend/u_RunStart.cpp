@@ -127,6 +127,8 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole) {
         aRequest.outputDir, aRequest.minHeight, aRequest.partCntPerInterval);
     aRequest.descriptorList.clear();
     engine->fProgressOut = &aConsole.out();
+    engine->fFootprintModel = aRequest.footprintModel;
+    engine->fTouchdownList = aRequest.touchdownList;
 
     // The output folder only now, after the engine has been created.
     kwd::createFolders(aRequest.outputDir);
