@@ -487,6 +487,15 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
     int64_t clockMs = msClock ? kwd::dateTimeToMilliseconds(p.fTimeUntilHit) : 0;
     bool clockMoved = false;
     double clock = p.fTimeUntilHit;
+    // The clock runs back by whole milliseconds (ties to even).
+    auto moveClock = [&](double aDt) {
+        const int64_t ms = int64_t(std::nearbyint(aDt * 1000.0));
+        if (msClock)
+            clockMs -= ms;
+        else
+            clock = kwd::incMilliseconds(clock, -ms);
+        clockMoved = true;
+    };
 
     while (inModel && dt_3d - dtSum > kEndTolerance) {
         // 1. The flow at the particle.
@@ -582,12 +591,7 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         if (isUnsetValue(wDetector) && wLargeEnough) wDetector = wTotal;
         if constexpr (kTouchdown) {
             if (inModel) {
-                const int64_t ms = int64_t(std::nearbyint(dt * 1000.0));
-                if (msClock)
-                    clockMs -= ms;
-                else
-                    clock = kwd::incMilliseconds(clock, -ms);
-                clockMoved = true;
+                moveClock(dt);
                 // A touchdown: mirrored at the bottom face of an emitter cell.
                 const size_t at = c.index(cell.i, cell.j, cell.k);
                 if (fromBelow && wLargeEnough && slot < c.slotCount &&
@@ -623,13 +627,7 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
                 cell = kPosGridFinished;
                 inModel = false;
             } else {
-                // The clock runs back by whole milliseconds (ties to even).
-                const int64_t ms = int64_t(std::nearbyint(dt * 1000.0));
-                if (msClock)
-                    clockMs -= ms;
-                else
-                    clock = kwd::incMilliseconds(clock, -ms);
-                clockMoved = true;
+                moveClock(dt);
             }
         }
 

@@ -14,11 +14,10 @@ namespace {
 
 using kwdtest::tCellValues;
 
-TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
-    // 2 m/s along x, 1 cm/s upwards, negligible turbulence (eps = 0: one
-    // sub-step per call). Emitter plane at i = 3. Particles go back against
-    // the wind: x 9.5 -> 7.5 -> 5.5 -> 3.5 (hit in the third call).
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
+// 2 m/s along x, 1 cm/s upwards, negligible turbulence (eps = 0: one
+// sub-step per call). Emitter plane at i = 3.
+std::unique_ptr<tParticleManager> advectionEngine() {
+    return kwdtest::makeEngine(kwdtest::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
         tCellValues c;
         c.u = 2.0f;
         c.w = 0.01f;
@@ -26,6 +25,12 @@ TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
         if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
         return c;
     });
+}
+
+TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
+    // Particles go back against the wind: x 9.5 -> 7.5 -> 5.5 -> 3.5 (hit
+    // in the third call).
+    auto e = advectionEngine();
     for (double y : {1.5, 2.5, 4.5})
         for (double z : {1.5, 2.5, 3.5})
             e->fParticleList.push_back(kwdtest::particleAt(*e, 9.5, y, z,
@@ -54,14 +59,7 @@ TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
 TEST(Physics, DeterministicAdvectionCarriesTouchdownParticlesThroughTheEmitter) {
     // The case above in the touchdown model: no reflection on the way, so no
     // touchdown; the particles go on through the emitter plane at 2 m/s.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
-        tCellValues c;
-        c.u = 2.0f;
-        c.w = 0.01f;
-        c.tke = 1e-14f;
-        if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
-        return c;
-    });
+    auto e = advectionEngine();
     e->fFootprintModel = tFootprintModel::Touchdown;
     for (double z : {1.5, 2.5, 3.5})
         e->fParticleList.push_back(kwdtest::particleAt(*e, 9.5, 2.5, z,
