@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench asan tsan fuzz clean
+.PHONY: all deps configure build test demo bench validate asan tsan fuzz clean
 
 all: build
 
@@ -28,6 +28,14 @@ bench: deps
 	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DKWD_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD)-bench -j $(JOBS) --target benchmarks
 	@scripts/bench.sh $(BUILD)-bench
+
+# The validation of both footprint models (VALIDATION.md): the well-mixed
+# column and the surface-layer footprint against the analytical one.
+# VALIDATE_ARGS: particles of the well-mixed and of the surface-layer cases.
+VALIDATE_ARGS ?= 200000 40000
+validate: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target kwd_validate
+	@$(BUILD)/kwd_validate $(VALIDATE_ARGS)
 
 # Sanitizer builds release small batches so that their end-to-end runs stay quick.
 SANITIZER_BATCH ?= 20000

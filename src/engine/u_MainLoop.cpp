@@ -109,7 +109,16 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
     // described outputs.
     tFootprintDensities densities(fCurrZDXFile->GridsI, fCurrZDXFile->GridsJ, fCurrZDXFile->sizedx,
                                   fCurrZDXFile->sizedy, fCurrZDXFile->projectname);
-    auto countHits = [&]() { densities.addHits(fParticleList, fObject_Ar); };
+    const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
+    auto countHits = [&]() {
+        densities.addHits(fParticleList, fObject_Ar);
+        if (touchdown) densities.addTouchdowns(fMeasurementTimes, fTouchdowns);
+    };
+    // The particle list holds the particles that met an emitter: the
+    // touchdown model has none (its touchdowns go to the touchdown list).
+    auto saveParticleList = [&]() {
+        if (!touchdown) saveCurrentParticlesInTargetToFile();
+    };
 
     // SIGINT and SIGTERM stop the run between pieces of work: the files
     // stay whole, and the log says where the run stopped.
@@ -184,6 +193,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
                 if (inModel > 0) {
                     movingPass(dt_3d);
                     stopIfInterrupted();
+                    if (touchdown && fTouchdownList) saveTouchdownList();
                     progressLine("********");
                     progressLine("Updating resolved scale parameters...");
                     progressLine("Current model time: " + dateTimeText(fActSimTime));
@@ -224,7 +234,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
             progressLine("particles will be created for this simulation period");
             progressLine(kAsterisks65);
             saveCurrentData();
-            saveCurrentParticlesInTargetToFile();
+            saveParticleList();
             // The next batch's first output holds only its own hits.
             clearOutputArrays();
             progressLine("Freeing up memory for the next batch");
@@ -237,7 +247,7 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
         // Period end.
         clearOutputArrays();
         saveCurrentData();
-        saveCurrentParticlesInTargetToFile();
+        saveParticleList();
         progressLine("Writing output: " + dateTimeText(fActSimTime));
         logOutputLine();
         progressLine("Writing output: " + dateTimeText(fActSimTime));

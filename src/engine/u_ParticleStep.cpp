@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <omp.h>
+
 #include "engine/u_StepKernel.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
@@ -27,8 +29,9 @@ constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 // of each (cell << 32 | list index, kNoKey once it has finished) to
 // keys[0 .. n); stops after the first one whose call raised a watched
 // floating-point flag and returns its position in order (-1 when none did).
+// The touchdown model adds its touchdowns to the worker's sums.
 using tChunkFn = int64_t (*)(const kwdstep::tStepContext&, tParticle*, const int64_t*, int64_t,
-                             double, int64_t&, uint64_t*);
+                             double, int64_t&, uint64_t*, tTouchdownSums*);
 
 constexpr uint64_t kNoKey = ~uint64_t(0);
 
@@ -44,10 +47,10 @@ KWD_ALWAYS_INLINE void prefetchParticle(const tParticle* p) {
     for (size_t at = 0; at < sizeof(tParticle); at += 64) __builtin_prefetch(bytes + at, 1);
 }
 
-template <class Isa>
+template <class Isa, tFootprintModel M>
 KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* particles,
                                     const int64_t* order, int64_t n, double dt_3d,
-                                    int64_t& hits, uint64_t* keys) {
+                                    int64_t& hits, uint64_t* keys, tTouchdownSums* sums) {
     // The particles of a chunk lie anywhere in the list (the visit follows
     // their cells): the one after next is fetched while this one moves.
     constexpr int64_t kAhead = 2;
@@ -55,26 +58,36 @@ KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* p
     for (int64_t m = 0; m < n; ++m) {
         if (m + kAhead < n) prefetchParticle(particles + order[m + kAhead]);
         tParticle& p = particles[order[m]];
-        kwdstep::stepParticle<Isa>(c, p, dt_3d, hits);
+        kwdstep::stepParticle<Isa, M>(c, p, dt_3d, hits, sums, order[m]);
         keys[m] = p.fInModel ? cellKey(c, p.fPosGrid, order[m]) : kNoKey;
         if (std::fetestexcept(kWatchedFlags)) return m;
     }
     return -1;
 }
 
+template <tFootprintModel M>
 int64_t chunkBaseline(const kwdstep::tStepContext& c, tParticle* particles, const int64_t* order,
-                      int64_t n, double dt_3d, int64_t& hits, uint64_t* keys) {
-    return chunkBody<kwdstep::tIsaBaseline>(c, particles, order, n, dt_3d, hits, keys);
+                      int64_t n, double dt_3d, int64_t& hits, uint64_t* keys,
+                      tTouchdownSums* sums) {
+    return chunkBody<kwdstep::tIsaBaseline, M>(c, particles, order, n, dt_3d, hits, keys, sums);
 }
 
+template <tFootprintModel M>
 __attribute__((target("avx2"))) int64_t chunkAvx2(const kwdstep::tStepContext& c,
                                                   tParticle* particles, const int64_t* order,
                                                   int64_t n, double dt_3d, int64_t& hits,
-                                                  uint64_t* keys) {
-    return chunkBody<kwdstep::tIsaAvx2>(c, particles, order, n, dt_3d, hits, keys);
+                                                  uint64_t* keys, tTouchdownSums* sums) {
+    return chunkBody<kwdstep::tIsaAvx2, M>(c, particles, order, n, dt_3d, hits, keys, sums);
 }
 
-tChunkFn chunkFunction(bool avx2) { return avx2 ? chunkAvx2 : chunkBaseline; }
+// The model is chosen once per pass, so that the described step keeps its
+// code as it was.
+tChunkFn chunkFunction(bool avx2, tFootprintModel model) {
+    if (model == tFootprintModel::Touchdown)
+        return avx2 ? chunkAvx2<tFootprintModel::Touchdown>
+                    : chunkBaseline<tFootprintModel::Touchdown>;
+    return avx2 ? chunkAvx2<tFootprintModel::Described> : chunkBaseline<tFootprintModel::Described>;
+}
 
 std::string particleText(int64_t idx, const tParticle& p) {
     return "the particle step of particle " + std::to_string(idx) + " (serial number " +
@@ -138,6 +151,10 @@ kwdstep::tStepContext kwdstep::stepContext(const tParticleManager& e) {
     c.dtMinPart = e.fdt_min_part;
     c.minHeight = e.fMinHeight;
     c.seed = e.fSeed;
+    c.objects = e.fObject_Ar.data();
+    c.slotTimes = e.fMeasurementTimes.data();
+    c.slotCount = e.fMeasurementTimes.size();
+    c.keepRecords = e.fTouchdownList;
     return c;
 }
 
@@ -146,14 +163,39 @@ void tParticleManager::requireSampleCells() {
         buildSampleCells();
 }
 
-void tParticleManager::moveParticle(tParticle& p, double dt_3d, int64_t& hits) const {
+void tParticleManager::moveParticle(int64_t aIndex, double dt_3d, int64_t& hits,
+                                    tTouchdownSums* sums) {
+    tParticle& p = fParticleList[size_t(aIndex)];
     if (p.fLoopIdx != fMainLoopIdx) return;  // belongs to another interval
     p.fdt_sum = 0.0;
     if (!p.fInModel) return;
     const kwdstep::tStepContext c = kwdstep::stepContext(*this);
-    const int64_t self = 0;
     uint64_t key = 0;
-    chunkFunction(fStepAvx2)(c, &p, &self, 1, dt_3d, hits, &key);
+    chunkFunction(fStepAvx2, fFootprintModel)(c, fParticleList.data(), &aIndex, 1, dt_3d, hits,
+                                              &key, sums);
+}
+
+void tParticleManager::registerMeasurementTime(double aTime) {
+    for (const double t : fMeasurementTimes)
+        if (t == aTime) return;
+    fMeasurementTimes.push_back(aTime);
+}
+
+void tParticleManager::prepareTouchdownSums() {
+    const size_t threads = size_t(std::max(omp_get_max_threads(), 1));
+    if (fTouchdownPerThread.size() < threads) fTouchdownPerThread.resize(threads);
+}
+
+void tParticleManager::gatherTouchdowns() {
+    const size_t before = fTouchdowns.records.size();
+    for (tTouchdownSums& s : fTouchdownPerThread) fTouchdowns.take(s);
+    // Records in list order; those of one particle in the order they happened
+    // (one worker moved it through the whole pass).
+    std::stable_sort(fTouchdowns.records.begin() + std::ptrdiff_t(before),
+                     fTouchdowns.records.end(),
+                     [](const tTouchdownRecord& a, const tTouchdownRecord& b) {
+                         return a.listIndex < b.listIndex;
+                     });
 }
 
 void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d) {
@@ -164,7 +206,18 @@ void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d)
     }
     requireSampleCells();
     int64_t hits = 0;
-    moveParticle(fParticleList[size_t(aParticleIdx)], dt_3d, hits);
+    tTouchdownSums* sums = nullptr;
+    if (fFootprintModel == tFootprintModel::Touchdown) {
+        if (!omp_in_parallel()) {
+            prepareTouchdownSums();
+            registerMeasurementTime(fParticleList[size_t(aParticleIdx)].fStartTime);
+        }
+        if (fTouchdownPerThread.empty())
+            throw kwd::GeneralError("touchdown sums not prepared before a parallel particle step");
+        sums = &fTouchdownPerThread[size_t(omp_get_thread_num()) % fTouchdownPerThread.size()];
+    }
+    moveParticle(aParticleIdx, dt_3d, hits, sums);
+    if (sums != nullptr && !omp_in_parallel()) gatherTouchdowns();
     if (hits != 0)
         std::atomic_ref<int64_t>(fTotalParticlesInTarget).fetch_add(hits, std::memory_order_relaxed);
 }
@@ -175,11 +228,21 @@ void tParticleManager::findMovingParticles() {
     fJustFinished.clear();
     fInModelOthers = 0;
     const int64_t count = int64_t(fParticleList.size());
+    const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
+    double lastTime = 0.0;
+    bool timeKnown = false;
     for (int64_t n = 0; n < count; ++n) {
         const tParticle& p = fParticleList[size_t(n)];
         if (p.fLoopIdx == fMainLoopIdx) {
-            if (p.fInModel)
+            if (p.fInModel) {
                 fMoving.push_back(n);
+                // The measurement time of its touchdowns has a slot.
+                if (touchdown && (!timeKnown || p.fStartTime != lastTime)) {
+                    registerMeasurementTime(p.fStartTime);
+                    lastTime = p.fStartTime;
+                    timeKnown = true;
+                }
+            }
             else if (p.fdt_sum != 0.0)
                 fJustFinished.push_back(n);  // its visit resets the call time
         } else if (p.fInModel) {
@@ -223,7 +286,9 @@ void tParticleManager::runMovingPass(double dt_3d) {
     fSortScratch.resize(size_t(count));
     uint64_t* nextKeys = fSortScratch.data();
 
-    const tChunkFn chunk = chunkFunction(fStepAvx2);
+    const tChunkFn chunk = chunkFunction(fStepAvx2, fFootprintModel);
+    const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
+    if (touchdown) prepareTouchdownSums();
     const int64_t* order = fMoving.data();
     constexpr int64_t kChunk = 16;
     const int64_t chunks = (count + kChunk - 1) / kChunk;
@@ -249,6 +314,8 @@ void tParticleManager::runMovingPass(double dt_3d) {
     {
         kwd::clearFpFlags();
         int64_t hits = 0;
+        tTouchdownSums* sums =
+            touchdown ? &fTouchdownPerThread[size_t(omp_get_thread_num())] : nullptr;
 #pragma omp for schedule(dynamic, 1) nowait
         for (int64_t b = 0; b < chunks; ++b) {
             // After an error, or when the run is asked to stop, the rest is skipped.
@@ -258,7 +325,7 @@ void tParticleManager::runMovingPass(double dt_3d) {
             try {
                 const int64_t subStepsBefore = meter ? subStepsOf(first, n) : 0;
                 const int64_t at =
-                    chunk(c, particles, order + first, n, dt_3d, hits, nextKeys + first);
+                    chunk(c, particles, order + first, n, dt_3d, hits, nextKeys + first, sums);
                 if (at >= 0) {
                     const int64_t idx = order[first + at];
                     kwd::checkFpFlags(particleText(idx, particles[idx]).c_str());
@@ -280,6 +347,7 @@ void tParticleManager::runMovingPass(double dt_3d) {
         passHits += hits;
     }
     fTotalParticlesInTarget += passHits;
+    if (touchdown) gatherTouchdowns();
 
     if (firstError) {
         // Some particles were not visited: the next pass scans the list.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/u_Random.h"
+#include "engine/u_Touchdowns.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 
@@ -54,6 +55,13 @@ struct tStepContext {
     double dtMinPart = 0.0;
     double minHeight = 0.0;
     uint64_t seed = 0;
+    // The touchdown model only: the object codes [i][j][k], the measurement
+    // times (release times) whose slots the touchdown sums use, and whether
+    // each touchdown is recorded for the touchdown list.
+    const int64_t* objects = nullptr;
+    const double* slotTimes = nullptr;
+    size_t slotCount = 0;
+    bool keepRecords = false;
 
     size_t index(int32_t i, int32_t j, int32_t k) const {
         return (size_t(i) * size_t(nJ) + size_t(j)) * size_t(nK) + size_t(k);
@@ -152,8 +160,9 @@ KWD_ALWAYS_INLINE void accumulate(const tStepContext& c, size_t base, const doub
 }
 
 // The flow at a live particle at aPos in aCell: mean wind, k, eps, the
-// gradient of (2/3) k and the sub-grid fraction fs.
-template <class Isa>
+// gradient of (2/3) k and the sub-grid fraction fs. The touchdown model has
+// no wind below the roughness length (the described profile reverses it).
+template <class Isa, tFootprintModel M = tFootprintModel::Described>
 KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& pos,
                                         const tPosGrid& cell) {
     tFieldSample s;
@@ -215,7 +224,7 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
             // itself (z = 0) the profile has no value; the wind there is 0.
             // Each component is multiplied by ln(z / z0) before it is divided
             // by ln(node / z0), in that order.
-            if (z > 0.0) {
+            if (M == tFootprintModel::Described ? z > 0.0 : z > kRoughnessLength) {
                 const double lnZ = std::log(z / kRoughnessLength);
                 const double lnNode = std::log(c.lowestNode / kRoughnessLength);
                 const double* r = c.cells[c.index(i, j, 0)].v;
@@ -383,12 +392,83 @@ KWD_ALWAYS_INLINE void langevin(double& r1, double& r2, double& r3, double xu, d
 // gives what converting after every sub-step gives.
 constexpr double kMillisecondClockLimit = 524288.0;
 
+// Touchdown model: a particle that moved from aFrom (in cell aFromCell) into
+// the obstacle cell aCell at aPos is mirrored at the faces it crossed into
+// the obstacle (the crossed components of the sub-grid velocity reversed);
+// should it cross an edge, it is mirrored at every face it crossed. Where the
+// mirrored position is still in an obstacle it goes back to aFrom (the
+// velocity stays reversed). A particle that was in an obstacle before ends
+// there. Returns whether it was mirrored at the top face of an obstacle.
+KWD_ALWAYS_INLINE bool reflectAtObstacle(const tStepContext& c, const tPosMeter& aFrom,
+                                         const tPosGrid& aFromCell, tPosMeter& aPos,
+                                         tPosGrid& aCell, double& r1, double& r2, double& r3,
+                                         bool& aInModel) {
+    const tPosGrid hit = aCell;
+    auto obstacle = [&c](int32_t i, int32_t j, int32_t k) {
+        return c.cellClass[c.index(i, j, k)] == kCellObstacle;
+    };
+    if (aFromCell.i < 0 || obstacle(aFromCell.i, aFromCell.j, aFromCell.k)) {
+        aCell = kPosGridFinished;
+        aInModel = false;
+        return false;
+    }
+    bool mx = hit.i != aFromCell.i && obstacle(hit.i, aFromCell.j, aFromCell.k);
+    bool my = hit.j != aFromCell.j && obstacle(aFromCell.i, hit.j, aFromCell.k);
+    bool mz = hit.k != aFromCell.k && obstacle(aFromCell.i, aFromCell.j, hit.k);
+    if (!mx && !my && !mz) {
+        mx = hit.i != aFromCell.i;
+        my = hit.j != aFromCell.j;
+        mz = hit.k != aFromCell.k;
+    }
+    const tGridGeometry& g = *c.geometry;
+    if (mx) {
+        const double face = g.facesX()[size_t(hit.i > aFromCell.i ? hit.i : hit.i + 1)];
+        aPos.x = 2.0 * face - aPos.x;
+        r1 = -r1;
+    }
+    if (my) {
+        const double face = g.facesY()[size_t(hit.j > aFromCell.j ? hit.j : hit.j + 1)];
+        aPos.y = 2.0 * face - aPos.y;
+        r2 = -r2;
+    }
+    const bool top = mz && hit.k < aFromCell.k;
+    if (mz) {
+        const double face = g.facesZ()[size_t(hit.k > aFromCell.k ? hit.k : hit.k + 1)];
+        aPos.z = 2.0 * face - aPos.z;
+        r3 = -r3;
+    }
+    if (!g.locateFrom(aPos, aCell)) {
+        aCell = kPosGridOutside;
+        aInModel = false;
+        return false;
+    }
+    if (obstacle(aCell.i, aCell.j, aCell.k)) {
+        aPos = aFrom;
+        aCell = aFromCell;
+        return false;
+    }
+    return top;
+}
+
 // One particle through one call of dt_3d seconds (the particle is alive and
 // belongs to the current interval). Its state is held in locals for the
-// call and stored at the end.
-template <class Isa>
+// call and stored at the end. The touchdown model adds its touchdowns to
+// aSums (the particle at aListIndex of the list).
+template <class Isa, tFootprintModel M = tFootprintModel::Described>
 KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double dt_3d,
-                                    int64_t& hits) {
+                                    int64_t& hits, tTouchdownSums* aSums = nullptr,
+                                    int64_t aListIndex = 0) {
+    constexpr bool kTouchdown = M == tFootprintModel::Touchdown;
+    // Touchdown model: the slot of the particle's measurement time.
+    size_t slot = 0;
+    if constexpr (kTouchdown) {
+        slot = c.slotCount;
+        for (size_t n = c.slotCount; n-- > 0;)
+            if (c.slotTimes[n] == p.fStartTime) {
+                slot = n;
+                break;
+            }
+    }
     tRandomStream stream(c.seed, p.fSerialNr, tRandomPurpose::Velocity, p.fRandCounter);
     tPosMeter pos = p.fPosMeter;
     tPosGrid cell = p.fPosGrid;
@@ -407,10 +487,19 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
     int64_t clockMs = msClock ? kwd::dateTimeToMilliseconds(p.fTimeUntilHit) : 0;
     bool clockMoved = false;
     double clock = p.fTimeUntilHit;
+    // The clock runs back by whole milliseconds (ties to even).
+    auto moveClock = [&](double aDt) {
+        const int64_t ms = int64_t(std::nearbyint(aDt * 1000.0));
+        if (msClock)
+            clockMs -= ms;
+        else
+            clock = kwd::incMilliseconds(clock, -ms);
+        clockMoved = true;
+    };
 
     while (inModel && dt_3d - dtSum > kEndTolerance) {
         // 1. The flow at the particle.
-        const tFieldSample s = sampleAt<Isa>(c, pos, cell);
+        const tFieldSample s = sampleAt<Isa, M>(c, pos, cell);
         double k = s.k;
         const double eps = s.eps;
         const double fs = s.fs;
@@ -451,7 +540,12 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
             if (-k / dt > D) D = -k / dt;
             if (!(k > kRegulariser)) k = kRegulariser;
             const double B = kC0 * fs * eps;
-            langevin(r1, r2, r3, gU, gV, gW, s.gx, s.gy, s.gz, B, D, k, dt);
+            if constexpr (kTouchdown) {
+                // Backward in time the gradient of sigma^2 drives the other way.
+                langevin(r1, r2, r3, gU, gV, gW, -s.gx, -s.gy, -s.gz, B, D, k, dt);
+            } else {
+                langevin(r1, r2, r3, gU, gV, gW, s.gx, s.gy, s.gz, B, D, k, dt);
+            }
         }
 
         // 6. Move backwards along the velocity.
@@ -459,22 +553,67 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         pos.x -= (s.u + r1) * dt;
         pos.y -= (s.v + r2) * dt;
         pos.z -= (s.w + r3) * dt;
-        // 7. Below the ground: back to the minimum height, nothing else changes.
-        if (pos.z < 0.0) pos.z = c.minHeight;
-        // 8. Cell.
-        if (!c.geometry->locateFrom(pos, cell)) {
-            cell = kPosGridOutside;
-            inModel = false;
+        const double wTotal = s.w + r3;
+        // Touchdown model: mirrored at a face below the particle (the
+        // ground, the top of an obstacle) in this sub-step.
+        bool fromBelow = false;
+        if constexpr (kTouchdown) {
+            // 7. Below the ground: reflected, the vertical sub-grid velocity reversed.
+            if (pos.z < 0.0) {
+                pos.z = -pos.z;
+                r3 = -r3;
+                fromBelow = true;
+            }
+            // 8. Cell; into an obstacle: reflected at its faces.
+            const tPosGrid from = cell;
+            if (!c.geometry->locateFrom(pos, cell)) {
+                cell = kPosGridOutside;
+                inModel = false;
+            } else if (c.cellClass[c.index(cell.i, cell.j, cell.k)] == kCellObstacle) {
+                if (reflectAtObstacle(c, p0, from, pos, cell, r1, r2, r3, inModel))
+                    fromBelow = true;
+            }
+        } else {
+            // 7. Below the ground: back to the minimum height, nothing else changes.
+            if (pos.z < 0.0) pos.z = c.minHeight;
+            // 8. Cell.
+            if (!c.geometry->locateFrom(pos, cell)) {
+                cell = kPosGridOutside;
+                inModel = false;
+            }
         }
         // 9. Path.
         const double ddx = pos.x - p0.x, ddy = pos.y - p0.y, ddz = pos.z - p0.z;
         travel += std::sqrt(ddx * ddx + ddy * ddy + ddz * ddz);
 
         // 10. Target, obstacle and clock.
-        const double wTotal = s.w + r3;
         const bool wLargeEnough = std::fabs(wTotal) > kWThreshold;
         if (isUnsetValue(wDetector) && wLargeEnough) wDetector = wTotal;
-        if (inModel && !metTarget) {
+        if constexpr (kTouchdown) {
+            if (inModel) {
+                moveClock(dt);
+                // A touchdown: mirrored at the bottom face of an emitter cell.
+                const size_t at = c.index(cell.i, cell.j, cell.k);
+                if (fromBelow && wLargeEnough && slot < c.slotCount &&
+                    c.cellClass[at] == kCellTarget) {
+                    const double wAbs = std::fabs(wTotal);
+                    const size_t columns = size_t(c.nI) * size_t(c.nJ);
+                    const size_t column = size_t(cell.j) * size_t(c.nI) + size_t(cell.i);
+                    aSums->add(slot, columns, column, c.objects[at], wDetector / wAbs, 1.0 / wAbs);
+                    ++hits;
+                    if (c.keepRecords) {
+                        tTouchdownRecord r;
+                        r.listIndex = aListIndex;
+                        r.cell = cell;
+                        r.pos = pos;
+                        r.wTouchdown = wTotal;
+                        r.travel = travel;
+                        r.clock = msClock ? kwd::millisecondsToDateTime(clockMs) : clock;
+                        aSums->records.push_back(r);
+                    }
+                }
+            }
+        } else if (inModel && !metTarget) {
             const uint8_t cls = c.cellClass[c.index(cell.i, cell.j, cell.k)];
             if (cls == kCellTarget && wLargeEnough) {
                 p.fWEmitter = wTotal;
@@ -488,13 +627,7 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
                 cell = kPosGridFinished;
                 inModel = false;
             } else {
-                // The clock runs back by whole milliseconds (ties to even).
-                const int64_t ms = int64_t(std::nearbyint(dt * 1000.0));
-                if (msClock)
-                    clockMs -= ms;
-                else
-                    clock = kwd::incMilliseconds(clock, -ms);
-                clockMoved = true;
+                moveClock(dt);
             }
         }
 

@@ -135,6 +135,18 @@ void tParticleManager::computeNodePositions() {
     fYMidPoint_Ar[0] = double(z.sizedy[0]) / 2.0;
     for (int32_t j = 1; j < nJ; ++j)
         fYMidPoint_Ar[size_t(j)] = fYMidPoint_Ar[size_t(j) - 1] + double(z.sizedy[size_t(j)]);
+    if (fFootprintModel == tFootprintModel::Touchdown) {
+        // The touchdown model: nodes at the cell centres (halfway between the
+        // cell faces), also on telescoped grids.
+        for (int32_t i = 0; i < nI; ++i) {
+            const double low = fGeometry.facesX()[size_t(i)];
+            fXMidPoint_Ar[size_t(i)] = low + 0.5 * (fGeometry.facesX()[size_t(i) + 1] - low);
+        }
+        for (int32_t j = 0; j < nJ; ++j) {
+            const double low = fGeometry.facesY()[size_t(j)];
+            fYMidPoint_Ar[size_t(j)] = low + 0.5 * (fGeometry.facesY()[size_t(j) + 1] - low);
+        }
+    }
     fZTopBorder_Ar[0] = double(z.sizedz[0]);
     fZMidPoint_Ar[0] = double(z.sizedz[0]) / 2.0;
     for (int32_t k = 1; k < nK; ++k) {

@@ -15,6 +15,7 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_Random.h"
 #include "engine/u_RunProgress.h"
+#include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 
 #ifndef KWD_BATCH_SIZE
@@ -120,6 +121,21 @@ public:
     // The particle step runs its AVX2 variant (where the processor has AVX2)
     // or the baseline one; both give the same particles bit for bit.
     bool fStepAvx2 = stepVariantAvx2Available();
+    // The footprint model of the run (set by the run start before
+    // startCalculation; src/engine/u_Touchdowns.h). The described model is
+    // the default.
+    tFootprintModel fFootprintModel = tFootprintModel::Described;
+    // Touchdown model: every touchdown is also written to a touchdown list
+    // (TouchdownList_<period start>_<project>.csv); off by default.
+    bool fTouchdownList = false;
+    // Touchdown model: the measurement times (release times) of the
+    // particles moved so far, in the order they were first met; the slots
+    // of the touchdown sums.
+    std::vector<double> fMeasurementTimes;
+    // Touchdown model: the touchdowns gathered from the workers after each
+    // pass (sums per slot, and the records of the touchdown list in list
+    // order); the main loop takes them over.
+    tTouchdownSums fTouchdowns;
 
     // ---- construction -------------------------------------------------------
     // Takes the descriptors over in reverse order (latest first), writes the
@@ -197,6 +213,11 @@ public:
     void saveCurrentData();
     void clearOutputArrays();
     void saveCurrentParticlesInTargetToFile();
+    // Touchdown model: appends the touchdowns of fTouchdowns.records to the
+    // touchdown list of the current period (TouchdownList_<model time of
+    // fCurrZDXFile>_<project>.csv, the particle list's columns, ParticleNr the
+    // serial number, the touchdown as the target) and clears them.
+    void saveTouchdownList();
     void writeOutput(const TZDXFile& aZDXFile, const std::string& aFileName);
 
     // ---- main loop (u_MainLoop.cpp) ------------------------------------------
@@ -222,7 +243,13 @@ private:
     // The cell records, with the TKE gradients of the inner columns computed
     // on the way when `gradients`.
     void buildSampleCells(bool gradients);
-    void moveParticle(tParticle& p, double dt_3d, int64_t& hits) const;
+    void moveParticle(int64_t aIndex, double dt_3d, int64_t& hits, tTouchdownSums* sums);
+    void registerMeasurementTime(double aTime);
+    // One touchdown sum per worker thread, for the touchdown model.
+    void prepareTouchdownSums();
+    // Adds the workers' touchdown sums to fTouchdowns (exact) and puts the
+    // new records in list order.
+    void gatherTouchdowns();
     // Runs the step over fMoving in the order of the particles' cells and
     // drops those that finished.
     void runMovingPass(double dt_3d);
@@ -236,4 +263,5 @@ private:
     int64_t fMovingLoopIdx = -1;   // fMainLoopIdx and list size when they were found
     int64_t fMovingListSize = -1;
     int64_t fInModelOthers = 0;  // particles in the model that are not in fMoving
+    std::vector<tTouchdownSums> fTouchdownPerThread;  // by OpenMP thread number
 };

@@ -77,7 +77,9 @@ std::string commandLineUsage() {
            "                      the clock); run.json records the seed used\n"
            "  --threads N         threads of the particle step (default: OMP_NUM_THREADS,\n"
            "                      else one per core)\n"
-           "  --model described   the dispersion model (default: described)\n"
+           "  --model M           the dispersion model: described (the default) or\n"
+           "                      touchdown (default: the file's FootprintModel)\n"
+           "  --touchdown-list    touchdown model: also list every touchdown\n"
            "  --overwrite         delete the files in the output folder first; without it\n"
            "                      a folder that holds files is refused\n"
            "  --quiet             print nothing but errors\n"
@@ -108,7 +110,7 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs) {
 
     std::vector<std::string> positional;
     std::optional<std::string> model;
-    bool overwrite = false, quiet = false;
+    bool overwrite = false, quiet = false, touchdownList = false;
     for (size_t n = 1; n < aArgs.size(); ++n) {
         const std::string& arg = aArgs[n];
         if (arg.size() < 2 || arg[0] != '-') {
@@ -131,9 +133,9 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs) {
             const std::string what = "a whole number of " + aUnit + " of at least 1";
             setOnce(aSlot, countValue<T>(name, text, T(1), what), name);
         };
-        if (name == "--overwrite" || name == "--quiet") {
+        if (name == "--overwrite" || name == "--quiet" || name == "--touchdown-list") {
             if (inlineValue) usageError("option " + name + " takes no value");
-            bool& flag = name == "--overwrite" ? overwrite : quiet;
+            bool& flag = name == "--overwrite" ? overwrite : name == "--quiet" ? quiet : touchdownList;
             if (flag) usageError("option " + name + " is given twice");
             flag = true;
         } else if (name == "--out") {
@@ -158,14 +160,15 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs) {
     }
     cl.overwrite = overwrite;
     cl.quiet = quiet;
+    cl.touchdownList = touchdownList;
     if (model) {
-        if (*model == "touchdown")
-            usageError("the touchdown model is not available in this version; --model takes "
-                       "described");
-        if (*model != "described")
-            usageError("unknown model \"" + *model + "\"; --model takes described");
-        cl.model = *model;
+        tFootprintModel chosen = tFootprintModel::Described;
+        if (!parseFootprintModel(*model, chosen))
+            usageError("unknown model \"" + *model + "\"; --model takes described or touchdown");
+        cl.model = chosen;
     }
+    if (touchdownList && cl.model == tFootprintModel::Described)
+        usageError("--touchdown-list goes with the touchdown model");
     const std::string verb = aArgs[0];
     if (positional.empty()) usageError(verb + " needs a run configuration file (RUN.tra)");
     if (positional.size() > 1)
@@ -201,6 +204,12 @@ tRunRequest commandLineRequest(const tCommandLine& aCl, int64_t& aBatchSize) {
     if (aCl.outputFolder) request->outputDir = *aCl.outputFolder;
     if (aCl.outputInterval) request->outputInterval = *aCl.outputInterval;
     if (aCl.particles) request->partCntPerInterval = *aCl.particles;
+    if (aCl.model) request->footprintModel = *aCl.model;
+    if (aCl.touchdownList && request->footprintModel != tFootprintModel::Touchdown)
+        throw kwd::RunSetupError("--touchdown-list goes with the touchdown model; the run "
+                                 "configuration file \"" + aCl.configurationPath +
+                                 "\" chooses the described one");
+    request->touchdownList = aCl.touchdownList;
     // A count below one batch is released as one batch of that count.
     const int64_t n = request->partCntPerInterval;
     aBatchSize = n >= 1 ? std::min<int64_t>(n, KWD_BATCH_SIZE) : int64_t(KWD_BATCH_SIZE);
@@ -222,7 +231,6 @@ int runCommand(const tCommandLine& aCl, const std::vector<std::string>& aArgs,
     control.finalPrompt = false;
     control.seed = aCl.seed;
     control.batchSize = batchSize;
-    control.model = aCl.model;
     control.folderUse =
         aCl.overwrite ? tOutputFolderUse::Emptied : tOutputFolderUse::RefuseResults;
     tNullBuffer nothing;

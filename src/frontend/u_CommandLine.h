@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/u_Touchdowns.h"
 #include "platform/KwdError.h"
 
 // A command line that does not say what to do: unknown commands and options,
@@ -40,7 +41,8 @@ struct tCommandLine {
     std::optional<int32_t> threads;          // --threads >= 1
     std::optional<uint64_t> seed;            // --seed, as KWD_SEED reads it
     std::optional<int64_t> particles;        // --particles >= 1
-    std::string model = "described";        // --model
+    std::optional<tFootprintModel> model;    // --model; default: the file's
+    bool touchdownList = false;              // --touchdown-list
     bool overwrite = false;                  // --overwrite
     bool quiet = false;                      // --quiet
 };

@@ -146,6 +146,13 @@ std::optional<tRunRequest> configurationRequest(const std::string& path) {
     request.outputDir = joinPath(request.rootFolder, "trajectory");
     request.minHeight = minHeight;
     request.partCntPerInterval = int64_t(configuration.getParticleMultiplier());
+    if (!configuration.fFootprintModel.empty() &&
+        !parseFootprintModel(configuration.fFootprintModel, request.footprintModel)) {
+        throw kwd::InputError("run configuration file \"" + path +
+                              "\": TrajectoryInfo tag FootprintModel is \"" +
+                              configuration.fFootprintModel +
+                              "\"; it must be described or touchdown");
+    }
     return request;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dataset/u_ZDXFile.h"
+#include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 #include "frontend/u_Console.h"
 
@@ -53,6 +54,8 @@ struct tRunRequest {
     int64_t partCntPerInterval = 0;
     int32_t updateInterval = kUpdateInterval;
     bool verboseLog = true;
+    tFootprintModel footprintModel = tFootprintModel::Described;
+    bool touchdownList = false;  // touchdown model: write the touchdown list
 };
 
 // The title line, the three cubes and two empty lines.

@@ -208,7 +208,7 @@ tRunRecord runRecordOf(const tRunRequest& aRequest, const tRunControl& aControl,
     r.minHeight = aRequest.minHeight;
     r.outputInterval = aRequest.outputInterval;
     r.updateInterval = aRequest.updateInterval;
-    r.model = aControl.model;
+    r.model = footprintModelName(aRequest.footprintModel);
     r.seed = aEngine.fSeed;
     r.threads = omp_get_max_threads();
     return r;
@@ -227,6 +227,8 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     aRequest.descriptorList.clear();
     engine->fProgressOut = &aConsole.out();
     if (aControl.seed) engine->fSeed = *aControl.seed;
+    engine->fFootprintModel = aRequest.footprintModel;
+    engine->fTouchdownList = aRequest.touchdownList;
 
     // The output folder only now, after the engine has been created; it
     // belongs to this run until the run ends.

@@ -65,7 +65,6 @@ struct tRunControl {
     bool finalPrompt = true;               // "Press ENTER to end program" and wait
     std::optional<uint64_t> seed;          // nothing: runSeed() (KWD_SEED or the clock)
     int64_t batchSize = KWD_BATCH_SIZE;    // particles released per batch
-    std::string model = "described";       // the dispersion model, for the record
     tOutputFolderUse folderUse = tOutputFolderUse::AsFound;
 };
 

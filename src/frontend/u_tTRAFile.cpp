@@ -48,6 +48,7 @@ bool tTRAFile::LoadFromFile(const std::string& aFilename) {
     fRootPath = x.GetTagValueAsString(0, "RootPath", "-");
     fParticleMultiplier = x.GetTagValueAsInt(0, "ParticleMultiplier", -999);
     fMinHeight = double(x.GetTagValueAsFloat(0, "MinHeight", kMissing));
+    fFootprintModel = x.GetTagValueAsString(0, "FootprintModel", "");
 
     // The list is not cleared: a second load appends its paths.
     const int32_t n = x.Collectelements("ZDXPaths");
@@ -78,6 +79,7 @@ void tTRAFile::SaveToFile(const std::string& aFilename) const {
     x.AddTagAsInt("ParticleMultiplier", fParticleMultiplier);
     x.AddTagAsFloat("MinHeight", narrowHeight(fMinHeight));
     x.AddTagAsString("RootPath", fRootPath);
+    if (!fFootprintModel.empty()) x.AddTagAsString("FootprintModel", fFootprintModel);
     x.FinalizeElement();
 
     for (const std::string& path : fZDXFileList) {

@@ -27,6 +27,7 @@ public:
     int32_t fParticleMultiplier = 0; // particles per output interval
     double fMinHeight = 0.0;         // height a particle below the ground is put at
     std::vector<std::string> fZDXFileList;  // ZDX descriptor paths, in time order
+    std::string fFootprintModel;     // TrajectoryInfo "FootprintModel" as written; empty: absent
 
     tTRAFile() = default;
 

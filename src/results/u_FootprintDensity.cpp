@@ -83,6 +83,37 @@ void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
     kwd::checkFpFlags("counting the hits of the footprints");
 }
 
+void tFootprintDensities::addTouchdowns(const std::vector<double>& aSlotTimes,
+                                        tTouchdownSums& aSums) {
+    kwd::clearFpFlags();
+    const std::vector<tTouchdownColumns>& slots = aSums.slots();
+    for (size_t n = 0; n < slots.size(); ++n) {
+        const tTouchdownColumns& t = slots[n];
+        if (t.empty()) continue;
+        if (n >= aSlotTimes.size())
+            throw kwd::GeneralError("touchdowns of measurement slot " + std::to_string(n) +
+                                    ", which has no measurement time");
+        tMeasurement& m = measurementOf(aSlotTimes[n]);
+        if (m.closed || t.flux.size() != fArea.size())
+            throw kwd::GeneralError("touchdowns cannot be counted in the footprint of " +
+                                    kwd::regional::dateTimeText(aSlotTimes[n]));
+        for (size_t c = 0; c < fArea.size(); ++c) {
+            if (t.count[c] == 0) continue;
+            m.fluxSum[c] += fromExactSum(t.flux[c]);
+            m.conSum[c] += fromExactSum(t.con[c]);
+            m.hitCount[c] += double(t.count[c]);
+            m.hits += t.count[c];
+        }
+        for (const auto& [code, sum] : t.fluxByCode) {
+            m.fluxSumByCode[code] += fromExactSum(sum);
+            fSurfaceCodes.insert(code);
+        }
+        m.changed = true;
+    }
+    aSums.clear();
+    kwd::checkFpFlags("counting the touchdowns of the footprints");
+}
+
 std::vector<double> tFootprintDensities::density(const tMeasurement& m,
                                                  const std::vector<double>& sums) const {
     std::vector<double> out(sums.size(), 0.0);

@@ -13,6 +13,13 @@
 //   concentration footprint   C_t = (2 / N_t) sum(1 / |w_TakeOff|) / A            [s m-3]
 //   hits                      H_t                                                   [count]
 //
+// In the touchdown model the sums run over the touchdowns instead (w_td the
+// total vertical velocity at the touchdown): each touchdown weighs
+// 2 w_Detector / |w_td| (flux) and 2 / |w_td| (concentration), so that
+// F_t = (1 / N_t) sum(2 w_Detector / |w_td|) / A: the same formula with
+// w_TakeOff := w_td, a particle counting at each of its touchdowns. H_t and
+// Hits count the touchdowns.
+//
 // sum(F_t A) over the grid is the share of the measured flux that comes from
 // the model's emitters. Files (T the file-name time text of t, P the project):
 //   FluxFootprintDensityIJ_<T><P>.csv, ConFootprintDensityIJ_<T><P>.csv,
@@ -22,7 +29,8 @@
 //   FootprintSurfaces_<P>.csv          the share of sum(F A) by surface (object) code.
 //
 // Everything runs on the main thread between particle passes; sums are taken
-// in particle-list order, so the files are the same at any thread count.
+// in particle-list order (touchdowns: from the exact sums of the pass), so
+// the files are the same at any thread count.
 
 #include <cstdint>
 #include <map>
@@ -30,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 
 class tFootprintDensities {
@@ -50,6 +59,10 @@ public:
     // A particle released at no known measurement time or with a target
     // outside the grid raises kwd::GeneralError.
     void addHits(const std::vector<tParticle>& aParticles, const t3DArrayInt64& aObjects);
+    // Adds the touchdown sums of every slot (slot n: measurement time
+    // aSlotTimes[n]) and empties them. A slot of an unknown or closed
+    // measurement time, or of another grid, raises kwd::GeneralError.
+    void addTouchdowns(const std::vector<double>& aSlotTimes, tTouchdownSums& aSums);
     // Measurement times none of whose particles still moves (none in
     // aParticles) are complete: written one last time, their column sums
     // dropped.

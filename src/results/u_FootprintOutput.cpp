@@ -102,7 +102,9 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         CurrPosIJK(c.i, c.j, c.k) += 1.0;
     }
 
-    // 3. Grid files.
+    // 3. Grid files (of the described model only: the touchdown model has no
+    // first hits to sum).
+    const bool described = fFootprintModel == tFootprintModel::Described;
     const std::string suffix =
         kwd::regional::fileNameTimeText(fActSimTime) + fCurrZDXFile->projectname + ".csv";
     const std::pair<const char*, const t3DArrayDouble*> gridFiles[] = {
@@ -111,9 +113,10 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         {"Sum_WDetec_BY_WEmitter_IJ_", &ratioDetEmitterIJ},
         {"FlxFootprintIJ_", &FlxFootprintIJ},
         {"ConFootprintIJ_", &ConFootprintIJ}};
-    for (const auto& [prefix, a] : gridFiles)
-        writeGridFile(resultFilePath(fOutputDir, prefix + suffix), nI, nJ,
-                      [a](int32_t i, int32_t j) { return (*a)(i, j, 0); });
+    if (described)
+        for (const auto& [prefix, a] : gridFiles)
+            writeGridFile(resultFilePath(fOutputDir, prefix + suffix), nI, nJ,
+                          [a](int32_t i, int32_t j) { return (*a)(i, j, 0); });
 
     if (!fverboseLog) return;
 
@@ -141,8 +144,11 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         if (c == '/') c = '.';
     out.simdate = simdate;
     out.simtime = kwd::regional::longTime(fActSimTime);
-    out.numberVars = 17;
-    out.nameVars.assign(std::begin(kOutputVariableNames), std::end(kOutputVariableNames));
+    // The touchdown model writes the fields and the particle positions only.
+    const int32_t variables = described ? 17 : 7;
+    out.numberVars = variables;
+    out.nameVars.assign(std::begin(kOutputVariableNames),
+                        std::begin(kOutputVariableNames) + variables);
     out.sizedx = aZDXFile.sizedx;
     out.sizedy = aZDXFile.sizedy;
     out.sizedz = aZDXFile.sizedz;
@@ -182,8 +188,10 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         &CurrPosIJK,     &SourceStrengthIJ,   &SourceStrengthIJK,  &ConFootprintIJ,
         &ConFootprintIJK, &ratioDetEmitterIJ, &ratioDetEmitterIJK, &FlxFootprintIJ,
         &FlxFootprintIJK, &ConFootprintIJ,    &ConFootprintIJK};
-    for (const t3DArrayDouble* a : results)
+    for (const t3DArrayDouble* a : results) {
+        if (!described && a != &CurrPosIJK) break;
         put([&](int32_t i, int32_t j, int32_t k) { return orMissing((*a)(i, j, k)); });
+    }
     zdt.Close();
     out.WriteFile(aFileName + ".ZDX");
 }

@@ -1,10 +1,12 @@
 // The particle list file: one line per particle that met its target,
-// appended to the file of the current simulated date-time.
+// appended to the file of the current simulated date-time; and the touchdown
+// list of the touchdown model, in the same columns, one line per touchdown.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <string_view>
@@ -132,4 +134,33 @@ void tParticleManager::saveCurrentParticlesInTargetToFile() {
     // Also without rows: creates the file when it is not there, with the
     // header alone.
     appendLines(path, text);
+}
+
+void tParticleManager::saveTouchdownList() {
+    std::vector<tTouchdownRecord>& records = fTouchdowns.records;
+    const std::string path = resultFilePath(
+        fOutputDir, "TouchdownList_" + kwd::regional::fileNameTimeText(getModelTime(*fCurrZDXFile)) +
+                        "_" + fCurrZDXFile->projectname + ".csv");
+    std::string text;
+    text.reserve(std::min(kWriteChunk, records.size() * 256) + 1024);
+    for (const tTouchdownRecord& r : records) {
+        if (r.listIndex < 0 || size_t(r.listIndex) >= fParticleList.size())
+            throw kwd::GeneralError("touchdown of particle " + std::to_string(r.listIndex) +
+                                    ", which is not in the particle list of " +
+                                    std::to_string(fParticleList.size()));
+        // The particle as it was at the touchdown: the touchdown is its target.
+        tParticle p = fParticleList[size_t(r.listIndex)];
+        p.fTargetPosGrid = r.cell;
+        p.fTargetPosMeter = r.pos;
+        p.fWEmitter = r.wTouchdown;
+        p.fTravelDistance = r.travel;
+        p.fTimeUntilHit = r.clock;
+        appendRow(text, p.fSerialNr, p);
+        if (text.size() >= kWriteChunk) {
+            appendLines(path, text);
+            text.clear();
+        }
+    }
+    appendLines(path, text);
+    records.clear();
 }

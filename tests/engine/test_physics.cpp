@@ -14,11 +14,10 @@ namespace {
 
 using kwdtest::tCellValues;
 
-TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
-    // 2 m/s along x, 1 cm/s upwards, negligible turbulence (eps = 0: one
-    // sub-step per call). Emitter plane at i = 3. Particles go back against
-    // the wind: x 9.5 -> 7.5 -> 5.5 -> 3.5 (hit in the third call).
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
+// 2 m/s along x, 1 cm/s upwards, negligible turbulence (eps = 0: one
+// sub-step per call). Emitter plane at i = 3.
+std::unique_ptr<tParticleManager> advectionEngine() {
+    return kwdtest::makeEngine(kwdtest::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
         tCellValues c;
         c.u = 2.0f;
         c.w = 0.01f;
@@ -26,6 +25,12 @@ TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
         if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
         return c;
     });
+}
+
+TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
+    // Particles go back against the wind: x 9.5 -> 7.5 -> 5.5 -> 3.5 (hit
+    // in the third call).
+    auto e = advectionEngine();
     for (double y : {1.5, 2.5, 4.5})
         for (double z : {1.5, 2.5, 3.5})
             e->fParticleList.push_back(kwdtest::particleAt(*e, 9.5, y, z,
@@ -51,33 +56,57 @@ TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
     }
 }
 
-TEST(Physics, TaylorDiffusionInHomogeneousTurbulence) {
-    // No wind, k = 1.5 (sigma^2 = 1), eps = 1/15: T_L = 4k / (3 C0 eps) = 10 s.
-    const float k = 1.5f, eps = 1.0f / 15.0f;
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(40, 40, 40, 10.0f, 10.0f, 10.0f),
-                                 [=](int32_t, int32_t, int32_t) {
-                                     tCellValues c;
-                                     c.tke = k;
-                                     c.eps = eps;
-                                     return c;
-                                 });
-    const int n = 3000;
-    for (int m = 0; m < n; ++m) e->fParticleList.push_back(kwdtest::particleAt(*e, 200, 200, 200, m));
-    const double t = 60.0;
-    e->moveAllParticlesParallel(t);
-    double sum2 = 0.0;
+TEST(Physics, DeterministicAdvectionCarriesTouchdownParticlesThroughTheEmitter) {
+    // The case above in the touchdown model: no reflection on the way, so no
+    // touchdown; the particles go on through the emitter plane at 2 m/s.
+    auto e = advectionEngine();
+    e->fFootprintModel = tFootprintModel::Touchdown;
+    for (double z : {1.5, 2.5, 3.5})
+        e->fParticleList.push_back(kwdtest::particleAt(*e, 9.5, 2.5, z,
+                                                       int64_t(e->fParticleList.size())));
+    for (int call = 1; call <= 4; ++call) e->moveAllParticlesParallel(1.0);
+    EXPECT_EQ(e->fTotalParticlesInTarget, 0);
     for (const tParticle& p : e->fParticleList) {
         ASSERT_TRUE(p.fInModel);
-        ASSERT_NEAR(p.fAge, t, 1e-8);
-        sum2 += (p.fPosMeter.x - 200) * (p.fPosMeter.x - 200) +
-                (p.fPosMeter.y - 200) * (p.fPosMeter.y - 200) +
-                (p.fPosMeter.z - 200) * (p.fPosMeter.z - 200);
+        EXPECT_FALSE(p.fMetTarget);
+        EXPECT_NEAR(p.fPosMeter.x, 1.5, 1e-4);
+        EXPECT_NEAR(p.fPosMeter.z, p.fOriginPosMeter.z - 0.04, 1e-4);
+        EXPECT_EQ(kwd::secondsBetween(p.fStartTime, p.fTimeUntilHit), 4);
     }
-    const double var = sum2 / (3.0 * n);
-    const double sigma2 = (2.0 / 3.0) * double(k);
-    const double TL = 4.0 * double(k) / (3.0 * 3.0 * double(eps));
-    const double expected = 2.0 * sigma2 * TL * (t - TL * (1.0 - std::exp(-t / TL)));
-    EXPECT_NEAR(var / expected, 1.0, 0.05) << "variance " << var << " expected " << expected;
+}
+
+TEST(Physics, TaylorDiffusionInHomogeneousTurbulence) {
+    for (const tFootprintModel model : {tFootprintModel::Described, tFootprintModel::Touchdown}) {
+        SCOPED_TRACE(footprintModelName(model));
+        // No wind, k = 1.5 (sigma^2 = 1), eps = 1/15: T_L = 4k / (3 C0 eps) = 10 s.
+        const float k = 1.5f, eps = 1.0f / 15.0f;
+        auto e = kwdtest::makeEngine(kwdtest::uniformGrid(40, 40, 40, 10.0f, 10.0f, 10.0f),
+                                     [=](int32_t, int32_t, int32_t) {
+                                         tCellValues c;
+                                         c.tke = k;
+                                         c.eps = eps;
+                                         return c;
+                                     });
+        e->fFootprintModel = model;
+        const int n = 3000;
+        for (int m = 0; m < n; ++m)
+            e->fParticleList.push_back(kwdtest::particleAt(*e, 200, 200, 200, m));
+        const double t = 60.0;
+        e->moveAllParticlesParallel(t);
+        double sum2 = 0.0;
+        for (const tParticle& p : e->fParticleList) {
+            ASSERT_TRUE(p.fInModel);
+            ASSERT_NEAR(p.fAge, t, 1e-8);
+            sum2 += (p.fPosMeter.x - 200) * (p.fPosMeter.x - 200) +
+                    (p.fPosMeter.y - 200) * (p.fPosMeter.y - 200) +
+                    (p.fPosMeter.z - 200) * (p.fPosMeter.z - 200);
+        }
+        const double var = sum2 / (3.0 * n);
+        const double sigma2 = (2.0 / 3.0) * double(k);
+        const double TL = 4.0 * double(k) / (3.0 * 3.0 * double(eps));
+        const double expected = 2.0 * sigma2 * TL * (t - TL * (1.0 - std::exp(-t / TL)));
+        EXPECT_NEAR(var / expected, 1.0, 0.05) << "variance " << var << " expected " << expected;
+    }
 }
 
 // A turbulent, sheared flow with obstacles and emitters, for the thread test.

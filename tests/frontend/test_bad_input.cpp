@@ -316,6 +316,15 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
                     "\" is -999 m; it must be above 0 (the height at which a particle that went "
                     "below the ground is put back)";
          }, true},
+        {"run configuration with an unknown footprint model",
+         [](const Simulation& s) {
+             replaceIn(s.tra, "<MinHeight>", "<FootprintModel> forward </FootprintModel>\r\n<MinHeight>");
+         }, {},
+         [](const Simulation& s) {
+             return "InputError: run configuration file \"" + s.tra +
+                    "\": TrajectoryInfo tag FootprintModel is \"forward\"; it must be described or "
+                    "touchdown";
+         }, true},
         {"data set path to a missing file",
          [](const Simulation& s) { replaceIn(s.tra, s.zdx[0], s.zdx[0] + "-gone"); }, {},
          [](const Simulation& s) {

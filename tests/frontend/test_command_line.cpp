@@ -40,7 +40,7 @@ std::vector<std::string> words(const std::string& text) {
 TEST(CommandLine, OptionsAreRead) {
     const tCommandLine all = parseCommandLine(
         words("run a.tra --out results --interval 600 --threads 2 --seed -1 --particles 1500 "
-              "--model described --overwrite --quiet"));
+              "--model touchdown --touchdown-list --overwrite --quiet"));
     EXPECT_EQ(all.command, tCommand::Run);
     EXPECT_EQ(all.configurationPath, "a.tra");
     EXPECT_EQ(all.outputFolder, "results");
@@ -48,7 +48,8 @@ TEST(CommandLine, OptionsAreRead) {
     EXPECT_EQ(all.threads, 2);
     EXPECT_EQ(all.seed, ~uint64_t(0));  // as KWD_SEED reads it
     EXPECT_EQ(all.particles, 1500);
-    EXPECT_EQ(all.model, "described");
+    EXPECT_EQ(all.model, tFootprintModel::Touchdown);
+    EXPECT_TRUE(all.touchdownList);
     EXPECT_TRUE(all.overwrite);
     EXPECT_TRUE(all.quiet);
 
@@ -59,7 +60,9 @@ TEST(CommandLine, OptionsAreRead) {
     EXPECT_EQ(plain.outputFolder, "o");
     EXPECT_FALSE(plain.outputInterval || plain.threads || plain.particles);
     EXPECT_FALSE(plain.overwrite || plain.quiet);
-    EXPECT_EQ(plain.model, "described");
+    EXPECT_FALSE(plain.model);  // the file's choice
+    EXPECT_FALSE(plain.touchdownList);
+    EXPECT_EQ(parseCommandLine(words("run a.tra --model described")).model, tFootprintModel::Described);
 
     EXPECT_EQ(parseCommandLine(words("--help")).command, tCommand::Help);
     EXPECT_EQ(parseCommandLine(words("run a.tra -h")).command, tCommand::Help);
@@ -87,8 +90,8 @@ TEST(CommandLine, UsageErrorsAreOneLineAndStatusTwo) {
         {words("run a.tra --seed 1 --seed 2"), "option --seed is given twice"},
         {words("run a.tra --quiet --quiet"), "option --quiet is given twice"},
         {words("run a.tra --overwrite=yes"), "option --overwrite takes no value"},
-        {words("run a.tra --model touchdown"), "the touchdown model is not available in this version; --model takes described"},
-        {words("run a.tra --model fast"), "unknown model \"fast\"; --model takes described"},
+        {words("run a.tra --model fast"), "unknown model \"fast\"; --model takes described or touchdown"},
+        {words("run a.tra --model described --touchdown-list"), "--touchdown-list goes with the touchdown model"},
     };
     for (const Case& c : cases) {
         std::ostringstream out, err;

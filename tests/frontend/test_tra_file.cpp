@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/u_Touchdowns.h"
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
@@ -141,6 +142,35 @@ TEST_F(TRAFileTest, SaveAddsTheExtensionAndLoadRestoresTheValues) {
     EXPECT_EQ(back.fZDXFileList, t.fZDXFileList);
     EXPECT_EQ(back.fFiletype, "ParticleDispersionInput");
     EXPECT_EQ(back.fVersion, 1);
+}
+
+TEST_F(TRAFileTest, FootprintModelTagIsOptionalAndSavedOnlyWhenSet) {
+    tTRAFile t;
+    t.fRootPath = "/data/sim";
+    t.fZDXFileList = {"/data/a.ZDX"};
+    const std::string plain = file("plain");
+    t.SaveToFile(plain);
+    EXPECT_EQ(kwd::readWholeFile(plain + ".tra").find("FootprintModel"), std::string::npos);
+    tTRAFile back;
+    back.LoadFromFile(plain + ".tra");
+    EXPECT_EQ(back.fFootprintModel, "");
+
+    t.fFootprintModel = "touchdown";
+    const std::string chosen = file("chosen");
+    t.SaveToFile(chosen);
+    EXPECT_NE(kwd::readWholeFile(chosen + ".tra")
+                  .find("     <FootprintModel> touchdown </FootprintModel>\r\n  </TrajectoryInfo>"),
+              std::string::npos);
+    tTRAFile again;
+    again.LoadFromFile(chosen + ".tra");
+    tFootprintModel model = tFootprintModel::Described;
+    EXPECT_TRUE(parseFootprintModel(again.fFootprintModel, model));
+    EXPECT_EQ(model, tFootprintModel::Touchdown);
+    // Names: exact words, blanks around them allowed.
+    EXPECT_TRUE(parseFootprintModel(" described ", model));
+    EXPECT_EQ(model, tFootprintModel::Described);
+    for (const char* bad : {"", "Touchdown", "touch down", "forward"})
+        EXPECT_FALSE(parseFootprintModel(bad, model)) << bad;
 }
 
 TEST_F(TRAFileTest, SaveIntoMissingFolderRaisesFileError) {

@@ -107,6 +107,37 @@ TEST_F(FootprintDensity, HandWorkedDensitiesTablesAndSurfaces) {
     EXPECT_EQ(noon.fluxShare, 3.0);
 }
 
+TEST_F(FootprintDensity, TouchdownsWeighTwoOverTheirVerticalVelocityEachTime) {
+    // Touchdown model: F = (1 / N) sum(2 w_Detector / |w_td|) / A, every
+    // touchdown of a particle counted. N = 4 at noon, 2 at 11:00 (slot 1).
+    fBook.addReleased(kNoon, "P", 4);
+    fBook.addReleased(kEleven, "P", 2);
+    tTouchdownSums sums;
+    const size_t columns = 6;
+    sums.add(0, columns, 0, 11, 1.0 / 0.5, 1.0 / 0.5);  // w_Det 1, w_td 0.5: weights 4 and 4
+    sums.add(0, columns, 0, 11, 1.0 / 0.5, 1.0 / 0.5);  // the same particle again
+    sums.add(0, columns, 5, 12, -0.5 / 0.25, 1.0 / 0.25);  // w_Det -0.5, w_td 0.25: -4 and 8
+    sums.add(1, columns, 1, 11, 0.5 / 2.0, 1.0 / 2.0);  // 11:00: 0.5 and 1
+    fBook.addTouchdowns({kNoon, kEleven}, sums);
+    EXPECT_TRUE(sums.slots().empty());
+    fBook.write(fOut.path());
+    // Noon: (1 / 4) x (4 + 4) / 2 m2 = 1 in (0, 0); (1 / 4) x -4 / 50 m2 in (2, 1).
+    EXPECT_EQ(file("FluxFootprintDensityIJ_01.07.2018 12.00.00P.csv"),
+              gridText({{1.0, 0.0, 0.0}, {0.0, 0.0, -0.02}}));
+    EXPECT_EQ(file("ConFootprintDensityIJ_01.07.2018 12.00.00P.csv"),
+              gridText({{1.0, 0.0, 0.0}, {0.0, 0.0, 0.04}}));
+    EXPECT_EQ(file("HitsIJ_01.07.2018 12.00.00P.csv"), gridText({{2.0, 0.0, 0.0}, {0.0, 0.0, 1.0}}));
+    // 11:00: (1 / 2) x 0.5 / 4 m2.
+    EXPECT_EQ(file("FluxFootprintDensityIJ_01.07.2018 11.00.00P.csv"),
+              gridText({{0.0, 0.0625, 0.0}, {0.0, 0.0, 0.0}}));
+    EXPECT_EQ(fBook.figures(kNoon).hits, 3);
+    EXPECT_EQ(fBook.figures(kNoon).fluxShare, 1.0);  // 1 x 2 - 0.02 x 50
+
+    // Slots of unknown measurement times are refused.
+    sums.add(2, columns, 0, 11, 1.0, 1.0);
+    EXPECT_THROW(fBook.addTouchdowns({kNoon, kEleven}, sums), kwd::GeneralError);
+}
+
 TEST_F(FootprintDensity, LaterHitsJoinTheirMeasurementTimeOnly) {
     fBook.addReleased(kNoon, "P", 2);
     fBook.addReleased(kEleven, "P", 2);

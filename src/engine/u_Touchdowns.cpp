@@ -1,0 +1,54 @@
+// Footprint model names and the exact touchdown sums.
+
+#include "engine/u_Touchdowns.h"
+
+const char* footprintModelName(tFootprintModel aModel) {
+    return aModel == tFootprintModel::Touchdown ? "touchdown" : "described";
+}
+
+bool parseFootprintModel(std::string_view aText, tFootprintModel& aModel) {
+    const auto first = aText.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return false;
+    const auto last = aText.find_last_not_of(" \t\r\n");
+    const std::string_view word = aText.substr(first, last - first + 1);
+    if (word == "described") {
+        aModel = tFootprintModel::Described;
+        return true;
+    }
+    if (word == "touchdown") {
+        aModel = tFootprintModel::Touchdown;
+        return true;
+    }
+    return false;
+}
+
+void tTouchdownSums::take(tTouchdownSums& aOther) {
+    if (fSlots.size() < aOther.fSlots.size()) fSlots.resize(aOther.fSlots.size());
+    for (size_t s = 0; s < aOther.fSlots.size(); ++s) {
+        tTouchdownColumns& from = aOther.fSlots[s];
+        if (from.empty()) continue;
+        tTouchdownColumns& to = fSlots[s];
+        if (to.empty()) {
+            to = std::move(from);
+            continue;
+        }
+        for (size_t c = 0; c < from.flux.size(); ++c) {
+            to.flux[c] += from.flux[c];
+            to.con[c] += from.con[c];
+            to.count[c] += from.count[c];
+        }
+        for (const auto& [code, sum] : from.fluxByCode) {
+            bool found = false;
+            for (auto& [toCode, toSum] : to.fluxByCode)
+                if (toCode == code) {
+                    toSum += sum;
+                    found = true;
+                    break;
+                }
+            if (!found) to.fluxByCode.emplace_back(code, sum);
+        }
+    }
+    aOther.fSlots.clear();
+    records.insert(records.end(), aOther.records.begin(), aOther.records.end());
+    aOther.records.clear();
+}
