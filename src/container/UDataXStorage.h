@@ -319,6 +319,10 @@ public:
                                     const std::string& DefaultValue);
     int32_t GetTagValueAsInt(int32_t elementindex, const std::string& ID, int32_t DefaultValue);
     float GetTagValueAsFloat(int32_t elementindex, const std::string& ID, float DefaultValue);
+    // True exactly when the tag is there (with any text, the empty one too).
+    bool HasTag(int32_t elementindex, const std::string& ID) const {
+        return FindTag(elementindex, ID) != nullptr;
+    }
     // True exactly when the text reads as the integer 1.
     bool GetTagValueAsBool(int32_t elementindex, const std::string& ID, bool DefaultValue);
     // Splits the text (DefaultValue when the tag is missing or empty) at

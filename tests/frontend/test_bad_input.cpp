@@ -292,9 +292,47 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
         {"run configuration without a detector",
          [](const Simulation& s) { dropLinesWith(s.tra, "Min>"); dropLinesWith(s.tra, "Max>"); }, {},
          [](const Simulation& s) {
-             return "RunSetupError: the detector box (x -999 to -999, y -999 to -999, z -999 to -999 m) "
-                    "lies outside the model area of data set " + s.zdx[1] +
-                    " (x 0 to 16, y 0 to 16, z 0 to 4" + kOutside;
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
+         }, true},
+        {"run configuration without a root folder",
+         [](const Simulation& s) { dropLinesWith(s.tra, "<RootPath>"); }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"RootPath\" (element \"TrajectoryInfo\")";
+         }, true},
+        {"run configuration cut short after its header",
+         [](const Simulation& s) { fs::resize_file(s.tra, 200); }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
+         }, true},
+        {"run configuration of binary junk",
+         [](const Simulation& s) {
+             std::string junk;
+             for (int n = 0; n < 3000; ++n) junk += char((n * 7919 + 13) % 256);
+             fetest::writeText(s.tra, junk);
+         }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
+         }, true},
+        {"run configuration with a particle count in exponent notation",
+         [](const Simulation& s) { replaceIn(s.tra, "<ParticleMultiplier> 1000 ", "<ParticleMultiplier> 1e7 "); }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" has the tag \"ParticleMultiplier\" with \"1e7\", which does not read completely "
+                    "as a 32-bit integer";
+         }, true},
+        {"run configuration with a detector value nan",
+         [](const Simulation& s) {
+             dropLinesWith(s.tra, "<zMin>");
+             replaceIn(s.tra, "<DetectorInfo>", "<DetectorInfo>\r\n     <zMin> nan </zMin>");
+         }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" has the tag \"zMin\" with \"nan\", which does not read completely as a decimal "
+                    "number in the 32-bit float range (decimal point \".\")";
          }, true},
         {"detector above the model",
          [](const Simulation& s) { s.setDetector(3.0f, 4.0f, 3.0f, 4.0f, 4.5f, 6.25f); }, {},
@@ -390,15 +428,10 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
 
 TEST(BadInput, UnusableRunConfigurationsEndWithoutAFurtherLine) {
     // Documented: a run configuration whose root folder is not there (so also
-    // one that cannot be read) ends the program at once, with status 1.
+    // a file that is not there) ends the program at once, with status 1.
     const std::function<void(const Simulation&)> spoils[] = {
-        [](const Simulation& s) { dropLinesWith(s.tra, "<RootPath>"); },
-        [](const Simulation& s) { fs::resize_file(s.tra, 200); },
-        [](const Simulation& s) {
-            std::string junk;
-            for (int n = 0; n < 3000; ++n) junk += char((n * 7919 + 13) % 256);
-            fetest::writeText(s.tra, junk);
-        },
+        [](const Simulation& s) { fs::remove(s.tra); },
+        [](const Simulation& s) { replaceIn(s.tra, "<RootPath> " + s.root, "<RootPath> " + s.root + "-gone"); },
         [](const Simulation& s) { replaceIn(s.tra, "<RootPath> " + s.root, "<RootPath> " + s.root + std::string(1 << 20, '/')); },
     };
     for (const auto& spoil : spoils) {
