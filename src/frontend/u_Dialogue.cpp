@@ -6,6 +6,7 @@
 #include <cmath>
 #include <utility>
 
+#include "engine/u_tParticleManager.h"
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
@@ -114,14 +115,7 @@ std::optional<tRunRequest> readConfigurationPath(tConsole& aConsole) {
     const tSensor& s = configuration.fSensor;
     request.detector = tDetector{double(s.fxMin), double(s.fxMax), double(s.fyMin),
                                  double(s.fyMax), double(s.fzMin), double(s.fzMax)};
-    for (const std::string& zdxPath : configuration.fZDXFileList) {
-        request.descriptorList.push_back(readDescriptor(zdxPath));
-    }
-    if (request.descriptorList.size() < 2) {
-        throw kwd::RunSetupError("the run configuration file \"" + path + "\" lists " +
-                                 std::to_string(request.descriptorList.size()) +
-                                 " data set(s); a run needs at least two");
-    }
+    request.descriptorList = readConfiguredDataSets(configuration, path);
     // A particle that goes below the ground is put back at the minimum
     // height: at 0 the wind profile of the lowest layer is undefined, and a
     // negative height (-999 when the file lacks it) would throw every such
@@ -295,6 +289,30 @@ TZDXFile readDescriptor(const std::string& aPath) {
                               "\": the file is missing or not a ZDX descriptor");
     }
     return descriptor;
+}
+
+std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
+                                             const std::string& aPath) {
+    std::vector<TZDXFile> dataSets;
+    for (const std::string& zdxPath : aConfiguration.fZDXFileList)
+        dataSets.push_back(readDescriptor(zdxPath));
+    if (dataSets.size() < 2) {
+        throw kwd::RunSetupError("the run configuration file \"" + aPath + "\" lists " +
+                                 std::to_string(dataSets.size()) +
+                                 " data set(s); a run needs at least two");
+    }
+    const auto timeText = [](const TZDXFile& z) { return z.simdate + " " + z.simtime; };
+    for (size_t n = 0; n + 1 < dataSets.size(); ++n) {
+        const TZDXFile& earlier = dataSets[n];
+        const TZDXFile& later = dataSets[n + 1];
+        if (tParticleManager::getModelTime(earlier) < tParticleManager::getModelTime(later)) continue;
+        throw kwd::RunSetupError(
+            "the run configuration file \"" + aPath + "\" lists its data sets out of time order: " +
+            earlier.InfoFilename + " (" + timeText(earlier) + ") stands before " +
+            later.InfoFilename + " (" + timeText(later) +
+            "); the data sets must be listed in strictly increasing model time");
+    }
+    return dataSets;
 }
 
 double parseDecimalAnswer(const std::string& aAnswer, const std::string& aWhat) {

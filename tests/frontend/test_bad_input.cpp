@@ -341,6 +341,18 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
                     "lies outside the model area of data set " + s.zdx[1] +
                     " (x 0 to 16, y 0 to 16, z 0 to 4" + kOutside;
          }, true},
+        {"run configuration listing the data sets latest first",
+         [](const Simulation& s) {
+             replaceIn(s.tra, s.zdx[0], "@first@");
+             replaceIn(s.tra, s.zdx[1], s.zdx[0]);
+             replaceIn(s.tra, "@first@", s.zdx[1]);
+         }, {},
+         [](const Simulation& s) {
+             return "RunSetupError: the run configuration file \"" + s.tra +
+                    "\" lists its data sets out of time order: " + s.zdx[1] +
+                    " (21.06.2018 10:02:00) stands before " + s.zdx[0] +
+                    " (21.06.2018 10:00:00); the data sets must be listed in strictly increasing model time";
+         }, true},
         {"run configuration without data sets",
          [](const Simulation& s) { dropLinesWith(s.tra, "ZDXPath"); }, {},
          [](const Simulation& s) {
