@@ -46,6 +46,39 @@ void fromBlock(const std::vector<float>& block, t3DArray<T>& out, Convert conver
             for (int32_t i = 0; i < nI; ++i) out(i, j, k) = convert(block[n++], i, j, k);
 }
 
+// How a message names variable `var` of a data set: its position, and its
+// name where the descriptor gives one.
+std::string variableText(const TZDXFile& z, int32_t var) {
+    std::string text = "variable " + std::to_string(var);
+    if (size_t(var) < z.nameVars.size() && !z.nameVars[size_t(var)].empty())
+        text += " (\"" + z.nameVars[size_t(var)] + "\")";
+    return text;
+}
+
+// Refuses, at the first cell in file order, a value the step cannot work
+// with: one that is not a finite number, or with `obstacles` given (the
+// dissipation), one below 0 in a cell that is not an obstacle, which would
+// hold every particle near it at the shortest sub-step.
+void checkBlockValues(const std::vector<float>& block, const TZDXFile& z, int32_t var,
+                      int32_t nI, int32_t nJ, int32_t nK, const t3DArrayInt64* obstacles) {
+    size_t n = 0;
+    for (int32_t k = 0; k < nK; ++k)
+        for (int32_t j = 0; j < nJ; ++j)
+            for (int32_t i = 0; i < nI; ++i) {
+                const float v = block[n++];
+                const bool finite = std::isfinite(v);
+                const bool negativeInAir = finite && obstacles != nullptr && v < 0.0f &&
+                                           (*obstacles)(i, j, k) != 1;
+                if (finite && !negativeInAir) continue;
+                throw kwd::InputError(
+                    "data set " + z.InfoFilename + ": " + variableText(z, var) + " holds " +
+                    widthText(v) + " in cell (" + std::to_string(i) + ", " + std::to_string(j) +
+                    ", " + std::to_string(k) + ")" +
+                    (finite ? ", a cell outside the obstacles; the dissipation must not be negative"
+                            : ", which is not a finite number"));
+            }
+}
+
 }  // namespace
 
 void tParticleManager::allocateFields() {
@@ -157,8 +190,12 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
 
     const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
     std::vector<float> block(size_t(nI) * size_t(nJ) * size_t(nK));
+    // Every block the engine reads is checked as it comes in; the
+    // dissipation once the object codes are known.
     auto read = [&](const TZDXFile& z, int32_t var) {
         ReadZDTBlock(z.DataFilename, var, nI, nJ, nK, block);
+        checkBlockValues(block, z, var, nI, nJ, nK,
+                         var == kVarDissipation ? &fObject_Ar : nullptr);
     };
 
     // Object codes, rounded to the nearest whole number (ties to even); the
