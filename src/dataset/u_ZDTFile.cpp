@@ -149,9 +149,8 @@ std::vector<float> ReadZDTBlock(const std::string& path, int32_t varPosition, in
 }
 
 tZDTWriter::tZDTWriter(const std::string& path) : fPath(path), fTempPath(path + ".tmp~") {
-    fFd = ::open(fTempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fFd < 0)
-        throw kwd::FileError("cannot create file \"" + fPath + "\": " + kwd::systemReason(errno));
+    kwd::refuseLink(fPath, "cannot replace file");
+    fFd = kwd::createTemporaryFile(fTempPath, fPath);
 }
 
 tZDTWriter::~tZDTWriter() {

@@ -76,7 +76,7 @@ void appendRow(std::string& out, int64_t nr, const tParticle& p) {
 // line in the file, the earlier contents included, and cuts off the piece of
 // a line it had begun, so the list never ends in a broken row.
 void appendLines(const std::string& path, std::string_view text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int fd = kwd::openResultFile(path, O_WRONLY | O_CREAT | O_APPEND, "cannot open file for appending");
     if (fd < 0)
         throw kwd::FileError("cannot open file for appending \"" + path +
                              "\": " + kwd::systemReason(errno));

@@ -86,6 +86,35 @@ TEST(ZDTFile, UnfinishedWriteKeepsThePreviousFile) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp~"));
 }
 
+TEST(ZDTFile, WriterNeverWritesThroughLinks) {
+    kwdtest::tTempFolder dir;
+    const std::string input = dir.file("input.ZDT"), out = dir.file("out.ZDT");
+    const std::vector<float> values = {1.0f, 2.0f};
+    kwd::writeWholeFile(input, "input");
+    // Under the temporary name: removed, and the data set written as a file of its own.
+    std::filesystem::create_symlink(input, out + ".tmp~");
+    {
+        tZDTWriter w(out);
+        w.WriteBlock(values);
+        w.Close();
+    }
+    EXPECT_EQ(kwd::readWholeFile(input), "input");
+    EXPECT_EQ(std::filesystem::file_size(out), 8u);
+    EXPECT_FALSE(std::filesystem::is_symlink(out));
+    // Under the data file's own name: refused.
+    std::filesystem::remove(out);
+    std::filesystem::create_symlink(input, out);
+    try {
+        tZDTWriter w(out);
+        ADD_FAILURE() << "no error";
+    } catch (const kwd::FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot replace file \"" + out +
+                                             "\": it is a symbolic link; result files are never "
+                                             "written through links");
+    }
+    EXPECT_EQ(kwd::readWholeFile(input), "input");
+}
+
 TEST(ZDTFile, WriterThatCannotCreateRaisesFileError) {
     dstest::TempDir dir;
     EXPECT_THROW(tZDTWriter(dir.file("no_such_folder/x.ZDT")), kwd::FileError);

@@ -384,6 +384,16 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
          [](const Simulation& s) {
              return "FileError: cannot create folder \"" + s.trajectory() + "\": Not a directory";
          }, false},
+        {"a link named like the particle list, to an input data file",
+         [](const Simulation& s) {
+             fs::create_directory(s.trajectory());
+             fs::create_symlink(s.zdt[0], s.trajectory() + "/ParticleList_21.06.2018 10.00.00_KWDExample.csv");
+         }, {},
+         [](const Simulation& s) {
+             return "FileError: cannot open file for appending \"" + s.trajectory() +
+                    "/ParticleList_21.06.2018 10.00.00_KWDExample.csv\": it is a symbolic link; result "
+                    "files are never written through links";
+         }, false},
         {"project name too long for a file name",
          [](const Simulation& s) {
              s.bothDescriptors([](const std::string& z) {
