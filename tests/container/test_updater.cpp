@@ -205,6 +205,27 @@ TEST_F(ContainerUpdater, EmptyLinesBehindTheClosingLine) {
     EXPECT_EQ(r.Collectelements("C"), 1);
 }
 
+TEST_F(ContainerUpdater, AFileWithoutItsClosingLineKeepsItsLastLine) {
+    // The last line is the last element's closing tag: it must stay, or the
+    // new element would be swallowed by the old one.
+    const std::string file = writeLines("c.zdx", concat({kHeader, kElements}));
+    TDataXTextEncoding encoding;
+    EXPECT_EQ(updateWithC(file, encoding), concat({{"<ZAKO-RIN_Datafile>"}, freshHeader("now"),
+                                                  kElements, kNewElement, {"</ZAKO-RIN_Datafile>"}}));
+    TDataXStorage r;
+    ASSERT_EQ(r.InitXFileReader(file), 1);
+    ASSERT_EQ(r.Collectelements("A"), 2);
+    EXPECT_EQ(r.GetTagValueAsInt(1, "a", 0), 3);
+    ASSERT_EQ(r.Collectelements("C"), 1);
+    EXPECT_EQ(r.GetTagValueAsString(0, "c", ""), "new");
+
+    // A closing line with blanks around it is still the closing line.
+    const std::string indented =
+        writeLines("d.zdx", concat({kHeader, kElements, {"  </ZAKO-RIN_Datafile> "}}));
+    EXPECT_EQ(updateWithC(indented, encoding), concat({{"<ZAKO-RIN_Datafile>"}, freshHeader("now"),
+                                                      kElements, kNewElement, {"</ZAKO-RIN_Datafile>"}}));
+}
+
 TEST_F(ContainerUpdater, StripElementsOfANameThatOccursThreeTimes) {
     const Lines c = {"  <C>", "     <c> 9 </c>", "  </C>"};
     const Lines a = {"  <A>", "     <a> 1 </a>", "  </A>"};
