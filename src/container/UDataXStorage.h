@@ -430,8 +430,8 @@ public:
                                       const std::string& DefaultValue,
                                       TArray2DString& Array2DString);
     // Sparse readers: the caller sizes the arrays. A sparse tag sets every
-    // cell to the tag's default (the "defaultValue" attribute read as an
-    // integer), then stores the cells of its lines that lie inside the array.
+    // cell to the tag's default (the number between the quotes of the
+    // "defaultValue" attribute, blanks aside), then stores the cells of its lines that lie inside the array.
     // Float and integer variants take a line only when its last value is a
     // complete number; the integer variant rounds half to even. String cells
     // are cut to 50 characters. Returns 1, or -1 (tag missing or not sparse;
