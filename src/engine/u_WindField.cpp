@@ -366,8 +366,11 @@ void tParticleManager::updateDerivedFields() {
             addKept(mV + k, widen2(v + base + k), air);
             addKept(mW + k, widen2(w + base + k), air);
             addKept(mT + k, widen2(tke + base + k), air);
-            // w^2 in single precision.
-            const float w2[2] = {w[base + k] * w[base + k], w[base + k + 1] * w[base + k + 1]};
+            // w^2 in single precision, of the cells that are not obstacles
+            // only: an obstacle's w is never used, and its square could overflow.
+            const float wa = obj[base + k] != 1 ? w[base + k] : 0.0f;
+            const float wb = obj[base + k + 1] != 1 ? w[base + k + 1] : 0.0f;
+            const float w2[2] = {wa * wa, wb * wb};
             addKept(mW2 + k, widen2(w2), air);
         }
         for (; k < K; ++k) {
@@ -377,8 +380,8 @@ void tParticleManager::updateDerivedFields() {
             mV[k] += air ? double(v[base + k]) : 0.0;
             mW[k] += air ? double(w[base + k]) : 0.0;
             mT[k] += air ? double(tke[base + k]) : 0.0;
-            const float w2 = w[base + k] * w[base + k];  // single precision
-            mW2[k] += air ? double(w2) : 0.0;
+            const float wk = air ? w[base + k] : 0.0f;
+            mW2[k] += double(wk * wk);  // single precision
         }
     }
     for (size_t k = 0; k < K; ++k) {

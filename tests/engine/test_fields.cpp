@@ -320,6 +320,24 @@ TEST(DerivedFields, LevelStatisticsLeaveObstaclesOut) {
     }
 }
 
+TEST(DerivedFields, AnObstaclesHugeVerticalWindIsNeverSquared) {
+    // Its square (9e38) would overflow a float; an odd number of levels
+    // takes both the paired and the single-level sums.
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(3, 3, 5), [](int32_t i, int32_t j, int32_t) {
+        tCellValues c;
+        c.obj = i == 0 && j == 0 ? 1 : 0;
+        c.w = c.obj == 1 ? 3.0e19f : float(i + j);
+        c.tke = 1.0f;
+        c.eps = 0.01f;
+        return c;
+    });
+    // w over the eight other columns: 1,2,1,2,3,2,3,4 -> squares sum to 48.
+    for (size_t k = 0; k < 5; ++k) {
+        EXPECT_DOUBLE_EQ(e->fVerticalMeanW_Ar[k], 18.0 / 8.0);
+        EXPECT_DOUBLE_EQ(e->fVerticalMeanW2_Ar[k], 48.0 / 8.0);
+    }
+}
+
 TEST(DerivedFields, GradientsOfTwoThirdsTke) {
     // Grid 4 x 4 x 6, x widths 1, 2, 1, 1 (nodes 0.5, 2.5, 3.5, 4.5), z
     // widths 1, 1, 2, 2, 1, 1 (nodes 0.5, 1.5, 3, 5, 6.5, 7.5).
