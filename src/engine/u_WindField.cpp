@@ -139,6 +139,8 @@ void tParticleManager::allocateFields() {
     fYMidPoint_Ar.assign(size_t(nJ), 0.0);
     fLevelCellCount.assign(size_t(nK), 0);
     fGeometry = tGridGeometry(z);
+    // The cell records exist from here on, so that no step ever builds them.
+    buildSampleCells();
 }
 
 void tParticleManager::checkSameGrid(const TZDXFile& z) const {
