@@ -160,6 +160,13 @@ TEST(ZDTFile, BadCountsAndPositionsAreInputErrors) {
     EXPECT_EQ(inputErrorText([&] { ReadZDTBlock(path, 0, 0, 5, 5); }),
               "ZDT file \"" + path + "\": invalid grid 0 x 5 x 5 for variable position 0");
     EXPECT_THROW(ZDTBlockValueCount(46341, 46341, 1), kwd::InputError);
+    // Counts whose product of three overflows 64 bits (2^63, 2^64, 2^93).
+    const int32_t big[][3] = {{1 << 21, 1 << 21, 1 << 21}, {1 << 22, 1 << 21, 1 << 21},
+                              {2147483647, 2147483647, 2147483647}, {1, 1 << 30, 1 << 30}};
+    for (const auto& b : big) {
+        EXPECT_THROW(ZDTBlockValueCount(b[0], b[1], b[2]), kwd::InputError) << b[0] << " " << b[1];
+        EXPECT_THROW(ReadZDTBlock(path, 0, b[0], b[1], b[2]), kwd::InputError) << b[0] << " " << b[1];
+    }
     EXPECT_EQ(ZDTBlockValueCount(46340, 46340, 1), 46340LL * 46340LL);
 }
 
