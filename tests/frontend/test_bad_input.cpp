@@ -616,17 +616,29 @@ TEST(BadInput, FailingOrInterruptedWritesLeaveEarlierOutputsWhole) {
 // ---- folders the program cannot write ------------------------------------------
 
 // Whether the program's user is kept from writing where permissions say so:
-// not root, or root that can run the program as nobody.
-bool permissionsHold(const Simulation& sim) {
+// not root, or root that can run the program as nobody. Otherwise `why` says
+// what stands in the way.
+bool permissionsHold(const Simulation& sim, std::string& why) {
     if (geteuid() != 0) return true;
     const tRun probe = runProgram(sim.dir.path(), "", tLimits{true, RLIM_INFINITY, false, {}});
-    return probe.status != 126;
+    if (probe.status == 126) {
+        why = "cannot run the program as another user";
+        return false;
+    }
+    if (probe.status == 127) {
+        // The checkout lies below a folder that other users cannot enter
+        // (a clone under a mktemp -d folder, for instance).
+        why = std::string("the user nobody cannot run ") + KWD_PROGRAM +
+              ": a folder above it is closed to other users";
+        return false;
+    }
+    return true;
 }
 
 TEST(BadInput, ReadOnlyOutputFoldersAreFileErrors) {
     {
         Simulation sim;
-        if (!permissionsHold(sim)) GTEST_SKIP() << "cannot run the program as another user";
+        if (std::string why; !permissionsHold(sim, why)) GTEST_SKIP() << why;
         fs::create_directory(sim.trajectory());
         fs::permissions(sim.trajectory(), fs::perms(0555));
         const tRun run = runProgram(sim.dir.path(), sim.traAnswers(), tLimits{true, RLIM_INFINITY, false, {}});
@@ -648,7 +660,7 @@ TEST(BadInput, ReadOnlyOutputFoldersAreFileErrors) {
 
 TEST(BadInput, InputsAreNeverOpenedForWriting) {
     Simulation sim;
-    if (!permissionsHold(sim)) GTEST_SKIP() << "cannot run the program as another user";
+    if (std::string why; !permissionsHold(sim, why)) GTEST_SKIP() << why;
     // A project name that would lead outside the output folder, onto an
     // input, if file names could name folders.
     const std::string project = "../atmosphere/KWDExample_AT_10.02.00_21.06.2018";
