@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "platform/MessageSink.h"
 
@@ -43,6 +44,19 @@ inline std::string writeInput(const std::string& name, std::string_view bytes) {
     std::fclose(f);
     return path;
 }
+
+// Removes a scratch file when it goes out of scope: for targets whose inputs
+// choose their own file names.
+class tScratchFile {
+public:
+    explicit tScratchFile(std::string path) : fPath(std::move(path)) {}
+    ~tScratchFile() { std::remove(fPath.c_str()); }
+    tScratchFile(const tScratchFile&) = delete;
+    tScratchFile& operator=(const tScratchFile&) = delete;
+
+private:
+    std::string fPath;
+};
 
 // Sends the readers' messages nowhere (once per process): by default each
 // goes to standard error, and a fuzz run would print them by the thousand.
