@@ -47,12 +47,14 @@ void fromBlock(const std::vector<float>& block, t3DArray<T>& out, Convert conver
 }
 
 // How a message names variable `var` of a data set: its position, and its
-// name where the descriptor gives one.
+// name (blanks around it aside) where the descriptor gives one.
 std::string variableText(const TZDXFile& z, int32_t var) {
     std::string text = "variable " + std::to_string(var);
-    if (size_t(var) < z.nameVars.size() && !z.nameVars[size_t(var)].empty())
-        text += " (\"" + z.nameVars[size_t(var)] + "\")";
-    return text;
+    if (size_t(var) >= z.nameVars.size()) return text;
+    const std::string& name = z.nameVars[size_t(var)];
+    const size_t first = name.find_first_not_of(' ');
+    if (first == std::string::npos) return text;
+    return text + " (\"" + name.substr(first, name.find_last_not_of(' ') - first + 1) + "\")";
 }
 
 // Refuses, at the first cell in file order, a value the step cannot work

@@ -154,6 +154,14 @@ void dropLinesWith(const std::string& path, const std::string& what) {
     fetest::writeText(path, kept);
 }
 
+// Writes one value of a variable of the tiny simulation's data file (8 x 8 x 4 cells).
+void putValue(const std::string& zdt, int var, int i, int j, int k, float value) {
+    std::fstream f(zdt, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(4 * (var * 256 + (k * 8 + j) * 8 + i)));
+    f.write(reinterpret_cast<const char*>(&value), 4);
+    ASSERT_TRUE(f.good()) << zdt;
+}
+
 std::string repeated(const std::string& piece, int n) {
     std::string s;
     for (int k = 0; k < n; ++k) s += (k ? "," : "") + piece;
@@ -235,6 +243,19 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
              return "InputError: data set " + s.zdx[0] + ": ZDT file \"" + s.zdt[0] +
                     "\" holds 0 bytes; its grid of 8 x 8 x 4 cells needs at least 23552 (23 variables)";
          }, true},
+        {"negative dissipation in an air cell of the first data set of the run",
+         [](const Simulation& s) { putValue(s.zdt[1], 14, 1, 2, 3, -1e-12f); }, {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[1] + ": variable 14 (\"Dissipation\") holds "
+                    "-9.99999996e-13 in cell (1, 2, 3), a cell outside the obstacles; the dissipation "
+                    "must not be negative";
+         }, false},
+        {"NaN in the vertical wind of the second data set",
+         [](const Simulation& s) { putValue(s.zdt[0], 3, 7, 7, 0, std::nanf("")); }, {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[0] + ": variable 3 (\"Flow w\") holds nan in "
+                    "cell (7, 7, 0), which is not a finite number";
+         }, false},
         // Grid counts and spacings.
         {"negative grid count",
          [](const Simulation& s) { s.bothDescriptors([](const std::string& z) { replaceIn(z, "<nr_xdata> 8 ", "<nr_xdata> -5 "); }); }, {},
