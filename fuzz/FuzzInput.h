@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cfenv>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -67,6 +68,14 @@ inline void silenceMessages() {
     }();
     (void)silenced;
 }
+
+// Ends the run with a finding when a property does not hold.
+inline void check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+// The floating-point flags that end a run of the program.
+constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
 inline std::string_view asText(const uint8_t* data, size_t size) {
     return {reinterpret_cast<const char*>(data), size};

@@ -20,15 +20,8 @@
 #include "frontend/u_Dialogue.h"
 #include "platform/KwdError.h"
 
-namespace {
-
-void check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-constexpr int kWatched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-
-}  // namespace
+using kwdfuzz::check;
+using kwdfuzz::kWatchedFlags;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string answer(kwdfuzz::asText(data, size));
@@ -62,6 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const kwd::ConversionError&) {
     }
 
-    check(std::fetestexcept(kWatched) == 0);
+    check(std::fetestexcept(kWatchedFlags) == 0);
     return 0;
 }
