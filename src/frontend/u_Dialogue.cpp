@@ -6,8 +6,8 @@
 #include <cmath>
 #include <utility>
 
-#include "engine/u_tParticleManager.h"
 #include "frontend/u_tTRAFile.h"
+#include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
@@ -305,7 +305,12 @@ std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
     for (size_t n = 0; n + 1 < dataSets.size(); ++n) {
         const TZDXFile& earlier = dataSets[n];
         const TZDXFile& later = dataSets[n + 1];
-        if (tParticleManager::getModelTime(earlier) < tParticleManager::getModelTime(later)) continue;
+        // A model time that does not read is the engine's to report (it
+        // ends the run as it starts); such a pair has no order to check.
+        kwd::tDateTime t1 = 0.0, t2 = 0.0;
+        if (!kwd::tryParseModelDateTime(earlier.simdate, earlier.simtime, t1) ||
+            !kwd::tryParseModelDateTime(later.simdate, later.simtime, t2) || t1 < t2)
+            continue;
         throw kwd::RunSetupError(
             "the run configuration file \"" + aPath + "\" lists its data sets out of time order: " +
             earlier.InfoFilename + " (" + timeText(earlier) + ") stands before " +

@@ -112,9 +112,9 @@ TZDXFile readDescriptor(const std::string& aPath);
 // Fewer than two, or two neighbours not in strictly increasing model time
 // (the run would go back from the earliest into a span without data), raise
 // kwd::RunSetupError naming the file and, for the order, the first pair out
-// of order with their times; a model time that does not read raises
-// kwd::ConversionError. Every way of running a configuration file takes its
-// data sets from here.
+// of order with their times (a model time that does not read is left to the
+// engine, which refuses it as the run starts). Every way of running a
+// configuration file takes its data sets from here.
 class tTRAFile;
 std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
                                              const std::string& aPath);
