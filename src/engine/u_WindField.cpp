@@ -194,12 +194,14 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
 
     const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
     std::vector<float> block(size_t(nI) * size_t(nJ) * size_t(nK));
-    // Every block the engine reads is checked as it comes in; the
-    // dissipation once the object codes are known.
+    // Every block the engine reads is checked as it comes in (the object
+    // codes have their own test below); the dissipation once the object
+    // codes are known.
     auto read = [&](const TZDXFile& z, int32_t var) {
         ReadZDTBlock(z.DataFilename, var, nI, nJ, nK, block);
-        checkBlockValues(block, z, var, nI, nJ, nK,
-                         var == kVarDissipation ? &fObject_Ar : nullptr);
+        if (var != kVarObjects)
+            checkBlockValues(block, z, var, nI, nJ, nK,
+                             var == kVarDissipation ? &fObject_Ar : nullptr);
     };
 
     // Object codes, rounded to the nearest whole number (ties to even); the

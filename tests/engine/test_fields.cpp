@@ -204,7 +204,7 @@ TEST_F(PeriodLoading, ValuesTheStepCannotWorkWithAreRefusedAtTheirFirstCell) {
         {false, 1, nan, false, "A.ZDX: variable 1 (\"Var1 ( )\") holds nan in cell (1, 2, 3), which is not a finite number"},
         {false, 3, -inf, false, "A.ZDX: variable 3 (\"Var3 ( )\") holds -inf in cell (1, 2, 3), which is not a finite number"},
         {false, 13, nan, true, "A.ZDX: variable 13 (\"Var13 ( )\") holds nan in cell (3, 1, 0), which is not a finite number"},
-        {false, 0, nan, false, "A.ZDX: variable 0 (\"Var0 ( )\") holds nan in cell (1, 2, 3), which is not a finite number"},
+        {false, 0, nan, false, "A.ZDX: object code nan of cell (1, 2, 3) is not a whole number"},
         {false, 14, -1e-12f, false,
          "A.ZDX: variable 14 (\"Var14 ( )\") holds -9.99999996e-13 in cell (1, 2, 3), a cell outside the "
          "obstacles; the dissipation must not be negative"},
