@@ -4,12 +4,14 @@
 
 #include <unistd.h>
 
+#include <cfenv>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "platform/MessageSink.h"
 
@@ -44,6 +46,19 @@ inline std::string writeInput(const std::string& name, std::string_view bytes) {
     return path;
 }
 
+// Removes a scratch file when it goes out of scope: for targets whose inputs
+// choose their own file names.
+class tScratchFile {
+public:
+    explicit tScratchFile(std::string path) : fPath(std::move(path)) {}
+    ~tScratchFile() { std::remove(fPath.c_str()); }
+    tScratchFile(const tScratchFile&) = delete;
+    tScratchFile& operator=(const tScratchFile&) = delete;
+
+private:
+    std::string fPath;
+};
+
 // Sends the readers' messages nowhere (once per process): by default each
 // goes to standard error, and a fuzz run would print them by the thousand.
 inline void silenceMessages() {
@@ -53,6 +68,14 @@ inline void silenceMessages() {
     }();
     (void)silenced;
 }
+
+// Ends the run with a finding when a property does not hold.
+inline void check(bool ok) {
+    if (!ok) __builtin_trap();
+}
+
+// The floating-point flags that end a run of the program.
+constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
 
 inline std::string_view asText(const uint8_t* data, size_t size) {
     return {reinterpret_cast<const char*>(data), size};

@@ -19,15 +19,8 @@
 #include "container/UDataXStorage.h"
 #include "dataset/DatasetText.h"
 
-namespace {
-
-void check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-constexpr int kWatched = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
-
-}  // namespace
+using kwdfuzz::check;
+using kwdfuzz::kWatchedFlags;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text = kwdfuzz::asText(data, size);
@@ -39,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const float f = TDataXStorage::ReadFloatText(text);
     const int32_t li = dataset_text::leadingInt(text);
     const float lf = dataset_text::leadingFloat(text);
-    check(std::fetestexcept(kWatched) == 0);
+    check(std::fetestexcept(kWatchedFlags) == 0);
     check(std::isfinite(d) && std::isfinite(f) && std::isfinite(lf));
     (void)li;
 
@@ -56,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const std::string written = TDataXStorage::FormatFloat5(v);
             bool complete = false;
             const float back = TDataXStorage::ReadFloatText(written, &complete);
-            check(std::fetestexcept(kWatched) == 0);
+            check(std::fetestexcept(kWatchedFlags) == 0);
             check(complete);
             const double spacing = std::fabs(double(std::nextafter(v, 0.0f)) - double(v));
             check(std::fabs(double(back) - double(v)) <= 0.5e-5 + 2 * spacing + 1e-12);

@@ -36,8 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         eol == std::string_view::npos ? std::string_view() : input.substr(eol + 1);
     // The import reads the name with its extension replaced by ".ZDI".
     const std::string given = kwdfuzz::scratchFolder() + "/" + name;
-    kwdfuzz::writeInput(dataset_text::extractFileName(dataset_text::changeFileExt(given, ".ZDI")),
-                        content);
+    // Each input names its own file: it is removed once read, so that the
+    // scratch folder holds one file at a time, not one per input.
+    const kwdfuzz::tScratchFile file(kwdfuzz::writeInput(
+        dataset_text::extractFileName(dataset_text::changeFileExt(given, ".ZDI")), content));
     TZDXFile d;
     try {
         if (d.ImportZDIFile(given) != 0) return 0;

@@ -321,6 +321,10 @@ public:
                                     const std::string& DefaultValue);
     int32_t GetTagValueAsInt(int32_t elementindex, const std::string& ID, int32_t DefaultValue);
     float GetTagValueAsFloat(int32_t elementindex, const std::string& ID, float DefaultValue);
+    // True exactly when the tag is there (with any text, the empty one too).
+    bool HasTag(int32_t elementindex, const std::string& ID) const {
+        return FindTag(elementindex, ID) != nullptr;
+    }
     // True exactly when the text reads as the integer 1.
     bool GetTagValueAsBool(int32_t elementindex, const std::string& ID, bool DefaultValue);
     // Splits the text (DefaultValue when the tag is missing or empty) at
@@ -428,8 +432,8 @@ public:
                                       const std::string& DefaultValue,
                                       TArray2DString& Array2DString);
     // Sparse readers: the caller sizes the arrays. A sparse tag sets every
-    // cell to the tag's default (the "defaultValue" attribute read as an
-    // integer), then stores the cells of its lines that lie inside the array.
+    // cell to the tag's default (the number between the quotes of the
+    // "defaultValue" attribute, blanks aside), then stores the cells of its lines that lie inside the array.
     // Float and integer variants take a line only when its last value is a
     // complete number; the integer variant rounds half to even. String cells
     // are cut to 50 characters. Returns 1, or -1 (tag missing or not sparse;

@@ -50,6 +50,23 @@ void storeRecord(TElement& element, const TDataXData& record) {
         element.Tags[slot] = record;
 }
 
+// The "defaultValue" of a sparse-matrix tag as the number it is: the text
+// between its quotes, blanks included (the writer pads an integer default to
+// three characters, "  5"), read as a float, so that a default with a
+// fraction keeps it. An attribute without quotes is read as the other
+// attributes are; a missing one gives -1.
+float sparseDefault(const std::string& tagname) {
+    const std::string key = " defaultValue=\"";
+    const size_t at = tagname.find(key);
+    if (at != std::string::npos) {
+        const size_t start = at + key.size();
+        const size_t end = tagname.find('"', start);
+        if (end != std::string::npos)
+            return TDataXStorage::ReadFloatText(std::string_view(tagname).substr(start, end - start));
+    }
+    return TDataXStorage::ReadFloatText(TDataXStorage::GetAttributeValue(tagname, "defaultValue"));
+}
+
 }  // namespace
 
 // ---- loading ------------------------------------------------------------------
@@ -185,7 +202,7 @@ TDataXData& TDataXStorage::GetNextTagData(TDataXData& XData) {
             XData.DimI = GetAttributeInt(name, "rows");
             XData.dimJ = GetAttributeInt(name, "columns");
             XData.dimK = GetAttributeInt(name, "zlayers");
-            XData.ValueA = float(GetAttributeInt(name, "defaultValue"));
+            XData.ValueA = sparseDefault(name);
             XData.DataStartStreamPos = _DataXStreamPointer;
             int32_t lastData = _DataXStreamPointer - 1;
             while (_DataXStreamPointer < count) {

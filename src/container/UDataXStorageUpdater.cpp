@@ -3,6 +3,10 @@
 // line, writes a fresh header block, and then accepts new elements as the
 // writer does; FinalizeXDataFile saves the file again under its name.
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
 #include "container/UDataXStorage.h"
 #include "platform/FileIO.h"
 
@@ -17,6 +21,25 @@ bool isBlankLine(const std::string& line) {
     for (char c : line)
         if (static_cast<unsigned char>(c) > static_cast<unsigned char>(' ')) return false;
     return true;
+}
+
+// Whether a line is the file's closing line, blanks around it aside: the
+// closing tag of the magic line's name, letter case ignored as the magic
+// line's is (a file that began with the alternative magic line may close
+// with either name).
+bool isClosingLine(const std::string& line) {
+    size_t b = 0, e = line.size();
+    while (b < e && static_cast<unsigned char>(line[b]) <= static_cast<unsigned char>(' ')) ++b;
+    while (e > b && static_cast<unsigned char>(line[e - 1]) <= static_cast<unsigned char>(' ')) --e;
+    const std::string_view text(line.data() + b, e - b);
+    const auto same = [&text](std::string_view closing) {
+        return text.size() == closing.size() &&
+               std::equal(text.begin(), text.end(), closing.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) ==
+                          std::tolower(static_cast<unsigned char>(y));
+               });
+    };
+    return same(TDataXStorage::kClosingLine) || same("</ZML ZAKO-RIN_Datafile>");
 }
 
 }  // namespace
@@ -40,9 +63,10 @@ int32_t TDataXStorage::InitXFileUpdater(const std::string& nameXfile) {
     // The last line is the file's closing line. Empty lines behind it carry
     // nothing; were one of them taken for the closing line, the old closing
     // line would end up in front of the new elements and hide them from
-    // every reader.
+    // every reader. A file that lacks its closing line keeps its last line:
+    // it may be the last element's closing tag.
     while (!_DataXStream.empty() && isBlankLine(_DataXStream.back())) _DataXStream.pop_back();
-    if (!_DataXStream.empty()) _DataXStream.pop_back();
+    if (!_DataXStream.empty() && isClosingLine(_DataXStream.back())) _DataXStream.pop_back();
 
     _DataXFileState = kStateUpdating;
     // The header block goes in behind the magic line and moves the index

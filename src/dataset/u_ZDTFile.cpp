@@ -34,6 +34,16 @@ std::string gridText(int32_t nI, int32_t nJ, int32_t nK) {
     return std::to_string(nI) + " x " + std::to_string(nJ) + " x " + std::to_string(nK);
 }
 
+// Whether a block of nI x nJ x nK values has counts above 0 and at most
+// 2^31 - 1 values. The product is formed in two steps, each checked, so that
+// no count overflows it (three counts of 2^21 would make 2^63).
+bool blockCountsFit(int32_t nI, int32_t nJ, int32_t nK) {
+    if (nI <= 0 || nJ <= 0 || nK <= 0) return false;
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    const int64_t layer = int64_t(nI) * int64_t(nJ);  // below 2^62
+    return layer <= kMax && layer * int64_t(nK) <= kMax;
+}
+
 // Byte range of a block, checked against the counts and the position.
 struct BlockRange {
     int64_t values;
@@ -43,8 +53,7 @@ struct BlockRange {
 
 BlockRange blockRange(const std::string& path, int32_t varPosition, int32_t nI, int32_t nJ,
                       int32_t nK) {
-    if (nI <= 0 || nJ <= 0 || nK <= 0 ||
-        int64_t(nI) * int64_t(nJ) * int64_t(nK) > std::numeric_limits<int32_t>::max())
+    if (!blockCountsFit(nI, nJ, nK))
         throw kwd::InputError("ZDT file \"" + path + "\": invalid grid " + gridText(nI, nJ, nK) +
                               " for variable position " + std::to_string(varPosition));
     if (varPosition < 0)
@@ -58,8 +67,7 @@ BlockRange blockRange(const std::string& path, int32_t varPosition, int32_t nI, 
 }  // namespace
 
 int64_t ZDTBlockValueCount(int32_t nI, int32_t nJ, int32_t nK) {
-    if (nI <= 0 || nJ <= 0 || nK <= 0 ||
-        int64_t(nI) * int64_t(nJ) * int64_t(nK) > std::numeric_limits<int32_t>::max())
+    if (!blockCountsFit(nI, nJ, nK))
         throw kwd::InputError("invalid ZDT grid " + gridText(nI, nJ, nK));
     return int64_t(nI) * nJ * nK;
 }
@@ -149,9 +157,8 @@ std::vector<float> ReadZDTBlock(const std::string& path, int32_t varPosition, in
 }
 
 tZDTWriter::tZDTWriter(const std::string& path) : fPath(path), fTempPath(path + ".tmp~") {
-    fFd = ::open(fTempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fFd < 0)
-        throw kwd::FileError("cannot create file \"" + fPath + "\": " + kwd::systemReason(errno));
+    kwd::refuseLink(fPath, "cannot replace file");
+    fFd = kwd::createTemporaryFile(fTempPath, fPath);
 }
 
 tZDTWriter::~tZDTWriter() {

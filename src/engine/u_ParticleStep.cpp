@@ -204,7 +204,17 @@ void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d)
                                 " is outside the particle list of " +
                                 std::to_string(fParticleList.size()) + " particles");
     }
-    requireSampleCells();
+    // Calls for several indices may run at once: the cell records stand from
+    // the field allocation on and are rebuilt only by the derived-field
+    // update on the main thread, never here.
+    if (fSampleCells.size() != fuvwX_Ar.size() || fCellClass.size() != fuvwX_Ar.size() ||
+        fSampleCells.empty()) {
+        throw kwd::GeneralError("the particle step needs the fields: they are not allocated");
+    }
+    // The flags are per thread: cleared before the call and tested after it,
+    // as the parallel pass does for its chunks.
+    kwd::clearFpFlags();
+    tParticle& p = fParticleList[size_t(aParticleIdx)];
     int64_t hits = 0;
     tTouchdownSums* sums = nullptr;
     if (fFootprintModel == tFootprintModel::Touchdown) {
@@ -220,6 +230,7 @@ void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d)
     if (sums != nullptr && !omp_in_parallel()) gatherTouchdowns();
     if (hits != 0)
         std::atomic_ref<int64_t>(fTotalParticlesInTarget).fetch_add(hits, std::memory_order_relaxed);
+    kwd::checkFpFlags(particleText(aParticleIdx, p).c_str());
 }
 
 void tParticleManager::findMovingParticles() {

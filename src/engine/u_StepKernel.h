@@ -273,12 +273,14 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
         sv = V2[k] + slope[2];
         sw = W2[k - 1] + slope[3];
     }
-    // 4. Sub-grid fraction. The linear profiles can extrapolate below 0 near
-    // the bottom of a layer; energies and variances are not negative, which
-    // keeps fs within 0..1.
-    const double J = (std::max(su, 0.0) + std::max(sv, 0.0) + std::max(sw, 0.0)) * (1.0 / 3.0);
-    const double A = std::max(kMean, 0.0) * (2.0 / 3.0);
-    s.fs = A + J == 0.0 ? 1.0 : A / (A + J);
+    // 4. Sub-grid fraction, from the profiles as they stand. They can
+    // extrapolate below 0 near the bottom of a layer, and the fraction may
+    // then leave 0..1: only there is it clamped (a value that is not a
+    // number, which finite profiles never give, counts as 0).
+    const double J = (su + sv + sw) * (1.0 / 3.0);
+    const double A = kMean * (2.0 / 3.0);
+    const double fs = A + J == 0.0 ? 1.0 : A / (A + J);
+    s.fs = fs >= 0.0 ? std::min(fs, 1.0) : 0.0;
     return s;
 }
 

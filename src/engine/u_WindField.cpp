@@ -46,6 +46,41 @@ void fromBlock(const std::vector<float>& block, t3DArray<T>& out, Convert conver
             for (int32_t i = 0; i < nI; ++i) out(i, j, k) = convert(block[n++], i, j, k);
 }
 
+// How a message names variable `var` of a data set: its position, and its
+// name (blanks around it aside) where the descriptor gives one.
+std::string variableText(const TZDXFile& z, int32_t var) {
+    std::string text = "variable " + std::to_string(var);
+    if (size_t(var) >= z.nameVars.size()) return text;
+    const std::string& name = z.nameVars[size_t(var)];
+    const size_t first = name.find_first_not_of(' ');
+    if (first == std::string::npos) return text;
+    return text + " (\"" + name.substr(first, name.find_last_not_of(' ') - first + 1) + "\")";
+}
+
+// Refuses, at the first cell in file order, a value the step cannot work
+// with: one that is not a finite number, or with `obstacles` given (the
+// dissipation), one below 0 in a cell that is not an obstacle, which would
+// hold every particle near it at the shortest sub-step.
+void checkBlockValues(const std::vector<float>& block, const TZDXFile& z, int32_t var,
+                      int32_t nI, int32_t nJ, int32_t nK, const t3DArrayInt64* obstacles) {
+    size_t n = 0;
+    for (int32_t k = 0; k < nK; ++k)
+        for (int32_t j = 0; j < nJ; ++j)
+            for (int32_t i = 0; i < nI; ++i) {
+                const float v = block[n++];
+                const bool finite = std::isfinite(v);
+                const bool negativeInAir = finite && obstacles != nullptr && v < 0.0f &&
+                                           (*obstacles)(i, j, k) != 1;
+                if (finite && !negativeInAir) continue;
+                throw kwd::InputError(
+                    "data set " + z.InfoFilename + ": " + variableText(z, var) + " holds " +
+                    widthText(v) + " in cell (" + std::to_string(i) + ", " + std::to_string(j) +
+                    ", " + std::to_string(k) + ")" +
+                    (finite ? ", a cell outside the obstacles; the dissipation must not be negative"
+                            : ", which is not a finite number"));
+            }
+}
+
 }  // namespace
 
 void tParticleManager::allocateFields() {
@@ -106,6 +141,8 @@ void tParticleManager::allocateFields() {
     fYMidPoint_Ar.assign(size_t(nJ), 0.0);
     fLevelCellCount.assign(size_t(nK), 0);
     fGeometry = tGridGeometry(z);
+    // The cell records exist from here on, so that no step ever builds them.
+    buildSampleCells();
 }
 
 void tParticleManager::checkSameGrid(const TZDXFile& z) const {
@@ -169,8 +206,14 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
 
     const int32_t nI = fGridI, nJ = fGridJ, nK = fGridK;
     std::vector<float> block(size_t(nI) * size_t(nJ) * size_t(nK));
+    // Every block the engine reads is checked as it comes in (the object
+    // codes have their own test below); the dissipation once the object
+    // codes are known.
     auto read = [&](const TZDXFile& z, int32_t var) {
         ReadZDTBlock(z.DataFilename, var, nI, nJ, nK, block);
+        if (var != kVarObjects)
+            checkBlockValues(block, z, var, nI, nJ, nK,
+                             var == kVarDissipation ? &fObject_Ar : nullptr);
     };
 
     // Object codes, rounded to the nearest whole number (ties to even); the
@@ -341,8 +384,11 @@ void tParticleManager::updateDerivedFields() {
             addKept(mV + k, widen2(v + base + k), air);
             addKept(mW + k, widen2(w + base + k), air);
             addKept(mT + k, widen2(tke + base + k), air);
-            // w^2 in single precision.
-            const float w2[2] = {w[base + k] * w[base + k], w[base + k + 1] * w[base + k + 1]};
+            // w^2 in single precision, of the cells that are not obstacles
+            // only: an obstacle's w is never used, and its square could overflow.
+            const float wa = obj[base + k] != 1 ? w[base + k] : 0.0f;
+            const float wb = obj[base + k + 1] != 1 ? w[base + k + 1] : 0.0f;
+            const float w2[2] = {wa * wa, wb * wb};
             addKept(mW2 + k, widen2(w2), air);
         }
         for (; k < K; ++k) {
@@ -352,8 +398,8 @@ void tParticleManager::updateDerivedFields() {
             mV[k] += air ? double(v[base + k]) : 0.0;
             mW[k] += air ? double(w[base + k]) : 0.0;
             mT[k] += air ? double(tke[base + k]) : 0.0;
-            const float w2 = w[base + k] * w[base + k];  // single precision
-            mW2[k] += air ? double(w2) : 0.0;
+            const float wk = air ? w[base + k] : 0.0f;
+            mW2[k] += double(wk * wk);  // single precision
         }
     }
     for (size_t k = 0; k < K; ++k) {

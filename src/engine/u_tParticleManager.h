@@ -161,7 +161,8 @@ public:
     // ---- fields (main thread, between passes) -------------------------------------
     // Allocates every field, the rates and the level counts for the grid of
     // fCurrZDXFile. A grid with fewer than 3 columns or rows or fewer than 4
-    // levels, missing or non-positive widths raise kwd::InputError.
+    // levels, missing or non-positive widths raise kwd::InputError. The cell
+    // records of the particle step are built as well (from the zero fields).
     void allocateFields();
     // Nodes (fX/fY/fZMidPoint_Ar) and level tops from fCurrZDXFile's widths.
     void computeNodePositions();
@@ -183,8 +184,10 @@ public:
     void advanceFields(double dt_3d);
 
     // ---- particle step ---------------------------------------------------------
-    // One particle through one update interval of dt_3d seconds. An index
-    // outside the list raises kwd::GeneralError.
+    // One particle through one update interval of dt_3d seconds; calls for
+    // different indices may run at once on several threads. An index outside
+    // the list raises kwd::GeneralError; a floating-point fault of the call,
+    // kwd::FloatingPointError naming the particle (as the parallel pass).
     void moveParticlesParallel(int64_t aParticleIdx, double dt_3d);
     // Every index of the particle list on the worker threads; the first
     // error of the pass is raised after it (floating-point faults included).

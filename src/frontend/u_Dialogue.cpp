@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "frontend/u_tTRAFile.h"
+#include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
@@ -123,14 +124,7 @@ std::optional<tRunRequest> configurationRequest(const std::string& path) {
     const tSensor& s = configuration.fSensor;
     request.detector = tDetector{double(s.fxMin), double(s.fxMax), double(s.fyMin),
                                  double(s.fyMax), double(s.fzMin), double(s.fzMax)};
-    for (const std::string& zdxPath : configuration.fZDXFileList) {
-        request.descriptorList.push_back(readDescriptor(zdxPath));
-    }
-    if (request.descriptorList.size() < 2) {
-        throw kwd::RunSetupError("the run configuration file \"" + path + "\" lists " +
-                                 std::to_string(request.descriptorList.size()) +
-                                 " data set(s); a run needs at least two");
-    }
+    request.descriptorList = readConfiguredDataSets(configuration, path);
     // A particle that goes below the ground is put back at the minimum
     // height: at 0 the wind profile of the lowest layer is undefined, and a
     // negative height (-999 when the file lacks it) would throw every such
@@ -308,6 +302,35 @@ TZDXFile readDescriptor(const std::string& aPath) {
                               "\": the file is missing or not a ZDX descriptor");
     }
     return descriptor;
+}
+
+std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
+                                             const std::string& aPath) {
+    std::vector<TZDXFile> dataSets;
+    for (const std::string& zdxPath : aConfiguration.fZDXFileList)
+        dataSets.push_back(readDescriptor(zdxPath));
+    if (dataSets.size() < 2) {
+        throw kwd::RunSetupError("the run configuration file \"" + aPath + "\" lists " +
+                                 std::to_string(dataSets.size()) +
+                                 " data set(s); a run needs at least two");
+    }
+    const auto timeText = [](const TZDXFile& z) { return z.simdate + " " + z.simtime; };
+    for (size_t n = 0; n + 1 < dataSets.size(); ++n) {
+        const TZDXFile& earlier = dataSets[n];
+        const TZDXFile& later = dataSets[n + 1];
+        // A model time that does not read is the engine's to report (it
+        // ends the run as it starts); such a pair has no order to check.
+        kwd::tDateTime t1 = 0.0, t2 = 0.0;
+        if (!kwd::tryParseModelDateTime(earlier.simdate, earlier.simtime, t1) ||
+            !kwd::tryParseModelDateTime(later.simdate, later.simtime, t2) || t1 < t2)
+            continue;
+        throw kwd::RunSetupError(
+            "the run configuration file \"" + aPath + "\" lists its data sets out of time order: " +
+            earlier.InfoFilename + " (" + timeText(earlier) + ") stands before " +
+            later.InfoFilename + " (" + timeText(later) +
+            "); the data sets must be listed in strictly increasing model time");
+    }
+    return dataSets;
 }
 
 double parseDecimalAnswer(const std::string& aAnswer, const std::string& aWhat) {

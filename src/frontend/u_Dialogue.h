@@ -115,6 +115,17 @@ void checkSpan(const tSpan& aSpan, size_t aListingSize);
 // raises kwd::InputError naming it.
 TZDXFile readDescriptor(const std::string& aPath);
 
+// The data sets a loaded run configuration file lists, read in list order.
+// Fewer than two, or two neighbours not in strictly increasing model time
+// (the run would go back from the earliest into a span without data), raise
+// kwd::RunSetupError naming the file and, for the order, the first pair out
+// of order with their times (a model time that does not read is left to the
+// engine, which refuses it as the run starts). Every way of running a
+// configuration file takes its data sets from here.
+class tTRAFile;
+std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
+                                             const std::string& aPath);
+
 // A decimal number with the regional decimal separator "."; other text
 // raises kwd::ConversionError naming aWhat.
 double parseDecimalAnswer(const std::string& aAnswer, const std::string& aWhat);

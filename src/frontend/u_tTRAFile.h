@@ -31,10 +31,15 @@ public:
 
     tTRAFile() = default;
 
-    // Reads the file `aFilename` (used exactly as given). Every value missing
-    // from the file, or the whole file, takes its default ("-" root path,
-    // -999 for the numbers); the listed paths are appended to fZDXFileList.
-    // Always true.
+    // Reads the file `aFilename` (used exactly as given); the listed paths are
+    // appended to fZDXFileList. A missing file gives every default ("-" root
+    // path, -999 for the numbers). In a file that is there, the detector
+    // tags, "RootPath" and the "ZDXPath" of every "ZDXPaths" element must be
+    // present (and the texts not empty), and every number must read
+    // completely as what its tag holds (a 32-bit float with the decimal
+    // point ".", or a 32-bit integer); "ParticleMultiplier" and "MinHeight"
+    // may be missing (-999). Anything else raises kwd::InputError naming the
+    // file, the tag and its text. The header stays lenient. Always true.
     bool LoadFromFile(const std::string& aFilename);
     // Writes the file aFilename + ".tra". A file that cannot be created
     // raises kwd::FileError.

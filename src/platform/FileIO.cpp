@@ -39,7 +39,40 @@ int writeAll(int fd, std::string_view bytes) {
     return 0;
 }
 
+bool isSymbolicLink(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+[[noreturn]] void failLink(const std::string& what, const std::string& path) {
+    throw FileError(what + " \"" + path +
+                    "\": it is a symbolic link; result files are never written through links");
+}
+
 }  // namespace
+
+void refuseLink(const std::string& path, const std::string& what) {
+    if (isSymbolicLink(path)) failLink(what, path);
+}
+
+int openResultFile(const std::string& path, int flags, const std::string& what) {
+    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    const int err = errno;
+    if (err == ELOOP && isSymbolicLink(path)) failLink(what, path);
+    fail(what, path, err);
+}
+
+int createTemporaryFile(const std::string& tmpPath, const std::string& path) {
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(tmpPath.c_str(), flags, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        ::unlink(tmpPath.c_str());
+        fd = ::open(tmpPath.c_str(), flags, 0666);
+    }
+    if (fd < 0) fail("cannot create file", path, errno);
+    return fd;
+}
 
 bool fileExists(const std::string& path) {
     struct stat st{};
@@ -105,9 +138,9 @@ std::string readFileStart(const std::string& path, size_t maxBytes) {
 }
 
 void writeWholeFile(const std::string& path, std::string_view bytes) {
+    refuseLink(path, "cannot replace file");
     const std::string tmp = path + ".tmp~";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) fail("cannot create file", path, errno);
+    const int fd = createTemporaryFile(tmp, path);
     int err = writeAll(fd, bytes);
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err != 0) {
@@ -122,8 +155,7 @@ void writeWholeFile(const std::string& path, std::string_view bytes) {
 }
 
 void appendToFile(const std::string& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) fail("cannot open file for appending", path, errno);
+    const int fd = openResultFile(path, O_WRONLY | O_CREAT | O_APPEND, "cannot open file for appending");
     int err = writeAll(fd, bytes);
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err != 0) fail("cannot write file", path, err);

@@ -81,7 +81,7 @@ void appendRow(std::string& out, int64_t nr, const tParticle& p) {
 // list never ends in a broken row.
 void appendLines(const std::string& path, std::string_view text) {
     static const std::string kHeaderLine = std::string(kParticleListHeader) + "\r\n";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    const int fd = kwd::openResultFile(path, O_WRONLY | O_CREAT | O_APPEND, "cannot open file for appending");
     if (fd < 0)
         throw kwd::FileError("cannot open file for appending \"" + path +
                              "\": " + kwd::systemReason(errno));

@@ -303,7 +303,7 @@ TEST_F(ContainerArrays, SparseFloatMatrixWritesCellsOffTheDefault) {
     ASSERT_EQ(r.GetTagValueAsSpareMatrix(0, "flat", back), 1);
     for (int i = 0; i < 2; ++i) EXPECT_EQ(back[i][1][1], 3.0f);
     ASSERT_EQ(r.GetTagValueAsSpareMatrix(0, "fraction", back), 1);
-    EXPECT_EQ(back[1][0][1], 2.0f);  // the default is read as an integer
+    EXPECT_EQ(back[1][0][1], 2.5f);  // the default keeps its fraction
 
     // Missing or plain tag: -1, the array untouched.
     back.fill(9.0f);
@@ -326,8 +326,8 @@ TEST_F(ContainerArrays, SparseIntegerDefaultsAndRounding) {
 
     TArray3DInt x(2, 1, 1, 9), y(2, 1, 1, 9);
     ASSERT_EQ(r.GetTagValueAsSpareMatrix2I(0, "small", x, y), 1);
-    EXPECT_EQ(x[0][0][0], 0);  // the blanks inside the quotes hide the default
-    EXPECT_EQ(y[0][0][0], 0);
+    EXPECT_EQ(x[0][0][0], 5);  // the padded default reads as the number it is
+    EXPECT_EQ(y[0][0][0], 5);
     EXPECT_EQ(x[1][0][0], 7);
     EXPECT_EQ(y[1][0][0], 5);
     ASSERT_EQ(r.GetTagValueAsSpareMatrix2I(0, "wide", x, y), 1);

@@ -192,17 +192,30 @@ TEST_F(ContainerUpdater, FileWithoutHeaderGetsDefaults) {
                       {"  <A>", "  </A>"}, kNewElement, {"</ZAKO-RIN_Datafile>"}}));
 }
 
-TEST_F(ContainerUpdater, EmptyLinesBehindTheClosingLine) {
+TEST_F(ContainerUpdater, OnlyTheClosingLineMakesRoomForTheNewElements) {
     // Removing an empty line instead of the closing line would leave the old
-    // closing line in front of the new element, where readers stop.
-    const std::string file =
-        writeLines("e.zdx", concat({kHeader, kElements, {"</ZAKO-RIN_Datafile>", "", "  "}}));
-    TDataXTextEncoding encoding;
-    EXPECT_EQ(updateWithC(file, encoding), concat({{"<ZAKO-RIN_Datafile>"}, freshHeader("now"),
-                                                  kElements, kNewElement, {"</ZAKO-RIN_Datafile>"}}));
-    TDataXStorage r;
-    ASSERT_EQ(r.InitXFileReader(file), 1);
-    EXPECT_EQ(r.Collectelements("C"), 1);
+    // closing line in front of the new element, where readers stop; removing
+    // the last line of a file without its closing line would remove the last
+    // element's closing tag, and the new element would be swallowed by it.
+    const Lines endings[] = {
+        {"</ZAKO-RIN_Datafile>", "", "  "},  // empty lines behind it
+        {},                                   // no closing line
+        {"  </ZAKO-RIN_Datafile> "},          // blanks around it
+        {"</zako-rin_datafile>"},             // letter case, as the magic line's
+    };
+    for (const Lines& ending : endings) {
+        SCOPED_TRACE(ending.empty() ? std::string("(none)") : ending.front());
+        const std::string file = writeLines("e.zdx", concat({kHeader, kElements, ending}));
+        TDataXTextEncoding encoding;
+        EXPECT_EQ(updateWithC(file, encoding), concat({{"<ZAKO-RIN_Datafile>"}, freshHeader("now"),
+                                                      kElements, kNewElement, {"</ZAKO-RIN_Datafile>"}}));
+        TDataXStorage r;
+        ASSERT_EQ(r.InitXFileReader(file), 1);
+        ASSERT_EQ(r.Collectelements("A"), 2);
+        EXPECT_EQ(r.GetTagValueAsInt(1, "a", 0), 3);
+        ASSERT_EQ(r.Collectelements("C"), 1);
+        EXPECT_EQ(r.GetTagValueAsString(0, "c", ""), "new");
+    }
 }
 
 TEST_F(ContainerUpdater, StripElementsOfANameThatOccursThreeTimes) {

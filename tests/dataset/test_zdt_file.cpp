@@ -86,6 +86,35 @@ TEST(ZDTFile, UnfinishedWriteKeepsThePreviousFile) {
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp~"));
 }
 
+TEST(ZDTFile, WriterNeverWritesThroughLinks) {
+    kwdtest::tTempFolder dir;
+    const std::string input = dir.file("input.ZDT"), out = dir.file("out.ZDT");
+    const std::vector<float> values = {1.0f, 2.0f};
+    kwd::writeWholeFile(input, "input");
+    // Under the temporary name: removed, and the data set written as a file of its own.
+    std::filesystem::create_symlink(input, out + ".tmp~");
+    {
+        tZDTWriter w(out);
+        w.WriteBlock(values);
+        w.Close();
+    }
+    EXPECT_EQ(kwd::readWholeFile(input), "input");
+    EXPECT_EQ(std::filesystem::file_size(out), 8u);
+    EXPECT_FALSE(std::filesystem::is_symlink(out));
+    // Under the data file's own name: refused.
+    std::filesystem::remove(out);
+    std::filesystem::create_symlink(input, out);
+    try {
+        tZDTWriter w(out);
+        ADD_FAILURE() << "no error";
+    } catch (const kwd::FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot replace file \"" + out +
+                                             "\": it is a symbolic link; result files are never "
+                                             "written through links");
+    }
+    EXPECT_EQ(kwd::readWholeFile(input), "input");
+}
+
 TEST(ZDTFile, WriterThatCannotCreateRaisesFileError) {
     dstest::TempDir dir;
     EXPECT_THROW(tZDTWriter(dir.file("no_such_folder/x.ZDT")), kwd::FileError);
@@ -131,6 +160,13 @@ TEST(ZDTFile, BadCountsAndPositionsAreInputErrors) {
     EXPECT_EQ(inputErrorText([&] { ReadZDTBlock(path, 0, 0, 5, 5); }),
               "ZDT file \"" + path + "\": invalid grid 0 x 5 x 5 for variable position 0");
     EXPECT_THROW(ZDTBlockValueCount(46341, 46341, 1), kwd::InputError);
+    // Counts whose product of three overflows 64 bits (2^63, 2^64, 2^93).
+    const int32_t big[][3] = {{1 << 21, 1 << 21, 1 << 21}, {1 << 22, 1 << 21, 1 << 21},
+                              {2147483647, 2147483647, 2147483647}, {1, 1 << 30, 1 << 30}};
+    for (const auto& b : big) {
+        EXPECT_THROW(ZDTBlockValueCount(b[0], b[1], b[2]), kwd::InputError) << b[0] << " " << b[1];
+        EXPECT_THROW(ReadZDTBlock(path, 0, b[0], b[1], b[2]), kwd::InputError) << b[0] << " " << b[1];
+    }
     EXPECT_EQ(ZDTBlockValueCount(46340, 46340, 1), 46340LL * 46340LL);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "EngineFixtures.h"
 #include "platform/KwdError.h"
@@ -188,6 +189,76 @@ TEST_F(PeriodLoading, AShortDataFileIsAnInputError) {
     EXPECT_THROW(e.loadPeriodFields(3600), kwd::InputError);  // variable 22 is missing
 }
 
+TEST_F(PeriodLoading, ValuesTheStepCannotWorkWithAreRefusedAtTheirFirstCell) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    // Cell (1, 2, 3) holds the bad value; (3, 1, 0) and (0, 0, 4) an earlier and a later
+    // one in some cases. Cells (4, k, 0) are obstacles.
+    struct Case {
+        bool inNext;
+        int32_t var;
+        float value;
+        bool alsoEarlier;
+        std::string message;  // empty: accepted
+    } cases[] = {
+        {false, 1, nan, false, "A.ZDX: variable 1 (\"Var1 ( )\") holds nan in cell (1, 2, 3), which is not a finite number"},
+        {false, 3, -inf, false, "A.ZDX: variable 3 (\"Var3 ( )\") holds -inf in cell (1, 2, 3), which is not a finite number"},
+        {false, 13, nan, true, "A.ZDX: variable 13 (\"Var13 ( )\") holds nan in cell (3, 1, 0), which is not a finite number"},
+        {false, 0, nan, false, "A.ZDX: object code nan of cell (1, 2, 3) is not a whole number"},
+        {false, 14, -1e-12f, false,
+         "A.ZDX: variable 14 (\"Var14 ( )\") holds -9.99999996e-13 in cell (1, 2, 3), a cell outside the "
+         "obstacles; the dissipation must not be negative"},
+        {true, 14, -2.0f, false,
+         "B.ZDX: variable 14 (\"Var14 ( )\") holds -2 in cell (1, 2, 3), a cell outside the obstacles; "
+         "the dissipation must not be negative"},
+        {true, 2, inf, false, "B.ZDX: variable 2 (\"Var2 ( )\") holds inf in cell (1, 2, 3), which is not a finite number"},
+        {true, 22, nan, false, "B.ZDX: variable 22 (\"Var22 ( )\") holds nan in cell (1, 2, 3), which is not a finite number"},
+        {false, 13, 0.0f, false, ""},    // no energy: legal
+        {false, 14, 0.0f, false, ""},    // no dissipation: legal
+        {false, 4, nan, false, ""},      // a variable the engine does not read
+        {false, 22, nan, false, ""},     // vapour flux of the current data set is not read
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.empty() ? "accepted, variable " + std::to_string(c.var) : c.message);
+        const auto good = [](int32_t var, int32_t i, int32_t j, int32_t k) {
+            tCellValues v = currentCell(i, j, k);
+            v.obj = i == 4 ? 1.0 : 0.0;
+            return kwdtest::flowVariables([v](int32_t, int32_t, int32_t) { return v; })(var, i, j, k);
+        };
+        const auto spoilt = [&](int32_t var, int32_t i, int32_t j, int32_t k) {
+            const bool bad = (i == 1 && j == 2 && k == 3) || (c.alsoEarlier && i == 3 && j == 1 && k == 0);
+            return var == c.var && bad ? c.value : good(var, i, j, k);
+        };
+        std::vector<TZDXFile> list;
+        list.push_back(kwdtest::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018", "11:00:00",
+                                             c.inNext ? kwdtest::tVariableFn(spoilt) : good));
+        list.push_back(kwdtest::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018", "12:00:00",
+                                             c.inNext ? kwdtest::tVariableFn(good) : spoilt));
+        tParticleManager e(true, tDetector{}, std::move(list), fFolder.path(), 0.1, 10, 100);
+        e.fCurrZDXFile = &e.fZDXFileList[0];
+        e.fNextZDXFile = &e.fZDXFileList[1];
+        e.allocateFields();
+        if (c.message.empty()) {
+            EXPECT_NO_THROW(e.loadPeriodFields(3600));
+            continue;
+        }
+        try {
+            e.loadPeriodFields(3600);
+            ADD_FAILURE() << "no error";
+        } catch (const kwd::InputError& err) {
+            EXPECT_EQ(std::string(err.what()), "data set " + fFolder.path() + "/" + c.message);
+        }
+    }
+    // A negative dissipation inside an obstacle is never sampled: accepted.
+    auto obstacle = [](int32_t i, int32_t j, int32_t k) {
+        tCellValues v = currentCell(i, j, k);
+        v.obj = i == 4 ? 2.0 : 0.0;
+        if (i == 4) v.eps = -999.0f;
+        return v;
+    };
+    EXPECT_NO_THROW(load(obstacle, obstacle));
+}
+
 TEST(FieldAllocation, GridsTheEngineCannotServeAreRejected) {
     struct Case {
         tTestGrid grid;
@@ -246,6 +317,24 @@ TEST(DerivedFields, LevelStatisticsLeaveObstaclesOut) {
         EXPECT_DOUBLE_EQ(e->fVerticalMeanW2_Ar[size_t(k)], 19.0 / 7.0);
         // tke i*j + k over the 7 cells: 0,0,1,2,0,2,4 -> 9/7 + k
         EXPECT_DOUBLE_EQ(e->fVerticalMeanTKE_Ar[size_t(k)], 9.0 / 7.0 + k);
+    }
+}
+
+TEST(DerivedFields, AnObstaclesHugeVerticalWindIsNeverSquared) {
+    // Its square (9e38) would overflow a float; an odd number of levels
+    // takes both the paired and the single-level sums.
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(3, 3, 5), [](int32_t i, int32_t j, int32_t) {
+        tCellValues c;
+        c.obj = i == 0 && j == 0 ? 1 : 0;
+        c.w = c.obj == 1 ? 3.0e19f : float(i + j);
+        c.tke = 1.0f;
+        c.eps = 0.01f;
+        return c;
+    });
+    // w over the eight other columns: 1,2,1,2,3,2,3,4 -> squares sum to 48.
+    for (size_t k = 0; k < 5; ++k) {
+        EXPECT_DOUBLE_EQ(e->fVerticalMeanW_Ar[k], 18.0 / 8.0);
+        EXPECT_DOUBLE_EQ(e->fVerticalMeanW2_Ar[k], 48.0 / 8.0);
     }
 }
 

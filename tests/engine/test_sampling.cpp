@@ -214,8 +214,75 @@ TEST(Sampling, SubGridFractionStaysWithinZeroAndOne) {
         EXPECT_GE(s.fs, 0.0) << z;
         EXPECT_LE(s.fs, 1.0) << z;
     }
-    // At z = 1.05 the energy profile is 0.01 - 9.99 * 0.45 < 0: no sub-grid share.
-    EXPECT_EQ(sampleAt(*e, 2.5, 2.5, 1.05).fs, 0.0);
+    // At z = 1.05 the energy profile is 0.01 - 9.99 * 0.45 < 0, and A + J is
+    // negative too: A / (A + J) is a little above 1 and is clamped to 1.
+    EXPECT_EQ(sampleAt(*e, 2.5, 2.5, 1.05).fs, 1.0);
+}
+
+// The sub-grid fraction by its formula, from the engine's level profiles:
+// J = (su + sv + sw) / 3, A = (2/3) kbar, fs = A / (A + J) (1 where A + J is
+// 0), with the profiles as they stand; clamped into [0, 1] only where that
+// value lies outside.
+double describedFraction(const tParticleManager& e, double z, int32_t k) {
+    const auto& Kv = e.fVerticalMeanTKE_Ar;
+    const auto& U2 = e.fVerticalMeanU2_Ar;
+    const auto& V2 = e.fVerticalMeanV2_Ar;
+    const auto& W2 = e.fVerticalMeanW2_Ar;
+    const auto& Zm = e.fZMidPoint_Ar;
+    const auto& Zt = e.fZTopBorder_Ar;
+    double kbar, su, sv, sw;
+    if (k == 0) {
+        kbar = Kv[0];
+        su = U2[1] * z / ((Zm[1] - Zm[0]) * 0.5);
+        sv = V2[1] * z / ((Zm[1] - Zm[0]) * 0.5);
+        sw = W2[0] * z / Zt[0];
+    } else {
+        kbar = Kv[k] + (Kv[k + 1] - Kv[k]) / (Zm[k + 1] - Zm[k]) * (z - Zm[k]);
+        su = U2[k] + (U2[k + 1] - U2[k]) * (z - Zm[k]) / (Zm[k + 1] - Zm[k]);
+        sv = V2[k] + (V2[k + 1] - V2[k]) * (z - Zm[k]) / (Zm[k + 1] - Zm[k]);
+        sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
+    }
+    const double J = (su + sv + sw) * (1.0 / 3.0);
+    const double A = kbar * (2.0 / 3.0);
+    return A + J == 0.0 ? 1.0 : A / (A + J);
+}
+
+TEST(Sampling, SubGridFractionFollowsItsFormulaWhereverThatLiesWithinZeroAndOne) {
+    // The wind spread jumps from level 1 to level 2, so the resolved u
+    // variance extrapolates below 0 near the bottom of level 1, while the
+    // vertical wind keeps the sum of the three terms positive there: the
+    // fraction is sane and must not change by clamping the terms.
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
+        tCellValues c;
+        c.tke = k == 3 ? 0.05f : 1.0f;
+        const float spread = k <= 1 ? 0.1f : 2.0f;
+        c.u = (i + j) % 2 ? spread : -spread;
+        c.w = k == 3 ? 0.2f : 1.5f;
+        return c;
+    });
+    int inside = 0, outside = 0;
+    for (int32_t k = 0; k <= 4; ++k) {
+        for (double f : {0.02, 0.05, 0.25, 0.5, 0.75, 0.95}) {
+            const double z = double(k) + f;
+            const double fs = describedFraction(*e, z, k);
+            const tFieldSample s = sampleAt(*e, 2.5, 2.5, z);
+            if (fs >= 0.0 && fs <= 1.0) {
+                ++inside;
+                EXPECT_NEAR(s.fs, fs, 1e-12) << z;
+            } else {
+                ++outside;
+                EXPECT_EQ(s.fs, fs < 0.0 ? 0.0 : 1.0) << z << " " << fs;
+            }
+        }
+    }
+    EXPECT_GT(outside, 0);  // the profile of the energy dips below 0 near level 3
+    // The case the terms' clamping got wrong: su < 0 at z = 1.05, yet the
+    // fraction is about 0.81 (clamping su at 0 gave about 0.47).
+    const double fs = describedFraction(*e, 1.05, 1);
+    ASSERT_LT(e->fVerticalMeanU2_Ar[1] + (e->fVerticalMeanU2_Ar[2] - e->fVerticalMeanU2_Ar[1]) * (1.05 - 1.5),
+              0.0);
+    EXPECT_NEAR(fs, 0.81, 0.01);
+    EXPECT_NEAR(sampleAt(*e, 2.5, 2.5, 1.05).fs, fs, 1e-12);
 }
 
 TEST(Sampling, InterpolationIsTheNormalisedInverseDistanceSumOverFreeNeighbours) {

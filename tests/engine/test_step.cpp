@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
 
 #include "EngineFixtures.h"
 #include "platform/DateTime.h"
+#include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
 namespace {
@@ -286,6 +288,42 @@ TEST(ParticleStep, AFloatingPointFaultEndsThePass) {
                      "floating-point invalid operation in the particle step of particle 1 "
                      "(serial number 1)");
     }
+}
+
+TEST(ParticleStep, TheOneParticleCallTestsTheFlagsLikeThePass) {
+    // A negative energy has no standard deviation: the call ends with the
+    // error the pass would give, and leaves no flag raised behind it.
+    auto e = engineWith({0.0f, 0, 0, -1.0f});
+    addParticle(*e, 5.5, 5.5, 5.5);
+    addParticle(*e, 6.5, 5.5, 5.5);
+    try {
+        e->moveParticlesParallel(1, 0.001);
+        FAIL() << "no error";
+    } catch (const kwd::FloatingPointError& err) {
+        EXPECT_STREQ(err.what(),
+                     "floating-point invalid operation in the particle step of particle 1 "
+                     "(serial number 1)");
+    }
+    EXPECT_EQ(kwd::raisedFpFlags(), "");
+    // A flag raised before the call is not the call's fault.
+    auto calm = engineWith({1.0f, 0, 0});
+    addParticle(*calm, 5.5, 5.5, 5.5);
+    std::feraiseexcept(FE_OVERFLOW);
+    EXPECT_NO_THROW(calm->moveParticlesParallel(0, 0.5));
+    EXPECT_EQ(calm->fParticleList[0].fAge, 0.5);
+}
+
+TEST(ParticleStep, TheCellRecordsAreBuiltBeforeAnyCall) {
+    // Calls for several indices may run at once: none of them builds the
+    // records. They stand from the field allocation on.
+    std::vector<TZDXFile> list;
+    list.push_back(kwdtest::makeDescriptor(kwdtest::uniformGrid(4, 4, 4), "/d", "A", "01.07.2018",
+                                           "12:00:00"));
+    tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.1, 10, 100);
+    EXPECT_TRUE(e.fSampleCells.empty());
+    e.allocateFields();
+    EXPECT_EQ(e.fSampleCells.size(), 64u);
+    EXPECT_EQ(e.fCellClass.size(), 64u);
 }
 
 }  // namespace

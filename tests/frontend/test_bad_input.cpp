@@ -154,6 +154,14 @@ void dropLinesWith(const std::string& path, const std::string& what) {
     fetest::writeText(path, kept);
 }
 
+// Writes one value of a variable of the tiny simulation's data file (8 x 8 x 4 cells).
+void putValue(const std::string& zdt, int var, int i, int j, int k, float value) {
+    std::fstream f(zdt, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(std::streamoff(4 * (var * 256 + (k * 8 + j) * 8 + i)));
+    f.write(reinterpret_cast<const char*>(&value), 4);
+    ASSERT_TRUE(f.good()) << zdt;
+}
+
 std::string repeated(const std::string& piece, int n) {
     std::string s;
     for (int k = 0; k < n; ++k) s += (k ? "," : "") + piece;
@@ -235,6 +243,19 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
              return "InputError: data set " + s.zdx[0] + ": ZDT file \"" + s.zdt[0] +
                     "\" holds 0 bytes; its grid of 8 x 8 x 4 cells needs at least 23552 (23 variables)";
          }, true},
+        {"negative dissipation in an air cell of the first data set of the run",
+         [](const Simulation& s) { putValue(s.zdt[1], 14, 1, 2, 3, -1e-12f); }, {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[1] + ": variable 14 (\"Dissipation\") holds "
+                    "-9.99999996e-13 in cell (1, 2, 3), a cell outside the obstacles; the dissipation "
+                    "must not be negative";
+         }, false},
+        {"NaN in the vertical wind of the second data set",
+         [](const Simulation& s) { putValue(s.zdt[0], 3, 7, 7, 0, std::nanf("")); }, {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[0] + ": variable 3 (\"Flow w\") holds nan in "
+                    "cell (7, 7, 0), which is not a finite number";
+         }, false},
         // Grid counts and spacings.
         {"negative grid count",
          [](const Simulation& s) { s.bothDescriptors([](const std::string& z) { replaceIn(z, "<nr_xdata> 8 ", "<nr_xdata> -5 "); }); }, {},
@@ -292,9 +313,47 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
         {"run configuration without a detector",
          [](const Simulation& s) { dropLinesWith(s.tra, "Min>"); dropLinesWith(s.tra, "Max>"); }, {},
          [](const Simulation& s) {
-             return "RunSetupError: the detector box (x -999 to -999, y -999 to -999, z -999 to -999 m) "
-                    "lies outside the model area of data set " + s.zdx[1] +
-                    " (x 0 to 16, y 0 to 16, z 0 to 4" + kOutside;
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
+         }, true},
+        {"run configuration without a root folder",
+         [](const Simulation& s) { dropLinesWith(s.tra, "<RootPath>"); }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"RootPath\" (element \"TrajectoryInfo\")";
+         }, true},
+        {"run configuration cut short after its header",
+         [](const Simulation& s) { fs::resize_file(s.tra, 200); }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
+         }, true},
+        {"run configuration of binary junk",
+         [](const Simulation& s) {
+             std::string junk;
+             for (int n = 0; n < 3000; ++n) junk += char((n * 7919 + 13) % 256);
+             fetest::writeText(s.tra, junk);
+         }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
+         }, true},
+        {"run configuration with a particle count in exponent notation",
+         [](const Simulation& s) { replaceIn(s.tra, "<ParticleMultiplier> 1000 ", "<ParticleMultiplier> 1e7 "); }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" has the tag \"ParticleMultiplier\" with \"1e7\", which does not read completely "
+                    "as a 32-bit integer";
+         }, true},
+        {"run configuration with a detector value nan",
+         [](const Simulation& s) {
+             dropLinesWith(s.tra, "<zMin>");
+             replaceIn(s.tra, "<DetectorInfo>", "<DetectorInfo>\r\n     <zMin> nan </zMin>");
+         }, {},
+         [](const Simulation& s) {
+             return "InputError: the run configuration file \"" + s.tra +
+                    "\" has the tag \"zMin\" with \"nan\", which does not read completely as a decimal "
+                    "number in the 32-bit float range (decimal point \".\")";
          }, true},
         {"detector above the model",
          [](const Simulation& s) { s.setDetector(3.0f, 4.0f, 3.0f, 4.0f, 4.5f, 6.25f); }, {},
@@ -302,6 +361,18 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
              return "RunSetupError: the detector box (x 3 to 4, y 3 to 4, z 4.5 to 6.25 m) "
                     "lies outside the model area of data set " + s.zdx[1] +
                     " (x 0 to 16, y 0 to 16, z 0 to 4" + kOutside;
+         }, true},
+        {"run configuration listing the data sets latest first",
+         [](const Simulation& s) {
+             replaceIn(s.tra, s.zdx[0], "@first@");
+             replaceIn(s.tra, s.zdx[1], s.zdx[0]);
+             replaceIn(s.tra, "@first@", s.zdx[1]);
+         }, {},
+         [](const Simulation& s) {
+             return "RunSetupError: the run configuration file \"" + s.tra +
+                    "\" lists its data sets out of time order: " + s.zdx[1] +
+                    " (21.06.2018 10:02:00) stands before " + s.zdx[0] +
+                    " (21.06.2018 10:00:00); the data sets must be listed in strictly increasing model time";
          }, true},
         {"run configuration without data sets",
          [](const Simulation& s) { dropLinesWith(s.tra, "ZDXPath"); }, {},
@@ -342,6 +413,16 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
          [](const Simulation& s) { fetest::writeText(s.trajectory(), "x"); }, {},
          [](const Simulation& s) {
              return "FileError: cannot create folder \"" + s.trajectory() + "\": Not a directory";
+         }, false},
+        {"a link named like the particle list, to an input data file",
+         [](const Simulation& s) {
+             fs::create_directory(s.trajectory());
+             fs::create_symlink(s.zdt[0], s.trajectory() + "/ParticleList_21.06.2018 10.00.00_KWDExample.csv");
+         }, {},
+         [](const Simulation& s) {
+             return "FileError: cannot open file for appending \"" + s.trajectory() +
+                    "/ParticleList_21.06.2018 10.00.00_KWDExample.csv\": it is a symbolic link; result "
+                    "files are never written through links";
          }, false},
         {"project name too long for a file name",
          [](const Simulation& s) {
@@ -399,15 +480,10 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
 
 TEST(BadInput, UnusableRunConfigurationsEndWithoutAFurtherLine) {
     // Documented: a run configuration whose root folder is not there (so also
-    // one that cannot be read) ends the program at once, with status 1.
+    // a file that is not there) ends the program at once, with status 1.
     const std::function<void(const Simulation&)> spoils[] = {
-        [](const Simulation& s) { dropLinesWith(s.tra, "<RootPath>"); },
-        [](const Simulation& s) { fs::resize_file(s.tra, 200); },
-        [](const Simulation& s) {
-            std::string junk;
-            for (int n = 0; n < 3000; ++n) junk += char((n * 7919 + 13) % 256);
-            fetest::writeText(s.tra, junk);
-        },
+        [](const Simulation& s) { fs::remove(s.tra); },
+        [](const Simulation& s) { replaceIn(s.tra, "<RootPath> " + s.root, "<RootPath> " + s.root + "-gone"); },
         [](const Simulation& s) { replaceIn(s.tra, "<RootPath> " + s.root, "<RootPath> " + s.root + std::string(1 << 20, '/')); },
     };
     for (const auto& spoil : spoils) {
@@ -571,17 +647,29 @@ TEST(BadInput, FailingOrInterruptedWritesLeaveEarlierOutputsWhole) {
 // ---- folders the program cannot write ------------------------------------------
 
 // Whether the program's user is kept from writing where permissions say so:
-// not root, or root that can run the program as nobody.
-bool permissionsHold(const Simulation& sim) {
+// not root, or root that can run the program as nobody. Otherwise `why` says
+// what stands in the way.
+bool permissionsHold(const Simulation& sim, std::string& why) {
     if (geteuid() != 0) return true;
     const tRun probe = runProgram(sim.dir.path(), "", tLimits{true, RLIM_INFINITY, false, {}});
-    return probe.status != 126;
+    if (probe.status == 126) {
+        why = "cannot run the program as another user";
+        return false;
+    }
+    if (probe.status == 127) {
+        // The checkout lies below a folder that other users cannot enter
+        // (a clone under a mktemp -d folder, for instance).
+        why = std::string("the user nobody cannot run ") + KWD_PROGRAM +
+              ": a folder above it is closed to other users";
+        return false;
+    }
+    return true;
 }
 
 TEST(BadInput, ReadOnlyOutputFoldersAreFileErrors) {
     {
         Simulation sim;
-        if (!permissionsHold(sim)) GTEST_SKIP() << "cannot run the program as another user";
+        if (std::string why; !permissionsHold(sim, why)) GTEST_SKIP() << why;
         fs::create_directory(sim.trajectory());
         fs::permissions(sim.trajectory(), fs::perms(0555));
         const tRun run = runProgram(sim.dir.path(), sim.traAnswers(), tLimits{true, RLIM_INFINITY, false, {}});
@@ -604,7 +692,7 @@ TEST(BadInput, ReadOnlyOutputFoldersAreFileErrors) {
 
 TEST(BadInput, InputsAreNeverOpenedForWriting) {
     Simulation sim;
-    if (!permissionsHold(sim)) GTEST_SKIP() << "cannot run the program as another user";
+    if (std::string why; !permissionsHold(sim, why)) GTEST_SKIP() << why;
     // A project name that would lead outside the output folder, onto an
     // input, if file names could name folders.
     const std::string project = "../atmosphere/KWDExample_AT_10.02.00_21.06.2018";

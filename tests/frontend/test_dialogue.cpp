@@ -443,8 +443,8 @@ struct ConfigurationPath : ::testing::Test {
 };
 
 TEST_F(ConfigurationPath, CompleteRunRequestInFileOrder) {
-    // File order is kept (not sorted), whatever the times say.
-    save(r.root(), {zdx("P_AT_12.00.00_01.07.2018.ZDX"), zdx("P_AT_11.00.00_01.07.2018.ZDX")});
+    // File order is kept (the file lists the data sets in time order).
+    save(r.root(), {zdx("P_AT_11.00.00_01.07.2018.ZDX"), zdx("P_AT_12.00.00_01.07.2018.ZDX")});
     const tDialogueRun run = dialogue("1\n" + tra() + "\n\n");
     ASSERT_TRUE(run.request);
     const tRunRequest& q = *run.request;
@@ -463,8 +463,8 @@ TEST_F(ConfigurationPath, CompleteRunRequestInFileOrder) {
     EXPECT_EQ(q.partCntPerInterval, 1234);
     EXPECT_EQ(q.outputDir, r.root() + "/trajectory");
     ASSERT_EQ(q.descriptorList.size(), 2u);
-    EXPECT_EQ(q.descriptorList[0].simtime, "12:00:00");
-    EXPECT_EQ(q.descriptorList[1].simtime, "11:00:00");
+    EXPECT_EQ(q.descriptorList[0].simtime, "11:00:00");
+    EXPECT_EQ(q.descriptorList[1].simtime, "12:00:00");
     EXPECT_TRUE(q.outputsListing.empty());
     EXPECT_EQ(after(run.lines, kBannerLines),
               (std::vector<std::string>{kMenu[0], kMenu[1], kMenu[2],
@@ -495,6 +495,34 @@ TEST_F(ConfigurationPath, TooFewOrUnreadableDataSets) {
             "\": the file is missing or not a ZDX descriptor");
     dialogueError<kwd::InputError>("1\n",
         "InputError: end of input while waiting for the path to the *.tra file");
+}
+
+TEST_F(ConfigurationPath, DataSetsMustBeListedInStrictlyIncreasingModelTime) {
+    r.add("P_AT_13.00.00_01.07.2018.ZDX", "01.07.2018", "13:00:00");
+    const std::string h11 = zdx("P_AT_11.00.00_01.07.2018.ZDX"), h12 = zdx("P_AT_12.00.00_01.07.2018.ZDX"),
+                      h13 = zdx("P_AT_13.00.00_01.07.2018.ZDX");
+    const auto refusal = [&](const std::string& earlier, const std::string& t1,
+                             const std::string& later, const std::string& t2) {
+        return "RunSetupError: the run configuration file \"" + tra() +
+               "\" lists its data sets out of time order: " + earlier + " (01.07.2018 " + t1 +
+               ") stands before " + later + " (01.07.2018 " + t2 +
+               "); the data sets must be listed in strictly increasing model time";
+    };
+    struct Case {
+        std::vector<std::string> listed;
+        std::string line;
+    } cases[] = {
+        {{h12, h11}, refusal(h12, "12:00:00", h11, "11:00:00")},
+        {{h11, h13, h12}, refusal(h13, "13:00:00", h12, "12:00:00")},  // the first pair out of order
+        {{h13, h12, h11}, refusal(h13, "13:00:00", h12, "12:00:00")},
+        {{h11, h12, h12}, refusal(h12, "12:00:00", h12, "12:00:00")},  // one file listed twice
+    };
+    for (const Case& c : cases) {
+        save(r.root(), c.listed);
+        dialogueError<kwd::RunSetupError>("1\n" + tra() + "\n\n", c.line);
+    }
+    save(r.root(), {h11, h12, h13});
+    EXPECT_TRUE(dialogue("1\n" + tra() + "\n\n").request);
 }
 
 TEST_F(ConfigurationPath, MinimumHeightMustBeAboveTheGround) {

@@ -71,18 +71,18 @@ TEST_F(TRAFileTest, MissingFileGivesEveryDefault) {
     EXPECT_EQ(t.fVersion, 1);
 }
 
-TEST_F(TRAFileTest, ThreePathElementsInFileOrderAndLenientNumbers) {
+TEST_F(TRAFileTest, ThreePathElementsInFileOrder) {
     tTRAFile t;
     EXPECT_TRUE(t.LoadFromFile(kDir + "/three_paths.tra"));
-    EXPECT_EQ(t.fZDXFileList, (Paths{"/data/sim/atmosphere/a_12.00.00_01.07.2018.ZDX", "-",
+    EXPECT_EQ(t.fZDXFileList, (Paths{"/data/sim/atmosphere/a_12.00.00_01.07.2018.ZDX",
+                                     "/data/sim/atmosphere/b_12.30.00_01.07.2018.ZDX",
                                      "/data/sim/atmosphere/c_13.00.00_01.07.2018.ZDX"}));
     EXPECT_EQ(t.fVersion, 3);
     EXPECT_EQ(t.fFiletype, "ParticleDispersionInput");
-    // "10,75" reads only its integer part.
-    expectDetector(t.fSensor, 10.0f, 20.5f, -5.25f, 5.25f, 0.0f, 3.0f);
+    expectDetector(t.fSensor, 10.75f, 20.5f, -5.25f, 5.25f, 0.0f, 3.0f);
     EXPECT_EQ(t.fRootPath, "/data/sim");
     EXPECT_EQ(t.getMinHeight(), 0.25);
-    EXPECT_EQ(t.getParticleMultiplier(), -999);  // tag absent
+    EXPECT_EQ(t.getParticleMultiplier(), -999);  // tag absent: one batch
 
     // A second load into the same object appends its paths again.
     t.LoadFromFile(kDir + "/three_paths.tra");
@@ -91,17 +91,100 @@ TEST_F(TRAFileTest, ThreePathElementsInFileOrderAndLenientNumbers) {
     EXPECT_EQ(t.fZDXFileList[5], t.fZDXFileList[2]);
 }
 
-TEST_F(TRAFileTest, MissingElementDefaultsOnlyItsOwnTags) {
+TEST_F(TRAFileTest, MissingHeightAndParticleCountTakeTheirDefaults) {
+    const std::string path = file("optional.tra");
+    std::string text = kwd::readWholeFile(kDir + "/three_paths.tra");
+    text.erase(text.find("     <MinHeight>"), text.find("     <RootPath>") - text.find("     <MinHeight>"));
+    kwd::writeWholeFile(path, text);
     tTRAFile t;
-    t.fZDXFileList = {"kept.ZDX"};
-    EXPECT_TRUE(t.LoadFromFile(kDir + "/no_detector.tra"));
-    expectDetector(t.fSensor, -999, -999, -999, -999, -999, -999);
-    EXPECT_EQ(t.getParticleMultiplier(), 5000);
-    EXPECT_EQ(t.getMinHeight(), 1.5);
-    EXPECT_EQ(t.fRootPath, "/data/other");
-    EXPECT_EQ(t.fFiletype, "SomethingElse");
-    EXPECT_EQ(t.fVersion, 7);
-    EXPECT_EQ(t.fZDXFileList, Paths{"kept.ZDX"});
+    t.LoadFromFile(path);
+    EXPECT_EQ(t.getMinHeight(), -999.0);
+    EXPECT_EQ(t.getParticleMultiplier(), -999);
+    EXPECT_EQ(t.fRootPath, "/data/sim");
+}
+
+TEST_F(TRAFileTest, LenientNumbersAndMissingRequiredTagsAreInputErrors) {
+    // Each case changes one piece of a good file.
+    const std::string good = kwd::readWholeFile(kDir + "/three_paths.tra");
+    const std::string pm = "     <MinHeight> 0.25000 </MinHeight>";
+    const std::string xMin = "<xMin> 10.75 </xMin>";
+    const std::string path = file("bad.tra");
+    const std::string lacks = "the run configuration file \"" + path + "\" lacks the tag ";
+    const std::string holds = "the run configuration file \"" + path + "\" has the tag ";
+    const std::string notFloat =
+        "\", which does not read completely as a decimal number in the 32-bit float range "
+        "(decimal point \".\")";
+    const std::string notInt = "\", which does not read completely as a 32-bit integer";
+    const auto multiplier = [&](const std::string& v) {
+        return "<ParticleMultiplier> " + v + " </ParticleMultiplier>\r\n" + pm;
+    };
+    struct Case {
+        std::string from, to, message;
+    } cases[] = {
+        {pm, multiplier("1e7"), holds + "\"ParticleMultiplier\" with \"1e7" + notInt},
+        {pm, multiplier("2.5e6"), holds + "\"ParticleMultiplier\" with \"2.5e6" + notInt},
+        {pm, multiplier("3,000,000"), holds + "\"ParticleMultiplier\" with \"3,000,000" + notInt},
+        {pm, multiplier("1000000000000"), holds + "\"ParticleMultiplier\" with \"1000000000000" + notInt},
+        {pm, multiplier(""), holds + "\"ParticleMultiplier\" with \"" + notInt},
+        {xMin, "<xMin> nan </xMin>", holds + "\"xMin\" with \"nan" + notFloat},
+        {xMin, "<xMin> abc </xMin>", holds + "\"xMin\" with \"abc" + notFloat},
+        {xMin, "<xMin> inf </xMin>", holds + "\"xMin\" with \"inf" + notFloat},
+        {xMin, "<xMin> 30,25 </xMin>", holds + "\"xMin\" with \"30,25" + notFloat},
+        {xMin, "<xMin> 1e39 </xMin>", holds + "\"xMin\" with \"1e39" + notFloat},
+        {xMin, "<xMin> 0x10 </xMin>", holds + "\"xMin\" with \"0x10" + notFloat},
+        {"<MinHeight> 0.25000 </MinHeight>", "<MinHeight> 0.25m </MinHeight>",
+         holds + "\"MinHeight\" with \"0.25m" + notFloat},
+        {xMin, "", lacks + "\"xMin\" (element \"DetectorInfo\")"},
+        {"<zMax> 3.00000 </zMax>", "<zmax> 3.00000 </zmax>", lacks + "\"zMax\" (element \"DetectorInfo\")"},
+        {"<RootPath> /data/sim </RootPath>", "<Rootpath> /data/sim </Rootpath>",
+         lacks + "\"RootPath\" (element \"TrajectoryInfo\")"},
+        {"<RootPath> /data/sim </RootPath>", "<RootPath></RootPath>",
+         "the run configuration file \"" + path +
+             "\" has an empty tag \"RootPath\" (element \"TrajectoryInfo\")"},
+        {"<ZDXPath> /data/sim/atmosphere/b_12.30.00_01.07.2018.ZDX </ZDXPath>",
+         "<Remark> no path here </Remark>", lacks + "\"ZDXPath\" (element \"ZDXPaths\" number 1)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        std::string text = good;
+        ASSERT_NE(text.find(c.from), std::string::npos);
+        text.replace(text.find(c.from), c.from.size(), c.to);
+        kwd::writeWholeFile(path, text);
+        tTRAFile t;
+        try {
+            t.LoadFromFile(path);
+            ADD_FAILURE() << "no error";
+        } catch (const kwd::InputError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
+    // A file without the detector element names its first tag.
+    tTRAFile t;
+    try {
+        t.LoadFromFile(kDir + "/no_detector.tra");
+        ADD_FAILURE() << "no error";
+    } catch (const kwd::InputError& e) {
+        EXPECT_EQ(std::string(e.what()), "the run configuration file \"" + kDir +
+                                             "/no_detector.tra\" lacks the tag \"xMin\" (element "
+                                             "\"DetectorInfo\")");
+    }
+}
+
+TEST_F(TRAFileTest, StrictNumbersStillReadEveryWellFormedValue) {
+    const std::string path = file("good.tra");
+    std::string text = kwd::readWholeFile(kDir + "/three_paths.tra");
+    const auto put = [&](const std::string& from, const std::string& to) {
+        text.replace(text.find(from), from.size(), to);
+    };
+    put("<xMin> 10.75 </xMin>", "<xMin> +1.5e1 </xMin>");
+    put("<xMax> 20.50000 </xMax>", "<xMax> 20 </xMax>");
+    put("<yMin> -5.25000 </yMin>", "<yMin> -.5 </yMin>");
+    put("     <MinHeight>", "     <ParticleMultiplier> +2147483647 </ParticleMultiplier>\r\n     <MinHeight>");
+    kwd::writeWholeFile(path, text);
+    tTRAFile t;
+    t.LoadFromFile(path);
+    expectDetector(t.fSensor, 15.0f, 20.0f, -0.5f, 5.25f, 0.0f, 3.0f);
+    EXPECT_EQ(t.getParticleMultiplier(), 2147483647);
 }
 
 TEST_F(TRAFileTest, SaveAddsTheExtensionAndLoadRestoresTheValues) {

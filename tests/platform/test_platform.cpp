@@ -1,8 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
@@ -134,5 +137,49 @@ TEST(FileIO, WriteReadAppendAndErrors) {
     }
     // A failing replacement keeps the old file whole.
     EXPECT_THROW(writeWholeFile((dir / "nofolder" / "y.txt").string(), "z"), FileError);
+    fs::remove_all(dir);
+}
+
+TEST(FileIO, ResultFilesAreNeverWrittenThroughLinks) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kwd_links_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    createFolders(dir.string());
+    const std::string input = (dir / "input.ZDT").string();
+    const std::string result = (dir / "result.csv").string();
+    const std::string linkMessage = "\": it is a symbolic link; result files are never written through links";
+    struct Case {
+        const char* what;
+        std::function<void()> write;
+        std::string message;
+    } cases[] = {
+        {"replace", [&] { writeWholeFile(result, "new"); }, "cannot replace file \"" + result + linkMessage},
+        {"append", [&] { appendToFile(result, "new"); }, "cannot open file for appending \"" + result + linkMessage},
+        {"open", [&] { ::close(openResultFile(result, O_WRONLY | O_CREAT | O_TRUNC, "cannot create file")); },
+         "cannot create file \"" + result + linkMessage},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeWholeFile(input, "input");
+        fs::create_symlink(input, result);
+        try {
+            c.write();
+            ADD_FAILURE() << "no error";
+        } catch (const FileError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+        EXPECT_EQ(readWholeFile(input), "input");
+        EXPECT_TRUE(fs::is_symlink(result));
+        fs::remove(result);
+    }
+    // A link (or a file left by a killed run) under the temporary name is
+    // removed, not written through: the result is a file of its own.
+    writeWholeFile(input, "input");
+    fs::create_symlink(input, result + ".tmp~");
+    writeWholeFile(result, "new");
+    EXPECT_EQ(readWholeFile(input), "input");
+    EXPECT_EQ(readWholeFile(result), "new");
+    EXPECT_FALSE(fs::is_symlink(result));
+    EXPECT_FALSE(fs::exists(result + ".tmp~"));
     fs::remove_all(dir);
 }

@@ -199,20 +199,4 @@ TEST(CrashSafeOutput, AFailingAppendKeepsEveryCompleteLineOfTheParticleList) {
         EXPECT_EQ(std::count(lines[n].begin(), lines[n].end(), ';'), 18) << lines[n];
 }
 
-TEST(CrashSafeOutput, AnAppendToAFullDeviceIsAFileError) {
-    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-    tTempFolder out("kwd_res_");
-    auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
-    const std::string file = out.file("ParticleList_01.07.2018 12.00.00_P.csv");
-    ASSERT_EQ(symlink("/dev/full", file.c_str()), 0);
-    e->fParticleList.push_back(hitParticle({1, 1, 0}, 0.5, 0.25));
-    try {
-        e->saveCurrentParticlesInTargetToFile();
-        FAIL() << "no error";
-    } catch (const kwd::FileError& err) {
-        EXPECT_EQ(std::string(err.what()),
-                  "cannot write file \"" + file + "\": No space left on device");
-    }
-}
-
 }  // namespace

@@ -75,6 +75,21 @@ TEST_F(ParticleList, CallsAtOneTimeAppendToOneHeader) {
     EXPECT_EQ(fileNames(fOut.path()), std::vector<std::string>{"ParticleList_01.07.2018 12.00.00_P.csv"});
 }
 
+TEST_F(ParticleList, ALinkUnderTheListsNameIsRefused) {
+    const std::string input = fOut.file("input.ZDT");
+    kwd::writeWholeFile(input, "input");
+    std::filesystem::create_symlink(input, fFile);
+    try {
+        fEngine->saveCurrentParticlesInTargetToFile();
+        ADD_FAILURE() << "no error";
+    } catch (const kwd::FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "cannot open file for appending \"" + fFile +
+                                             "\": it is a symbolic link; result files are never "
+                                             "written through links");
+    }
+    EXPECT_EQ(readText(input), "input");
+}
+
 TEST_F(ParticleList, MidnightFileNameHasTheDateOnly) {
     fEngine->fActSimTime = kwd::encodeDateTime(2018, 7, 2);
     fEngine->saveCurrentParticlesInTargetToFile();
