@@ -77,7 +77,7 @@ tFootprintsExportResult exportFootprintsToNetCDF(const tTrajectoryFolder& folder
 
     const std::vector<tOutputTime>& times = folder.measurements();
     const size_t nT = times.size();
-    std::vector<double> flux, con, timeValues, fluxShare;
+    std::vector<double> flux, con, modelTimes, fluxShare;
     std::vector<int64_t> hits, released, negative;
     std::vector<double> shares;
     for (const tOutputTime& m : times) {
@@ -89,7 +89,7 @@ tFootprintsExportResult exportFootprintsToNetCDF(const tTrajectoryFolder& folder
         flux.insert(flux.end(), data.flux.begin(), data.flux.end());
         con.insert(con.end(), data.concentration.begin(), data.concentration.end());
         for (const double h : data.hits) hits.push_back(int64_t(std::llround(h)));
-        timeValues.push_back(ncTimeValue(m.time));
+        modelTimes.push_back(m.time);
         const auto row = std::find_if(table.begin(), table.end(),
                                       [&](const tFootprintRow& r) { return sameTime(r.time, m.time); });
         const auto share = std::find_if(surfaces.rows.begin(), surfaces.rows.end(),
@@ -109,13 +109,8 @@ tFootprintsExportResult exportFootprintsToNetCDF(const tTrajectoryFolder& folder
     const int db = nc.defineDim("bnds", 2);
     const tNcGrid g = writeNcGrid(nc, grid, readModelPlacement(mean.dataSetPath), crs, db);
 
-    const int timeVar = nc.defineVar("time", NC_DOUBLE, {dt});
-    nc.text(timeVar, "standard_name", "time");
-    nc.text(timeVar, "long_name", "measurement time: the model time the particles were released at");
-    nc.text(timeVar, "units", kNcTimeUnits);
-    nc.text(timeVar, "calendar", "standard");
-    nc.text(timeVar, "axis", "T");
-    nc.putDoubles(timeVar, timeValues, "time");
+    writeNcTime(nc, dt, "measurement time: the model time the particles were released at",
+                modelTimes);
 
     auto field = [&](const char* name, int type, const std::vector<int>& dims, const char* longName,
                      const char* units, bool onGrid) {

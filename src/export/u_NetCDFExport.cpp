@@ -59,6 +59,18 @@ double ncTimeValue(double modelTime) {
     return double(kwd::dateTimeToMilliseconds(modelTime) - unixEpoch) / 1000.0;
 }
 
+void writeNcTime(tNcFile& nc, int dim, const std::string& longName, const std::vector<double>& times) {
+    const int var = nc.defineVar("time", NC_DOUBLE, {dim});
+    nc.text(var, "standard_name", "time");
+    nc.text(var, "long_name", longName);
+    nc.text(var, "units", kNcTimeUnits);
+    nc.text(var, "calendar", "standard");
+    nc.text(var, "axis", "T");
+    std::vector<double> values;
+    for (const double t : times) values.push_back(ncTimeValue(t));
+    nc.putDoubles(var, values, "time");
+}
+
 std::string netcdfVariableName(const std::string& name) {
     std::string out;
     bool pendingUnderscore = false;
@@ -171,15 +183,7 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     nc.text(zVar, "bounds", "z_bnds");
     nc.putDoubles(zVar, cellCentres(zFace), "z");
     nc.putDoubles(nc.defineVar("z_bnds", NC_DOUBLE, {dz, db}), cellBounds(zFace), "z_bnds");
-    if (result.hasTime) {
-        const int timeVar = nc.defineVar("time", NC_DOUBLE, {dt});
-        nc.text(timeVar, "standard_name", "time");
-        nc.text(timeVar, "long_name", "model time of the data set");
-        nc.text(timeVar, "units", kNcTimeUnits);
-        nc.text(timeVar, "calendar", "standard");
-        nc.text(timeVar, "axis", "T");
-        nc.putDoubles(timeVar, {ncTimeValue(modelTime)}, "time");
-    }
+    if (result.hasTime) writeNcTime(nc, dt, "model time of the data set", {modelTime});
 
     // Global attributes: the descriptor's metadata.
     nc.text(NC_GLOBAL, "Conventions", "CF-1.8");

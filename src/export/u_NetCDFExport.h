@@ -65,3 +65,8 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
 // time in it.
 extern const char* const kNcTimeUnits;  // "seconds since 1970-01-01 00:00:00"
 double ncTimeValue(double modelTime);
+
+class tNcFile;
+// Defines and writes the time coordinate of the dimension `dim`: the model
+// times `times` in kNcTimeUnits.
+void writeNcTime(tNcFile& nc, int dim, const std::string& longName, const std::vector<double>& times);
