@@ -105,7 +105,7 @@ tFootprintsExportResult exportFootprintsToNetCDF(const tTrajectoryFolder& folder
     }
 
     tNcFile nc(ncPath);
-    const int dt = nc.defineDim("time", nT);
+    const int dt = nc.defineRecordDim("time", nT);
     const int db = nc.defineDim("bnds", 2);
     const tNcGrid g = writeNcGrid(nc, grid, readModelPlacement(mean.dataSetPath), crs, db);
 

@@ -25,6 +25,28 @@ int tNcFile::defineDim(const std::string& name, size_t length) {
     return dim;
 }
 
+int tNcFile::defineRecordDim(const std::string& name, size_t length) {
+    fRecordDim = defineDim(name, NC_UNLIMITED);
+    fRecords = length;
+    return fRecordDim;
+}
+
+void tNcFile::extent(int var, std::vector<size_t>& start, std::vector<size_t>& count) const {
+    int n = 0;
+    check(nc_inq_varndims(fId, var, &n), "read a variable's dimensions");
+    std::vector<int> dims(size_t(n) + 1);
+    check(nc_inq_vardimid(fId, var, dims.data()), "read a variable's dimensions");
+    start.assign(size_t(n), 0);
+    count.assign(size_t(n), 0);
+    for (int d = 0; d < n; ++d) {
+        if (dims[size_t(d)] == fRecordDim) {
+            count[size_t(d)] = fRecords;
+            continue;
+        }
+        check(nc_inq_dimlen(fId, dims[size_t(d)], &count[size_t(d)]), "read a dimension's length");
+    }
+}
+
 int tNcFile::defineVar(const std::string& name, int type, const std::vector<int>& dims) {
     int var = -1;
     check(nc_def_var(fId, name.c_str(), nc_type(type), int(dims.size()), dims.data(), &var),
@@ -66,20 +88,29 @@ void tNcFile::fillValue(int var, double value) {
 }
 
 void tNcFile::putDoubles(int var, const std::vector<double>& values, const std::string& name) {
-    check(nc_put_var_double(fId, var, values.data()), "write " + name);
+    std::vector<size_t> start, count;
+    extent(var, start, count);
+    check(nc_put_vara_double(fId, var, start.data(), count.data(), values.data()), "write " + name);
 }
 
 void tNcFile::putFloats(int var, const std::vector<float>& values, const std::string& name) {
-    check(nc_put_var_float(fId, var, values.data()), "write " + name);
+    std::vector<size_t> start, count;
+    extent(var, start, count);
+    check(nc_put_vara_float(fId, var, start.data(), count.data(), values.data()), "write " + name);
 }
 
 void tNcFile::putInts(int var, const std::vector<int>& values, const std::string& name) {
-    check(nc_put_var_int(fId, var, values.data()), "write " + name);
+    std::vector<size_t> start, count;
+    extent(var, start, count);
+    check(nc_put_vara_int(fId, var, start.data(), count.data(), values.data()), "write " + name);
 }
 
 void tNcFile::putInt64s(int var, const std::vector<int64_t>& values, const std::string& name) {
     static_assert(sizeof(long long) == sizeof(int64_t));
-    check(nc_put_var_longlong(fId, var, reinterpret_cast<const long long*>(values.data())),
+    std::vector<size_t> start, count;
+    extent(var, start, count);
+    check(nc_put_vara_longlong(fId, var, start.data(), count.data(),
+                               reinterpret_cast<const long long*>(values.data())),
           "write " + name);
 }
 

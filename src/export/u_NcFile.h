@@ -24,6 +24,9 @@ public:
     void check(int status, const std::string& what) const;
 
     int defineDim(const std::string& name, size_t length);
+    // The record (unlimited) dimension, which NCO's ncrcat concatenates
+    // along; `length` records are written.
+    int defineRecordDim(const std::string& name, size_t length);
     // A variable of the given dimensions (ids); deflated when it has any.
     int defineVar(const std::string& name, int type, const std::vector<int>& dims);
 
@@ -43,7 +46,12 @@ public:
     void commit();
 
 private:
+    // Start and count of a whole variable, the records included.
+    void extent(int var, std::vector<size_t>& start, std::vector<size_t>& count) const;
+
     tReplacingFile fFile;
+    int fRecordDim = -1;
+    size_t fRecords = 0;
     int fId = -1;
     bool fOpen = false;
 };

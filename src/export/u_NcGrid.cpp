@@ -111,13 +111,13 @@ tNcGrid writeNcGrid(tNcFile& nc, const tPlanGrid& grid, const tModelPlacement& p
         axis(1, "y", placement.georefY, true, true);
         axis(0, "model_x", 0.0, false, false);
         axis(1, "model_y", 0.0, false, false);
-        g.coordinates = "lat lon model_x model_y";
+        g.coordinates = "lat lon";
     } else {
         axis(0, "model_x", 0.0, false, false);
         axis(1, "model_y", 0.0, false, false);
         field("easting", "projection_x_coordinate", "easting of the cell centre", "m", east);
         field("northing", "projection_y_coordinate", "northing of the cell centre", "m", north);
-        g.coordinates = "lat lon easting northing model_x model_y";
+        g.coordinates = "lat lon easting northing";
         if (uniformWidth(grid.xFace) != 0.0 && uniformWidth(grid.yFace) != 0.0) {
             std::string text;
             for (const double v : geoTransform(grid, placement, true))

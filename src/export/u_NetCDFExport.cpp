@@ -169,7 +169,7 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     result.hasTime = kwd::tryParseModelDateTime(d.simdate, d.simtime, modelTime);
 
     tNcFile nc(ncPath);
-    const int dt = nc.defineDim("time", 1);
+    const int dt = nc.defineRecordDim("time", 1);
     const int dz = nc.defineDim("z", size_t(nK));
     const int db = nc.defineDim("bnds", 2);
     const tNcGrid grid = writeNcGrid(nc, plan, placement, crs, db);

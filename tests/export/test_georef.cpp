@@ -208,7 +208,7 @@ TEST(Footprints, RotatedGridThroughGdalAndNetCDF) {
         tNcReader r(nc);
         const int F = r.var("flux_footprint");
         EXPECT_EQ(r.text(F, "grid_mapping"), "crs");
-        EXPECT_EQ(r.text(F, "coordinates"), "lat lon easting northing model_x model_y");
+        EXPECT_EQ(r.text(F, "coordinates"), "lat lon easting northing");
         EXPECT_FALSE(r.hasVar("x"));  // no 1-D map coordinate fits a rotated grid
         EXPECT_EQ(r.doubles("model_y", 3), (std::vector<double>{2.5, 7.5, 12.5}));
         const int crs = r.var("crs");
