@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev
           libnetcdf-dev libcairo2-dev pkg-config netcdf-bin
+          # kwd-export: coordinate reference systems (PROJ) and GeoTIFF (GDAL);
+          # gdal-bin's gdalinfo and poppler's pdftotext read its files back in tests
+          libproj-dev libgdal-dev gdal-bin poppler-utils
           # the run record (run.json) of kwd-footprint
           nlohmann-json3-dev
           # make bench: GNU time for the wall time and peak memory of a run

@@ -2,22 +2,32 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <span>
+#include <string_view>
 
 #include "export/u_ExportText.h"
+#include "dataset/u_ZDXFile.h"
 #include "export/u_FootprintMap.h"
+#include "export/u_FootprintNetCDF.h"
 #include "export/u_FootprintStats.h"
+#include "export/u_GeoTiffExport.h"
+#include "export/u_Georef.h"
 #include "export/u_NetCDFExport.h"
 #include "export/u_OutputFile.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
 const char* const kExportUsage =
-    "usage: kwd-export netcdf DATASET.ZDX OUT.nc | kwd-export map TRAJECTORY_FOLDER "
-    "[--time \"dd.mm.yyyy hh:mm:ss\" | --mean] OUT.png|OUT.pdf|OUT.svg | "
+    "usage: kwd-export netcdf DATASET.ZDX OUT.nc [--epsg CODE] | "
+    "kwd-export footprints TRAJECTORY_FOLDER OUT.nc [--epsg CODE] | "
+    "kwd-export geotiff TRAJECTORY_FOLDER OUT.tif [--time \"dd.mm.yyyy hh:mm:ss\" | --mean] "
+    "[--epsg CODE] | kwd-export map TRAJECTORY_FOLDER [--time \"dd.mm.yyyy hh:mm:ss\" | --mean] "
+    "[--levels 50,80,90] [--epsg CODE] OUT.png|OUT.pdf|OUT.svg | "
     "kwd-export summary TRAJECTORY_FOLDER";
 
 namespace {
@@ -35,15 +45,6 @@ std::string missingFields(size_t count) {
     return s;
 }
 
-int netcdfCommand(const std::vector<std::string>& args, std::ostream& out) {
-    if (args.size() != 3) usageError("the netcdf command takes a data set and an output file");
-    const tNetCDFExportResult r = exportDataSetToNetCDF(args[1], args[2]);
-    out << "Wrote \"" << args[2] << "\": " << r.variables.size()
-        << (r.variables.size() == 1 ? " variable on " : " variables on ") << r.nI
-        << " x " << r.nJ << " x " << r.nK << " cells" << std::endl;
-    return 0;
-}
-
 // What a map of normalised footprints shows: its measurement time or "the
 // mean of 3 measurement times".
 std::string mapSubject(const tTrajectoryFolder& folder, const tDensityData& data) {
@@ -53,48 +54,176 @@ std::string mapSubject(const tTrajectoryFolder& folder, const tDensityData& data
     return "the mean of " + std::to_string(n) + (n == 1 ? " measurement time" : " measurement times");
 }
 
-int mapCommand(const std::vector<std::string>& args, std::ostream& out) {
+// The options of a command: those of `allowed` may be given.
+struct tArguments {
     std::vector<std::string> positional;
     std::optional<kwd::tDateTime> time;
     bool mean = false;
+    std::optional<int> epsg;
+    std::optional<std::vector<double>> levels;
+};
+
+tArguments parseArguments(const std::vector<std::string>& args,
+                          std::initializer_list<std::string_view> allowed) {
+    tArguments a;
+    auto isAllowed = [&](const std::string& o) {
+        return std::find(allowed.begin(), allowed.end(), o) != allowed.end();
+    };
+    auto value = [&](size_t& n, const char* what) -> const std::string& {
+        if (n + 1 >= args.size()) usageError(args[n] + " needs " + what);
+        return args[++n];
+    };
     for (size_t n = 1; n < args.size(); ++n) {
-        if (args[n] == "--time") {
-            if (n + 1 >= args.size()) usageError("--time needs a date and time");
+        const std::string& arg = args[n];
+        if (arg.size() > 1 && arg[0] == '-' && !isAllowed(arg)) usageError("unknown option \"" + arg + "\"");
+        if (arg == "--time") {
+            const std::string& text = value(n, "a date and time");
             kwd::tDateTime t = 0;
-            if (!export_text::tryParseDateTimeArgument(args[n + 1], t))
-                throw kwd::ConversionError("\"" + args[n + 1] +
-                                           "\" is not a time of the form dd.mm.yyyy hh:mm:ss");
-            time = t;
-            ++n;
-        } else if (args[n] == "--mean") {
-            mean = true;
-        } else if (args[n].size() > 1 && args[n][0] == '-') {
-            usageError("unknown option \"" + args[n] + "\"");
+            if (!export_text::tryParseDateTimeArgument(text, t))
+                throw kwd::ConversionError("\"" + text + "\" is not a time of the form dd.mm.yyyy hh:mm:ss");
+            a.time = t;
+        } else if (arg == "--mean") {
+            a.mean = true;
+        } else if (arg == "--epsg") {
+            a.epsg = parseEpsgCode(value(n, "a code"));
+        } else if (arg == "--levels") {
+            a.levels = parseMapLevels(value(n, "percentages"));
         } else {
-            positional.push_back(args[n]);
+            a.positional.push_back(arg);
         }
     }
-    if (time && mean) usageError("--time and --mean exclude each other");
-    if (positional.size() != 2) usageError("the map command takes a trajectory folder and an output file");
-    const std::string& path = positional[1];
+    if (a.time && a.mean) usageError("--time and --mean exclude each other");
+    return a;
+}
+
+std::unique_ptr<tMapCrs> crsOf(const tArguments& a) {
+    return a.epsg ? std::make_unique<tMapCrs>(*a.epsg) : nullptr;
+}
+
+// The history line of a file: the wall-clock time and the command.
+std::string historyLine(const std::vector<std::string>& args) {
+    const kwd::DateTimeParts t = kwd::decodeDateTime(kwd::nowLocal());
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
+    std::string line = std::string(stamp) + " kwd-export";
+    for (const std::string& a : args)
+        line += a.find_first_of(" \"'") == std::string::npos ? " " + a : " \"" + a + "\"";
+    return line;
+}
+
+int netcdfCommand(const std::vector<std::string>& args, std::ostream& out) {
+    const tArguments a = parseArguments(args, {"--epsg"});
+    if (a.positional.size() != 2) usageError("the netcdf command takes a data set and an output file");
+    const std::unique_ptr<tMapCrs> crs = crsOf(a);
+    const tNetCDFExportResult r = exportDataSetToNetCDF(a.positional[0], a.positional[1], crs.get());
+    out << "Wrote \"" << a.positional[1] << "\": " << r.variables.size()
+        << (r.variables.size() == 1 ? " variable on " : " variables on ") << r.nI
+        << " x " << r.nJ << " x " << r.nK << " cells" << std::endl;
+    return 0;
+}
+
+int footprintsCommand(const std::vector<std::string>& args, std::ostream& out) {
+    const tArguments a = parseArguments(args, {"--epsg"});
+    if (a.positional.size() != 2)
+        usageError("the footprints command takes a trajectory folder and an output file");
+    const std::unique_ptr<tMapCrs> crs = crsOf(a);
+    const tTrajectoryFolder folder(a.positional[0]);
+    const tFootprintsExportResult r =
+        exportFootprintsToNetCDF(folder, a.positional[1], crs.get(), historyLine(args));
+    out << "Wrote \"" << a.positional[1] << "\": the normalised footprints of " << r.times
+        << (r.times == 1 ? " measurement time on " : " measurement times on ") << r.nI << " x "
+        << r.nJ << " columns" << std::endl;
+    return 0;
+}
+
+int geotiffCommand(const std::vector<std::string>& args, std::ostream& out) {
+    const tArguments a = parseArguments(args, {"--time", "--mean", "--epsg"});
+    if (a.positional.size() != 2)
+        usageError("the geotiff command takes a trajectory folder and an output file");
+    const std::unique_ptr<tMapCrs> crs = crsOf(a);
+    const tTrajectoryFolder folder(a.positional[0]);
+    const tDensityData data = a.mean ? folder.loadMeanDensity()
+                                     : folder.loadDensities(folder.selectMeasurement(a.time));
+    const std::string& path = a.positional[1];
+    refuseOutputOverInputs(path, {data.dataSetPath, data.dataFilePath}, {folder.folder()});
+    tGeoTiffContent tiff;
+    tiff.grid = data.grid;
+    tiff.values = data.flux;
+    tiff.placement = readModelPlacement(data.dataSetPath);
+    tiff.description = a.mean ? "flux footprint climatology" : "flux footprint density";
+    tiff.units = "m-2";
+    const std::string subject = mapSubject(folder, data);
+    tiff.metadata = {{"PROJECT", folder.project()},
+                     {a.mean ? "MEASUREMENT_TIMES" : "MEASUREMENT_TIME", subject},
+                     {"QUANTITY", tiff.description + " (m-2)"}};
+    writeGeoTiff(tiff, crs.get(), path);
+    out << "Wrote \"" << path << "\": " << tiff.description << " of " << subject << std::endl;
+    return 0;
+}
+
+// The mean wind at the detector of the data set at `time`: the simulation's
+// atmosphere data set of that time, else the grid's data set when it is of
+// that time (an output data set holds the wind of its moment).
+std::optional<std::pair<double, double>> windAt(const tTrajectoryFolder& folder, kwd::tDateTime time,
+                                                const std::string& gridDataSet,
+                                                const tDetectorBox& detector) {
+    std::string dataSet = folder.atmosphereDataSetAt(time);
+    if (dataSet.empty()) {
+        TZDXFile d;
+        kwd::tDateTime t = 0;
+        if (d.ReadFile(gridDataSet) == 0 && kwd::tryParseModelDateTime(d.simdate, d.simtime, t) &&
+            kwd::dateTimeToMilliseconds(t) == kwd::dateTimeToMilliseconds(time))
+            dataSet = gridDataSet;
+    }
+    if (dataSet.empty()) return std::nullopt;
+    return meanWindInBox(dataSet, detector);
+}
+
+int mapCommand(const std::vector<std::string>& args, std::ostream& out) {
+    const tArguments a = parseArguments(args, {"--time", "--mean", "--levels", "--epsg"});
+    if (a.positional.size() != 2) usageError("the map command takes a trajectory folder and an output file");
+    const std::string& path = a.positional[1];
     mapFormatOf(path);  // an unknown format is refused before anything is read
-    const tTrajectoryFolder folder(positional[0]);
+    const std::unique_ptr<tMapCrs> crs = crsOf(a);
+    const tTrajectoryFolder folder(a.positional[0]);
     const tRunLog log = readRunLog(folder.logPath());
     tFootprintMap map;
     std::string subject;
     std::vector<std::string> dataSet;  // may lie outside the trajectory folder
-    if (folder.hasDensities() || mean) {
+    // The wind of each time shown (the climatology: of every measurement time).
+    std::vector<std::pair<double, double>> winds;
+    if (folder.hasDensities() || a.mean) {
         const tDensityData data =
-            mean ? folder.loadMeanDensity() : folder.loadDensities(folder.selectMeasurement(time));
+            a.mean ? folder.loadMeanDensity() : folder.loadDensities(folder.selectMeasurement(a.time));
         map = densityMapOf(folder, data, log);
         subject = mapSubject(folder, data);
         dataSet = {data.dataSetPath, data.dataFilePath};
+        const std::vector<tOutputTime> shown =
+            a.mean ? folder.measurements() : std::vector<tOutputTime>{data.measurement};
+        for (const tOutputTime& t : shown)
+            if (const auto w = windAt(folder, t.time, data.dataSetPath, log.detector)) winds.push_back(*w);
+        if (winds.size() != shown.size()) winds.clear();
     } else {
-        const tOutputData data = folder.load(folder.select(time));
+        const tOutputData data = folder.load(folder.select(a.time));
         map = footprintMapOf(folder, data, log);
         subject = export_text::fullDateTimeText(data.output.time);
         dataSet = {data.dataSetPath, data.dataFilePath};
+        if (const auto w = windAt(folder, data.output.time, data.dataSetPath, log.detector))
+            winds.push_back(*w);
     }
+    if (!winds.empty()) {
+        tMapWind w;
+        for (const auto& [u, v] : winds) {
+            w.u += u / double(winds.size());
+            w.v += v / double(winds.size());
+        }
+        map.wind = w;
+    }
+    if (a.levels) map.levels = *a.levels;
+    const tModelPlacement placement = readModelPlacement(dataSet[0]);
+    if (crs || placement.rotated() || placement.georefX != 0.0 || placement.georefY != 0.0)
+        map.north = placement.northInModel();
     refuseOutputOverInputs(path, dataSet, {folder.folder()});
     renderFootprintMap(map, path);
     out << "Wrote \"" << path << "\": footprint map of " << subject << std::endl;
@@ -225,6 +354,7 @@ tFootprintMap footprintMapOf(const tTrajectoryFolder& aFolder, const tOutputData
          aData.concentration, tFootprintValues::cellTotals},
     };
     map.obstacle = aData.obstacle;
+    map.groundCode = aData.groundCode;
     map.detector = aLog.detector;
     return map;
 }
@@ -246,6 +376,7 @@ tFootprintMap densityMapOf(const tTrajectoryFolder& aFolder, const tDensityData&
         };
     }
     map.obstacle = aData.obstacle;
+    map.groundCode = aData.groundCode;
     map.detector = aLog.detector;
     return map;
 }
@@ -264,6 +395,8 @@ int runKwdExport(const std::vector<std::string>& aArgs, std::ostream& aOut) {
         if (aArgs.empty()) usageError("no command given");
         const std::string& command = aArgs[0];
         if (command == "netcdf") return netcdfCommand(aArgs, aOut);
+        if (command == "footprints") return footprintsCommand(aArgs, aOut);
+        if (command == "geotiff") return geotiffCommand(aArgs, aOut);
         if (command == "map") return mapCommand(aArgs, aOut);
         if (command == "summary") return summaryCommand(aArgs, aOut);
         if (command == "help" || command == "--help" || command == "-h") {

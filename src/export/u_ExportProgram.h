@@ -1,11 +1,16 @@
 #pragma once
 // The kwd-export program behind main():
-//   kwd-export netcdf DATASET.ZDX OUT.nc
-//   kwd-export map TRAJECTORY_FOLDER [--time "dd.mm.yyyy hh:mm:ss" | --mean] OUT.png|.pdf|.svg
+//   kwd-export netcdf DATASET.ZDX OUT.nc [--epsg CODE]
+//   kwd-export footprints TRAJECTORY_FOLDER OUT.nc [--epsg CODE]
+//   kwd-export geotiff TRAJECTORY_FOLDER OUT.tif [--time "dd.mm.yyyy hh:mm:ss" | --mean] [--epsg CODE]
+//   kwd-export map TRAJECTORY_FOLDER [--time "dd.mm.yyyy hh:mm:ss" | --mean] [--levels 50,80,90]
+//                  [--epsg CODE] OUT.png|.pdf|.svg
 //   kwd-export summary TRAJECTORY_FOLDER
 // Where a trajectory folder holds the normalised footprints, map and summary
 // show them (per measurement time, or the climatology); otherwise the
-// footprints of the grid files per output time.
+// footprints of the grid files per output time. footprints and geotiff need
+// the normalised footprints. --epsg CODE georeferences what is written
+// (u_Georef.h); the map then draws an arrow to grid north.
 // An error, a usage error too, is written as one line "<TypeName>: <message>"
 // on `aOut` and gives the exit status 1; success gives 0.
 

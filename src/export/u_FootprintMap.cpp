@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cctype>
 #include <filesystem>
@@ -48,7 +49,25 @@ struct tLineStyle {
     double width;
     std::vector<double> dashes;
 };
-const tLineStyle kContourStyles[3] = {{2.2, {}}, {2.0, {7.0, 4.0}}, {2.0, {2.0, 3.0}}};
+const tLineStyle kContourStyles[kMaxMapLevels] = {
+    {2.2, {}}, {2.0, {7.0, 4.0}}, {2.0, {2.0, 3.0}}, {1.6, {10.0, 3.0, 2.0, 3.0}}, {1.2, {}}};
+
+// Light colours of the emitting surfaces, by code (code 11 the first).
+constexpr tRgb kSurfaceColours[] = {
+    {0.84, 0.93, 0.80}, {0.80, 0.89, 0.97}, {0.96, 0.91, 0.78}, {0.93, 0.84, 0.91},
+    {0.86, 0.86, 0.95}, {0.95, 0.86, 0.82}, {0.85, 0.94, 0.93}, {0.92, 0.92, 0.84},
+};
+
+std::string percentText(double fraction) { return export_text::floatNumber(fraction * 100) + " %"; }
+
+// The codes of the emitting surfaces on the ground, ascending.
+std::vector<int32_t> surfaceCodes(const tFootprintMap& map) {
+    std::vector<int32_t> codes;
+    for (const int32_t c : map.groundCode)
+        if (c > 10 && std::find(codes.begin(), codes.end(), c) == codes.end()) codes.push_back(c);
+    std::sort(codes.begin(), codes.end());
+    return codes;
+}
 
 struct tBox {
     double x0, y0, x1, y1;
@@ -165,10 +184,11 @@ tOutline outlineOf(const std::vector<double>& values, const tPlanGrid& g, double
 constexpr double kLegendSample = 30;  // the sample and the gap to its text
 constexpr double kLegendGap = 22;     // after an item's text
 
-std::vector<std::string> legendTexts() {
+// The legend's items: obstacle, detector, the regions, the surfaces.
+std::vector<std::string> legendTexts(const tFootprintMap& map) {
     std::vector<std::string> texts = {"obstacle (ground level)", "detector"};
-    for (const double f : kMapContourFractions)
-        texts.push_back(export_text::fixedNumber(f * 100, 0) + " % of the total");
+    for (const double f : map.levels) texts.push_back(percentText(f) + " of the total");
+    for (const int32_t c : surfaceCodes(map)) texts.push_back("emitting surface " + std::to_string(c));
     return texts;
 }
 
@@ -177,13 +197,13 @@ struct tLegendPlace {
     int row;
 };
 
-std::vector<tLegendPlace> legendPlaces(cairo_t* cr, const tMapLayout& layout) {
+std::vector<tLegendPlace> legendPlaces(cairo_t* cr, const tFootprintMap& map, const tMapLayout& layout) {
     setFont(cr, 12);
     const double left = layout.plotLeft[0], right = layout.width - kMargin;
     std::vector<tLegendPlace> places;
     double x = left;
     int row = 0;
-    for (const std::string& text : legendTexts()) {
+    for (const std::string& text : legendTexts(map)) {
         const tBox b = drawText(cr, text, 0, 0, 0, false);
         const double w = kLegendSample + (b.x1 - b.x0);
         if (x > left && x + w > right) {
@@ -223,6 +243,8 @@ public:
         for (size_t n = 0; n < values.size(); ++n)
             if (fMap.obstacle[n]) colours[n] = kObstacleColour;
             else if (scale.valid && values[n] > 0.0) colours[n] = valueColour(values[n], scale);
+            else if (!fMap.groundCode.empty() && fMap.groundCode[n] > 10)
+                colours[n] = surfaceColour(fMap.groundCode[n]);
         kwd::checkFpFlags("footprint map colours");
 
         // Cells without antialiasing, so that neighbours meet without seams.
@@ -247,13 +269,16 @@ public:
         cairo_rectangle(fCr, left, top, w, h);
         cairo_clip(fCr);
         const std::vector<tFootprintLevel> levels =
-            footprintLevels(values, g, std::span<const double>(kMapContourFractions), panel.kind);
+            footprintLevels(values, g, std::span<const double>(fMap.levels), panel.kind);
         std::vector<tOutline> outlines;
         for (size_t n = 0; n < levels.size(); ++n) {
             outlines.push_back(outlineOf(values, g, levels[n].level));
             strokeOutline(p, outlines.back(), kContourStyles[n]);
         }
         detectorBox(p);
+        scaleBar(p);
+        northArrow(p);
+        windArrow(p);
         cairo_restore(fCr);
 
         if (!scale.valid) {
@@ -263,7 +288,7 @@ public:
         }
         std::vector<std::string> texts;
         for (size_t n = 0; n < levels.size(); ++n)
-            texts.push_back(export_text::fixedNumber(kMapContourFractions[n] * 100, 0) + " %");
+            texts.push_back(percentText(fMap.levels[n]));
         labelContours(p, outlines, texts);
 
         setColour(fCr, {0, 0, 0});
@@ -275,8 +300,10 @@ public:
     }
 
     void legend() {
-        const std::vector<std::string> texts = legendTexts();
-        const std::vector<tLegendPlace> places = legendPlaces(fCr, fLayout);
+        const std::vector<std::string> texts = legendTexts(fMap);
+        const std::vector<tLegendPlace> places = legendPlaces(fCr, fMap, fLayout);
+        const std::vector<int32_t> surfaces = surfaceCodes(fMap);
+        const size_t firstSurface = 2 + fMap.levels.size();
         for (size_t n = 0; n < texts.size(); ++n) {
             const double x = places[n].x;
             const double y = fLayout.plotTop + fLayout.plotHeight + kAxisBottom +
@@ -289,6 +316,14 @@ public:
                 setColour(fCr, kDetectorColour);
                 cairo_set_line_width(fCr, 2.0);
                 cairo_rectangle(fCr, x + 1, y - 6, 22, 12);
+                cairo_stroke(fCr);
+            } else if (n >= firstSurface) {
+                setColour(fCr, surfaceColour(surfaces[n - firstSurface]));
+                cairo_rectangle(fCr, x, y - 7, 24, 14);
+                cairo_fill(fCr);
+                setColour(fCr, {0.5, 0.5, 0.5});
+                cairo_set_line_width(fCr, 0.8);
+                cairo_rectangle(fCr, x, y - 7, 24, 14);
                 cairo_stroke(fCr);
             } else {
                 setLineStyle(kContourStyles[n - 2]);
@@ -304,6 +339,89 @@ public:
     }
 
 private:
+    // A box of white, mostly opaque, under an inset's drawing.
+    void insetBox(const tBox& b) {
+        cairo_set_source_rgba(fCr, 1, 1, 1, 0.85);
+        cairo_rectangle(fCr, b.x0, b.y0, b.x1 - b.x0, b.y1 - b.y0);
+        cairo_fill(fCr);
+        setColour(fCr, {0.4, 0.4, 0.4});
+        cairo_set_line_width(fCr, 0.8);
+        cairo_rectangle(fCr, b.x0, b.y0, b.x1 - b.x0, b.y1 - b.y0);
+        cairo_stroke(fCr);
+    }
+
+    // An arrow of `length` pixels from (x, y) towards the pixel direction (dx, dy).
+    void arrow(double x, double y, double dx, double dy, double length) {
+        const double n = std::hypot(dx, dy);
+        dx /= n;
+        dy /= n;
+        const double tipX = x + dx * length, tipY = y + dy * length;
+        cairo_set_line_width(fCr, 2.0);
+        cairo_move_to(fCr, x, y);
+        cairo_line_to(fCr, tipX - dx * 6, tipY - dy * 6);
+        cairo_stroke(fCr);
+        cairo_move_to(fCr, tipX, tipY);
+        cairo_line_to(fCr, tipX - dx * 9 - dy * 5, tipY - dy * 9 + dx * 5);
+        cairo_line_to(fCr, tipX - dx * 9 + dy * 5, tipY - dy * 9 - dx * 5);
+        cairo_close_path(fCr);
+        cairo_fill(fCr);
+    }
+
+    // Bottom left: a bar of a round length near a fifth of the model's width.
+    void scaleBar(int p) {
+        const double metres = niceStep(fLayout.modelWidth, 5);
+        const double length = metres * fLayout.scale;
+        const double left = fLayout.plotLeft[p] + 8, bottom = fLayout.plotTop + fLayout.plotHeight - 8;
+        setFont(fCr, 11);
+        const std::string text = tickText(metres, metres) + " m";
+        const tBox t = drawText(fCr, text, 0, 0, 0, false);
+        insetBox({left, bottom - 30, left + std::max(length, t.x1 - t.x0) + 12, bottom});
+        const double x0 = left + 6, y = bottom - 8;
+        for (int half = 0; half < 2; ++half) {
+            setColour(fCr, half == 0 ? tRgb{0, 0, 0} : tRgb{1, 1, 1});
+            cairo_rectangle(fCr, x0 + half * length / 2, y - 3, length / 2, 5);
+            cairo_fill(fCr);
+        }
+        setColour(fCr, {0, 0, 0});
+        cairo_set_line_width(fCr, 0.8);
+        cairo_rectangle(fCr, x0, y - 3, length, 5);
+        cairo_stroke(fCr);
+        drawText(fCr, text, x0, y - 13, 0);
+    }
+
+    // Top right: an arrow to grid north, marked "N".
+    void northArrow(int p) {
+        if (!fMap.north) return;
+        const double size = 46;
+        const double x1 = fLayout.plotLeft[p] + fLayout.plotWidth - 6, y0 = fLayout.plotTop + 6;
+        insetBox({x1 - size, y0, x1, y0 + size});
+        const double cx = x1 - size / 2, cy = y0 + size / 2 + 4;
+        const auto [nx, ny] = *fMap.north;
+        setColour(fCr, {0, 0, 0});
+        arrow(cx - nx * 12, cy + ny * 12, nx, -ny, 24);
+        setFont(fCr, 11, true);
+        drawText(fCr, "N", cx + nx * 8 + (ny >= 0 ? 8 : -8), cy - ny * 8 - 10, 0.5);
+    }
+
+    // Top left: the mean wind at the detector's height, with its speed.
+    void windArrow(int p) {
+        if (!fMap.wind) return;
+        const double speed = std::hypot(fMap.wind->u, fMap.wind->v);
+        setFont(fCr, 11);
+        const std::string text = "wind " + export_text::fixedNumber(speed, 1) + " m/s";
+        const tBox t = drawText(fCr, text, 0, 0, 0, false);
+        const double x0 = fLayout.plotLeft[p] + 6, y0 = fLayout.plotTop + 6;
+        const double w = std::max(56.0, t.x1 - t.x0 + 12);
+        insetBox({x0, y0, x0 + w, y0 + 62});
+        setColour(fCr, {0, 0, 0});
+        if (speed > 0) {
+            // Where the air goes: along (u, v), y up in the model, down in pixels.
+            const double dx = fMap.wind->u / speed, dy = -fMap.wind->v / speed;
+            arrow(x0 + w / 2 - dx * 18, y0 + 24 - dy * 18, dx, dy, 36);
+        }
+        drawText(fCr, text, x0 + w / 2, y0 + 52, 0.5);
+    }
+
     void setLineStyle(const tLineStyle& s) {
         cairo_set_line_width(fCr, s.width);
         cairo_set_dash(fCr, s.dashes.data(), int(s.dashes.size()), 0);
@@ -548,7 +666,9 @@ private:
 
 }  // namespace
 
-tMapLayout mapLayout(const tPlanGrid& grid, int panels) {
+tMapLayout mapLayout(const tFootprintMap& map) {
+    const tPlanGrid& grid = map.grid;
+    const int panels = int(map.panels.size());
     if (panels < 1 || panels > kMaxMapPanels)
         throw kwd::GeneralError("footprint map of " + std::to_string(panels) + " panels");
     tMapLayout l;
@@ -569,7 +689,7 @@ tMapLayout mapLayout(const tPlanGrid& grid, int panels) {
     // The rows of the legend, measured with the font it is drawn in.
     cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
     cairo_t* cr = cairo_create(scratch);
-    const int rows = legendPlaces(cr, l).back().row + 1;
+    const int rows = legendPlaces(cr, map, l).back().row + 1;
     cairo_destroy(cr);
     cairo_surface_destroy(scratch);
     l.height = int(std::ceil(l.plotTop + l.plotHeight + kAxisBottom + rows * kLegendHeight + kMargin));
@@ -606,6 +726,37 @@ tRgb valueColour(double value, const tColourScale& scale) {
     return scaleColour(t);
 }
 
+tRgb surfaceColour(int32_t code) {
+    constexpr int count = int(sizeof kSurfaceColours / sizeof kSurfaceColours[0]);
+    return kSurfaceColours[size_t(((code - 11) % count + count) % count)];
+}
+
+std::vector<double> parseMapLevels(const std::string& text) {
+    auto fail = [&](const std::string& why) -> std::vector<double> {
+        throw kwd::InputError("--levels \"" + text + "\": " + why);
+    };
+    std::vector<double> levels;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, end - start);
+        double v = 0;
+        const auto r = std::from_chars(item.data(), item.data() + item.size(), v);
+        if (item.empty() || r.ec != std::errc() || r.ptr != item.data() + item.size())
+            return fail("\"" + item + "\" is not a number");
+        if (!(v > 0.0 && v < 100.0)) return fail(item + " is not a percentage above 0 and below 100");
+        if (std::find(levels.begin(), levels.end(), v / 100.0) != levels.end())
+            return fail(item + " is given twice");
+        levels.push_back(v / 100.0);
+        if (end == text.size()) break;
+        start = end + 1;
+    }
+    if (levels.size() > kMaxMapLevels)
+        return fail("at most " + std::to_string(kMaxMapLevels) + " levels");
+    std::sort(levels.begin(), levels.end());
+    return levels;
+}
+
 tMapFormat mapFormatOf(const std::string& path) {
     std::string extension = std::filesystem::path(path).extension().string();
     for (char& c : extension) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -623,10 +774,15 @@ namespace {
 struct tStreamSink {
     tReplacingFile& file;
     std::string error;
+    std::string* held = nullptr;  // when set, the bytes are kept here instead
 };
 
 cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned int length) {
     tStreamSink& sink = *static_cast<tStreamSink*>(closure);
+    if (sink.held) {
+        sink.held->append(reinterpret_cast<const char*>(data), length);
+        return CAIRO_STATUS_SUCCESS;
+    }
     try {
         sink.file.write(std::string_view(reinterpret_cast<const char*>(data), length));
     } catch (const kwd::KwdError& e) {
@@ -634,6 +790,38 @@ cairo_status_t writeToSink(void* closure, const unsigned char* data, unsigned in
         return CAIRO_STATUS_WRITE_ERROR;
     }
     return CAIRO_STATUS_SUCCESS;
+}
+
+std::string xmlEscaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '&') out += "&amp;";
+        else if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else out += c;
+    }
+    return out;
+}
+
+// What the picture says in words: its title, the panels with their colour
+// bars' labels and the legend.
+std::string mapDescription(const tFootprintMap& map) {
+    std::string d;
+    for (const tMapPanel& p : map.panels) d += p.title + ": " + p.barLabel + ". ";
+    d += "Legend: ";
+    const std::vector<std::string> texts = legendTexts(map);
+    for (size_t n = 0; n < texts.size(); ++n) d += (n ? ", " : "") + texts[n];
+    return d + ".";
+}
+
+// Cairo draws every text of an SVG as glyph outlines; the title and a
+// description after the opening <svg> element keep the words findable.
+std::string withSvgTitle(const std::string& svg, const tFootprintMap& map) {
+    const size_t open = svg.find("<svg");
+    const size_t end = open == std::string::npos ? open : svg.find('>', open);
+    if (end == std::string::npos) return svg;
+    return svg.substr(0, end + 1) + "\n<title>" + xmlEscaped(map.title) + "</title>\n<desc>" +
+           xmlEscaped(mapDescription(map)) + "</desc>" + svg.substr(end + 1);
 }
 
 }  // namespace
@@ -647,9 +835,14 @@ void renderFootprintMap(const tFootprintMap& map, const std::string& path) {
         throw kwd::GeneralError("footprint map of a " + std::to_string(map.grid.nI) + " x " +
                                 std::to_string(map.grid.nJ) +
                                 " grid with fields of other sizes");
-    const tMapLayout layout = mapLayout(map.grid, int(map.panels.size()));
+    if (map.levels.empty() || map.levels.size() > kMaxMapLevels)
+        throw kwd::GeneralError("footprint map with " + std::to_string(map.levels.size()) + " levels");
+    if (!map.groundCode.empty() && map.groundCode.size() != cells)
+        throw kwd::GeneralError("footprint map with object codes of another size");
+    const tMapLayout layout = mapLayout(map);
     tReplacingFile file(path, "footprint map");
-    tStreamSink sink{file, {}};
+    std::string svg;
+    tStreamSink sink{file, {}, format == tMapFormat::svg ? &svg : nullptr};
     cairo_surface_t* surface = nullptr;
     switch (format) {
         case tMapFormat::png:
@@ -657,6 +850,8 @@ void renderFootprintMap(const tFootprintMap& map, const std::string& path) {
             break;
         case tMapFormat::pdf:  // one pixel of the layout is one point
             surface = cairo_pdf_surface_create_for_stream(writeToSink, &sink, layout.width, layout.height);
+            cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, map.title.c_str());
+            cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_SUBJECT, mapDescription(map).c_str());
             break;
         case tMapFormat::svg:
             surface = cairo_svg_surface_create_for_stream(writeToSink, &sink, layout.width, layout.height);
@@ -691,6 +886,7 @@ void renderFootprintMap(const tFootprintMap& map, const std::string& path) {
         written = cairo_surface_status(surface);
     }
     release();
+    if (format == tMapFormat::svg && written == CAIRO_STATUS_SUCCESS) file.write(withSvgTitle(svg, map));
     if (!sink.error.empty()) throw kwd::FileError(sink.error);
     if (written != CAIRO_STATUS_SUCCESS) file.fail("write the file", cairo_status_to_string(written));
     file.commit();

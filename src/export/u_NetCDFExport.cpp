@@ -3,26 +3,27 @@
 #include <netcdf.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <system_error>
 
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
-#include "export/u_ExportText.h"
+#include "export/u_Georef.h"
+#include "export/u_NcFile.h"
+#include "export/u_NcGrid.h"
 #include "export/u_OutputFile.h"
 #include "export/u_PlanGrid.h"
 #include "platform/DateTime.h"
-#include "platform/FileIO.h"
 #include "platform/KwdError.h"
+
+const char* const kNcTimeUnits = "seconds since 1970-01-01 00:00:00";
 
 namespace {
 
-// Names of the output data set's blocks that hold -999 where a cell has no
-// value, as a descriptor holds them after reading (the unit split off).
-const char* const kFilledOutputNames[] = {
+// Names of the output data set's blocks that hold -999 where a value is 0,
+// as a descriptor holds them after reading (the unit split off).
+const char* const kZeroMarkedNames[] = {
     "Vapor Flux ",
     "Current position of Particles ",
     "Origin of Particles in Detector Vertical Sum ",
@@ -37,6 +38,9 @@ const char* const kFilledOutputNames[] = {
     "Footprint 3d ",
 };
 
+// The output data set's copies of the concentration footprint.
+const char* const kDuplicateNames[] = {"Footprint Vertical Sum ", "Footprint 3d "};
+
 std::string trimmed(const std::string& s) {
     const size_t b = s.find_first_not_of(" \t");
     if (b == std::string::npos) return "";
@@ -46,83 +50,26 @@ std::string trimmed(const std::string& s) {
 
 bool isOutputDataSet(const TZDXFile& d) { return d.filetype == 2 && d.Title == "Virtual Particles"; }
 
-// An open NetCDF file under a temporary name: every call is checked, and the
-// file is removed unless commit() renamed it into place.
-class tNcFile {
-public:
-    tNcFile(const std::string& finalPath) : fFile(finalPath, "NetCDF file") {
-        // The library opens the file itself; the name stays reserved for it.
-        fFile.close();
-        check(nc_create(fFile.tempPath().c_str(), NC_NETCDF4 | NC_CLOBBER, &fId), "create the file");
-        fOpen = true;
-        int oldMode = 0;
-        check(nc_set_fill(fId, NC_NOFILL, &oldMode), "set the fill mode");
-    }
-    ~tNcFile() {
-        if (fOpen) nc_close(fId);
-    }
-    tNcFile(const tNcFile&) = delete;
-    tNcFile& operator=(const tNcFile&) = delete;
-
-    int id() const { return fId; }
-
-    void check(int status, const std::string& what) const {
-        if (status != NC_NOERR) fFile.fail(what, nc_strerror(status));
-    }
-
-    int defineDim(const std::string& name, size_t length) {
-        int dim = -1;
-        check(nc_def_dim(fId, name.c_str(), length, &dim), "define the dimension " + name);
-        return dim;
-    }
-    int defineVar(const std::string& name, nc_type type, std::vector<int> dims) {
-        int var = -1;
-        check(nc_def_var(fId, name.c_str(), type, int(dims.size()), dims.data(), &var),
-              "define the variable " + name);
-        return var;
-    }
-    void text(int var, const std::string& name, const std::string& value) {
-        check(nc_put_att_text(fId, var, name.c_str(), value.size(), value.c_str()),
-              "write the attribute " + name);
-    }
-    void floatAtt(int var, const std::string& name, float value) {
-        check(nc_put_att_float(fId, var, name.c_str(), NC_FLOAT, 1, &value),
-              "write the attribute " + name);
-    }
-    void intAtt(int var, const std::string& name, int value) {
-        check(nc_put_att_int(fId, var, name.c_str(), NC_INT, 1, &value),
-              "write the attribute " + name);
-    }
-
-    void commit() {
-        fOpen = false;
-        check(nc_close(fId), "close the file");
-        fFile.commit();
-    }
-
-private:
-    tReplacingFile fFile;
-    int fId = -1;
-    bool fOpen = false;
-};
-
-std::vector<double> centres(const std::vector<double>& faces) {
-    std::vector<double> c(faces.size() - 1);
-    for (size_t n = 0; n + 1 < faces.size(); ++n) c[n] = 0.5 * (faces[n] + faces[n + 1]);
-    return c;
-}
-
-std::vector<double> bounds(const std::vector<double>& faces) {
-    std::vector<double> b;
-    b.reserve(2 * (faces.size() - 1));
-    for (size_t n = 0; n + 1 < faces.size(); ++n) {
-        b.push_back(faces[n]);
-        b.push_back(faces[n + 1]);
-    }
-    return b;
-}
+bool isVerticalSum(const std::string& name) { return name.find("Vertical Sum") != std::string::npos; }
 
 }  // namespace
+
+double ncTimeValue(double modelTime) {
+    const int64_t unixEpoch = kwd::dateTimeToMilliseconds(kwd::encodeDateTime(1970, 1, 1));
+    return double(kwd::dateTimeToMilliseconds(modelTime) - unixEpoch) / 1000.0;
+}
+
+void writeNcTime(tNcFile& nc, int dim, const std::string& longName, const std::vector<double>& times) {
+    const int var = nc.defineVar("time", NC_DOUBLE, {dim});
+    nc.text(var, "standard_name", "time");
+    nc.text(var, "long_name", longName);
+    nc.text(var, "units", kNcTimeUnits);
+    nc.text(var, "calendar", "standard");
+    nc.text(var, "axis", "T");
+    std::vector<double> values;
+    for (const double t : times) values.push_back(ncTimeValue(t));
+    nc.putDoubles(var, values, "time");
+}
 
 std::string netcdfVariableName(const std::string& name) {
     std::string out;
@@ -143,12 +90,20 @@ std::string netcdfVariableName(const std::string& name) {
     return out;
 }
 
-bool isFilledOutputVariable(const std::string& name) {
-    return std::any_of(std::begin(kFilledOutputNames), std::end(kFilledOutputNames),
+std::string udunitsUnit(const std::string& unit) {
+    const std::string u = trimmed(unit);
+    if (u.empty() || u == "-") return "1";
+    if (u == "deg" || u == "Deg" || u == "degrees") return "degree";
+    return u;
+}
+
+bool isZeroMarkedOutputVariable(const std::string& name) {
+    return std::any_of(std::begin(kZeroMarkedNames), std::end(kZeroMarkedNames),
                        [&](const char* n) { return name == n; });
 }
 
-tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std::string& ncPath) {
+tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std::string& ncPath,
+                                          const tMapCrs* crs) {
     TZDXFile d;
     const int32_t read = d.ReadFile(zdxPath);
     if (read == -1)
@@ -167,6 +122,7 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     const std::vector<double> zFace = cellFaces(d.sizedz, d.GridsK, where, "z");
     const int32_t nI = d.GridsI, nJ = d.GridsJ, nK = d.GridsK;
     const int64_t blockValues = ZDTBlockValueCount(nI, nJ, nK);
+    const tModelPlacement placement = readModelPlacement(zdxPath);
 
     // The data file must hold every block before anything is written.
     std::error_code ec;
@@ -186,14 +142,20 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     result.nJ = nJ;
     result.nK = nK;
     const bool outputDataSet = isOutputDataSet(d);
-    std::set<std::string> used = {"x", "y", "z", "x_bnds", "y_bnds", "z_bnds", "time", "bnds"};
+    std::set<std::string> used = {"x",   "y",       "z",       "x_bnds",  "y_bnds",   "z_bnds",
+                                  "time", "bnds",   "crs",     "lat",     "lon",      "easting",
+                                  "northing", "model_x", "model_y", "model_x_bnds", "model_y_bnds"};
     for (int32_t n = 0; n < d.numberVars; ++n) {
         const std::string& rawName = n < int32_t(d.nameVars.size()) ? d.nameVars[size_t(n)] : "";
+        if (outputDataSet && std::any_of(std::begin(kDuplicateNames), std::end(kDuplicateNames),
+                                         [&](const char* dup) { return rawName == dup; }))
+            continue;
         tNetCDFVariableInfo v;
+        v.block = n;
         v.longName = trimmed(rawName);
-        const std::string unit = n < int32_t(d.UnitVars.size()) ? trimmed(d.UnitVars[size_t(n)]) : "";
-        v.units = unit.empty() ? "1" : unit;
-        v.filled = outputDataSet && isFilledOutputVariable(rawName);
+        v.units = udunitsUnit(n < int32_t(d.UnitVars.size()) ? d.UnitVars[size_t(n)] : "");
+        v.zeroRestored = outputDataSet && isZeroMarkedOutputVariable(rawName);
+        v.plan = outputDataSet && isVerticalSum(rawName);
         const std::string base = netcdfVariableName(rawName);
         v.ncName = base;
         for (int suffix = 2; used.count(v.ncName) != 0; ++suffix)
@@ -207,62 +169,21 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     result.hasTime = kwd::tryParseModelDateTime(d.simdate, d.simtime, modelTime);
 
     tNcFile nc(ncPath);
-    const int id = nc.id();
-    const int dx = nc.defineDim("x", size_t(nI));
-    const int dy = nc.defineDim("y", size_t(nJ));
+    const int dt = nc.defineRecordDim("time", 1);
     const int dz = nc.defineDim("z", size_t(nK));
     const int db = nc.defineDim("bnds", 2);
+    const tNcGrid grid = writeNcGrid(nc, plan, placement, crs, db);
 
-    struct Axis {
-        const char* name;
-        const char* boundsName;
-        int dim;
-        const char* axis;
-        const char* longName;
-        std::vector<double> faces;
-        int var = -1, boundsVar = -1;
-    };
-    Axis axes[3] = {
-        {"x", "x_bnds", dx, "X", "x of the cell centre in model coordinates", plan.xFace},
-        {"y", "y_bnds", dy, "Y", "y of the cell centre in model coordinates", plan.yFace},
-        {"z", "z_bnds", dz, "Z", "height of the cell centre above ground", zFace},
-    };
-    for (Axis& a : axes) {
-        a.var = nc.defineVar(a.name, NC_DOUBLE, {a.dim});
-        nc.text(a.var, "long_name", a.longName);
-        nc.text(a.var, "units", "m");
-        nc.text(a.var, "axis", a.axis);
-        nc.text(a.var, "bounds", a.boundsName);
-        if (a.axis[0] == 'Z') {
-            nc.text(a.var, "standard_name", "height");
-            nc.text(a.var, "positive", "up");
-        }
-        a.boundsVar = nc.defineVar(a.boundsName, NC_DOUBLE, {a.dim, db});
-    }
-    int timeVar = -1;
-    if (result.hasTime) {
-        timeVar = nc.defineVar("time", NC_DOUBLE, {});
-        nc.text(timeVar, "standard_name", "time");
-        nc.text(timeVar, "long_name", "model time of the data set");
-        nc.text(timeVar, "units", "days since 1899-12-30 00:00:00");
-        nc.text(timeVar, "calendar", "standard");
-    }
-
-    std::vector<int> dataVars;
-    for (size_t n = 0; n < result.variables.size(); ++n) {
-        const tNetCDFVariableInfo& v = result.variables[n];
-        const int var = nc.defineVar(v.ncName, NC_FLOAT, {dz, dy, dx});
-        nc.check(nc_def_var_deflate(id, var, 1, 1, 2), "set the compression of " + v.ncName);
-        if (v.filled) {
-            const float fill = kExportFillValue;
-            nc.check(nc_def_var_fill(id, var, 0, &fill), "set the fill value of " + v.ncName);
-        }
-        nc.text(var, "long_name", v.longName);
-        nc.text(var, "units", v.units);
-        if (result.hasTime) nc.text(var, "coordinates", "time");
-        nc.intAtt(var, "zdt_block", int(n));
-        dataVars.push_back(var);
-    }
+    const int zVar = nc.defineVar("z", NC_DOUBLE, {dz});
+    nc.text(zVar, "standard_name", "height");
+    nc.text(zVar, "long_name", "height of the cell centre above ground");
+    nc.text(zVar, "units", "m");
+    nc.text(zVar, "axis", "Z");
+    nc.text(zVar, "positive", "up");
+    nc.text(zVar, "bounds", "z_bnds");
+    nc.putDoubles(zVar, cellCentres(zFace), "z");
+    nc.putDoubles(nc.defineVar("z_bnds", NC_DOUBLE, {dz, db}), cellBounds(zFace), "z_bnds");
+    if (result.hasTime) writeNcTime(nc, dt, "model time of the data set", {modelTime});
 
     // Global attributes: the descriptor's metadata.
     nc.text(NC_GLOBAL, "Conventions", "CF-1.8");
@@ -273,34 +194,36 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     nc.text(NC_GLOBAL, "simulation_date", d.simdate);
     nc.text(NC_GLOBAL, "simulation_time", d.simtime);
     nc.text(NC_GLOBAL, "location_name", d.Locationname);
-    nc.floatAtt(NC_GLOBAL, "model_rotation", d.ModelRotation);
-    nc.floatAtt(NC_GLOBAL, "location_georef_x", d.Georef_x);
-    nc.floatAtt(NC_GLOBAL, "location_georef_y", d.Georef_y);
+    nc.doubleAtt(NC_GLOBAL, "model_rotation", {placement.rotation});
+    nc.doubleAtt(NC_GLOBAL, "location_georef_x", {placement.georefX});
+    nc.doubleAtt(NC_GLOBAL, "location_georef_y", {placement.georefY});
     nc.text(NC_GLOBAL, "model_version", d.Modelversion);
     nc.text(NC_GLOBAL, "simulation_guid", d.SimGUID);
-    nc.intAtt(NC_GLOBAL, "data_type", d.filetype);
-    nc.intAtt(NC_GLOBAL, "data_content", d.fileContent);
-    nc.intAtt(NC_GLOBAL, "data_health_status", d.SimFileState);
-    nc.intAtt(NC_GLOBAL, "data_zorientation", d.zZeroAtTop ? 1 : 0);
+    nc.intAtt(NC_GLOBAL, "data_type", {d.filetype});
+    nc.intAtt(NC_GLOBAL, "data_content", {d.fileContent});
+    nc.intAtt(NC_GLOBAL, "data_health_status", {d.SimFileState});
+    nc.intAtt(NC_GLOBAL, "data_zorientation", {d.zZeroAtTop ? 1 : 0});
     // -999 means "not given" for these two.
     if (d.Sunposition != -999.0f) nc.floatAtt(NC_GLOBAL, "sun_position", d.Sunposition);
     if (d.WindInflow != -999.0f) nc.floatAtt(NC_GLOBAL, "wind_inflow", d.WindInflow);
-    nc.check(nc_enddef(id), "finish the definitions");
 
-    for (const Axis& a : axes) {
-        const std::vector<double> c = centres(a.faces);
-        const std::vector<double> b = bounds(a.faces);
-        nc.check(nc_put_var_double(id, a.var, c.data()), std::string("write ") + a.name);
-        nc.check(nc_put_var_double(id, a.boundsVar, b.data()), std::string("write ") + a.boundsName);
-    }
-    if (result.hasTime) nc.check(nc_put_var_double(id, timeVar, &modelTime), "write time");
-
-    // The ZDT block order (i fastest, then j, then k) is the C order of (z, y, x).
+    // The ZDT block order (i fastest, then j, then k) is the C order of
+    // (time, z, y, x); a vertical sum is the first layer.
     std::vector<float> block(static_cast<size_t>(blockValues));
-    for (size_t n = 0; n < dataVars.size(); ++n) {
-        ReadZDTBlock(d.DataFilename, int32_t(n), nI, nJ, nK, block);
-        nc.check(nc_put_var_float(id, dataVars[n], block.data()),
-                 "write the variable " + result.variables[n].ncName);
+    const size_t layer = plan.cellCount();
+    for (const tNetCDFVariableInfo& v : result.variables) {
+        const std::vector<int> dims = v.plan ? std::vector<int>{dt, grid.dimY, grid.dimX}
+                                             : std::vector<int>{dt, dz, grid.dimY, grid.dimX};
+        const int var = nc.defineVar(v.ncName, NC_FLOAT, dims);
+        nc.text(var, "long_name", v.longName);
+        nc.text(var, "units", v.units);
+        markOnGrid(nc, var, grid);
+        nc.intAtt(var, "zdt_block", {int(v.block)});
+        ReadZDTBlock(d.DataFilename, v.block, nI, nJ, nK, block);
+        if (v.zeroRestored) std::replace(block.begin(), block.end(), kZeroMarker, 0.0f);
+        if (v.plan) block.resize(layer);
+        nc.putFloats(var, block, "the variable " + v.ncName);
+        block.resize(static_cast<size_t>(blockValues));
     }
     nc.commit();
     return result;

@@ -1,6 +1,7 @@
 #include "export/u_TrajectoryFolder.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -380,7 +381,13 @@ void tTrajectoryFolder::loadGround(const tOutputTime& time, int32_t nI, int32_t 
     // Object codes: block 0; its first layer is k = 0, the ground.
     const std::vector<float> objects = ReadZDTBlock(d.DataFilename, 0, d.GridsI, d.GridsJ, d.GridsK);
     plan.obstacle.resize(plan.grid.cellCount());
-    for (size_t n = 0; n < plan.obstacle.size(); ++n) plan.obstacle[n] = objects[n] == 1.0f ? 1 : 0;
+    plan.groundCode.resize(plan.grid.cellCount());
+    for (size_t n = 0; n < plan.obstacle.size(); ++n) {
+        plan.obstacle[n] = objects[n] == 1.0f ? 1 : 0;
+        // Codes are small integers stored as floats; anything else counts as free air.
+        const float c = objects[n];
+        plan.groundCode[n] = std::isfinite(c) && std::abs(c) < 1e6f ? int32_t(std::lround(c)) : 0;
+    }
 }
 
 tOutputData tTrajectoryFolder::load(const tOutputTime& output) const {
@@ -427,6 +434,65 @@ tDensityData tTrajectoryFolder::loadMeanDensity() const {
     data.flux = flux.values;
     loadGround(data.measurement, flux.nI, flux.nJ, data);
     return data;
+}
+
+std::string tTrajectoryFolder::atmosphereDataSetAt(kwd::tDateTime time) const {
+    const std::string atmosphere =
+        (std::filesystem::path(fFolder) / ".." / "atmosphere").lexically_normal().string();
+    const int64_t ms = kwd::dateTimeToMilliseconds(time);
+    for (const std::string& p : descriptorsIn(atmosphere)) {
+        TZDXFile d;
+        kwd::tDateTime t = 0;
+        try {
+            if (d.ReadFile(p) != 0) continue;
+        } catch (const kwd::KwdError&) {
+            continue;
+        }
+        if (kwd::tryParseModelDateTime(d.simdate, d.simtime, t) && kwd::dateTimeToMilliseconds(t) == ms)
+            return p;
+    }
+    return "";
+}
+
+std::optional<std::pair<double, double>> meanWindInBox(const std::string& zdxPath,
+                                                       const tDetectorBox& box) {
+    TZDXFile d;
+    if (d.ReadFile(zdxPath) != 0 || d.numberVars < 3 || d.DataPerVariable != 1) return std::nullopt;
+    const std::string where = "data set \"" + zdxPath + "\"";
+    const tPlanGrid g = tPlanGrid::fromDescriptor(d, where);
+    const std::vector<double> zFace = cellFaces(d.sizedz, d.GridsK, where, "z");
+    auto centre = [](const std::vector<double>& f, size_t n) { return 0.5 * (f[n] + f[n + 1]); };
+    auto inside = [](double v, double lo, double hi) { return v >= lo && v <= hi; };
+    // The cell holding a position along an axis; -1 outside.
+    auto cellOf = [](const std::vector<double>& f, double v) {
+        for (size_t n = 0; n + 1 < f.size(); ++n)
+            if (v >= f[n] && v < f[n + 1]) return int32_t(n);
+        return int32_t(-1);
+    };
+    std::vector<std::array<int32_t, 3>> cells;
+    for (int32_t k = 0; k < d.GridsK; ++k)
+        for (int32_t j = 0; j < d.GridsJ; ++j)
+            for (int32_t i = 0; i < d.GridsI; ++i)
+                if (inside(centre(g.xFace, size_t(i)), box.xMin, box.xMax) &&
+                    inside(centre(g.yFace, size_t(j)), box.yMin, box.yMax) &&
+                    inside(centre(zFace, size_t(k)), box.zMin, box.zMax))
+                    cells.push_back({i, j, k});
+    if (cells.empty()) {
+        const int32_t i = cellOf(g.xFace, box.centreX()), j = cellOf(g.yFace, box.centreY());
+        const int32_t k = cellOf(zFace, 0.5 * (box.zMin + box.zMax));
+        if (i < 0 || j < 0 || k < 0) return std::nullopt;
+        cells.push_back({i, j, k});
+    }
+    const std::vector<float> u = ReadZDTBlock(d.DataFilename, 1, d.GridsI, d.GridsJ, d.GridsK);
+    const std::vector<float> v = ReadZDTBlock(d.DataFilename, 2, d.GridsI, d.GridsJ, d.GridsK);
+    double su = 0, sv = 0;
+    for (const auto& [i, j, k] : cells) {
+        const size_t n = size_t(i) + size_t(d.GridsI) * (size_t(j) + size_t(d.GridsJ) * size_t(k));
+        su += u[n];
+        sv += v[n];
+    }
+    if (!std::isfinite(su) || !std::isfinite(sv)) return std::nullopt;
+    return std::make_pair(su / double(cells.size()), sv / double(cells.size()));
 }
 
 std::vector<tFootprintRow> readFootprintTable(const std::string& path) {

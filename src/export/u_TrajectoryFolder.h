@@ -64,6 +64,7 @@ struct tOutputTime {
 struct tGroundPlan {
     tPlanGrid grid;
     std::vector<uint8_t> obstacle;  // 1 where the ground-level object code is 1
+    std::vector<int32_t> groundCode;  // the object code at ground level (k = 0), i fastest
     std::string dataSetPath;        // the data set the grid and objects came from
     std::string dataFilePath;       // its data file
 };
@@ -84,6 +85,13 @@ struct tDensityData : tGroundPlan {
     std::vector<double> concentration;  // C (s m^-3); empty for the climatology
     std::vector<double> hits;          // H, hits per column; empty for the climatology
 };
+
+// The horizontal wind (u, v in m/s, blocks 1 and 2) of the data set
+// `zdxPath` averaged over the cells whose centres lie in the detector box, or
+// of the cell holding the box's centre when no centre lies in it; none when
+// the data set has fewer than 3 variables or the box lies outside the grid.
+std::optional<std::pair<double, double>> meanWindInBox(const std::string& zdxPath,
+                                                       const tDetectorBox& box);
 
 // A row of "Footprints_<project>.csv".
 struct tFootprintRow {
@@ -148,6 +156,10 @@ public:
     // The data set for a grid of nI x nJ columns, in the order of preference
     // given at the top; raises kwd::InputError naming the folders searched.
     std::string findDataSet(const tOutputTime& output, int32_t nI, int32_t nJ) const;
+
+    // The simulation's atmosphere data set (in "atmosphere" beside the
+    // folder) of the model time `time`; empty when there is none.
+    std::string atmosphereDataSetAt(kwd::tDateTime time) const;
 
 private:
     // The grid, ground and paths of the data set for an nI x nJ grid.

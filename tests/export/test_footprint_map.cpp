@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "ExportTestUtil.h"
+#include "GeoTestUtil.h"
 #include "export/u_ExportProgram.h"
 #include "export/u_FootprintMap.h"
+#include "export/u_Georef.h"
 #include "export/u_TrajectoryFolder.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
@@ -100,7 +102,7 @@ TEST(FootprintMap, ObstaclesFootprintAndDetectorWhereTheyBelong) {
         footprintMapOf(tTrajectoryFolder(f.folder), tTrajectoryFolder(f.folder).load(
                                                         tTrajectoryFolder(f.folder).outputs()[0]),
                        readRunLog(f.folder + "/logFile.log"));
-    const tMapLayout layout = mapLayout(map.grid, 2);
+    const tMapLayout layout = mapLayout(map);
     EXPECT_EQ(image.width(), layout.width);
     EXPECT_EQ(image.height(), layout.height);
     EXPECT_EQ(layout.scale, 26.0);  // the longer side, 20 m, over 520 pixels
@@ -117,7 +119,7 @@ TEST(FootprintMap, ObstaclesFootprintAndDetectorWhereTheyBelong) {
         EXPECT_TRUE(near(cell(1, 1), kObstacleColour)) << "panel " << p;
         EXPECT_TRUE(near(cell(2, 1), kObstacleColour)) << "panel " << p;
         EXPECT_TRUE(near(cell(1, 2), kObstacleColour)) << "panel " << p;
-        EXPECT_TRUE(near(cell(8, 1), kEmptyColour)) << "panel " << p;  // lawn
+        EXPECT_TRUE(near(cell(8, 1), surfaceColour(11))) << "panel " << p;  // lawn, no footprint
         EXPECT_TRUE(near(cell(3, 3), kEmptyColour)) << "panel " << p;
         // The lowest value (0.1 at (6, 6)) sits one decade below the peak.
         const tColourScale scale = colourScaleOf(map.panels[size_t(p)].values);
@@ -174,8 +176,9 @@ TEST(FootprintMap, EmptyFootprintStillDraws) {
     ASSERT_EQ(runKwdExport({"map", f.folder, png}, out), 0) << out.str();
     const tPng image(png);
     ASSERT_TRUE(image.ok());
-    const tMapLayout layout = mapLayout(tTrajectoryFolder(f.folder).load(
-                                            tTrajectoryFolder(f.folder).outputs()[0]).grid, 2);
+    const tTrajectoryFolder folder(f.folder);
+    const tMapLayout layout = mapLayout(
+        footprintMapOf(folder, folder.load(folder.outputs()[0]), readRunLog(folder.logPath())));
     EXPECT_TRUE(near(image.at(layout.pixelX(0, 13.0), layout.pixelY(11.0)), kEmptyColour));
     EXPECT_TRUE(near(image.at(layout.pixelX(1, 3.0), layout.pixelY(3.0)), kObstacleColour));
 }
@@ -204,7 +207,7 @@ TEST(DensityMap, MeasurementTimeAndClimatology) {
     EXPECT_EQ(out.str(), "Wrote \"" + png + "\": footprint map of 01.07.2018 11:30:00\n");
     const tPng image(png);
     ASSERT_TRUE(image.ok());
-    const tMapLayout layout = mapLayout(map.grid, 2);
+    const tMapLayout layout = mapLayout(map);
     EXPECT_EQ(image.width(), layout.width);
     const double xCentre[3] = {0.5, 2, 4.5}, yCentre[3] = {1, 3, 5};
     auto cell = [&](int p, int i, int j) {
@@ -245,7 +248,7 @@ TEST(DensityMap, MeasurementTimeAndClimatology) {
         }
         const tPng drawn(png);
         ASSERT_TRUE(drawn.ok()) << c.out;
-        EXPECT_EQ(drawn.width(), mapLayout(map.grid, c.panels).width) << c.out;
+        EXPECT_EQ(drawn.width(), mapLayout(c.panels == 1 ? mean : map).width) << c.out;
     }
 }
 
@@ -283,6 +286,79 @@ TEST(DensityMap, FormatFromTheExtension) {
         }
     }
     EXPECT_EQ(exptest::temporaryFiles(f.root.path()), std::vector<std::string>{});
+}
+
+// The vector formats hold the words of the map: the PDF as text (read back
+// with pdftotext), the SVG in its title and description. The wind, the
+// surfaces, the scale bar, north and the regions asked for are among them.
+TEST(DensityMap, VectorFormatsHoldTheLabels) {
+    exptest::tRotatedFixture f;
+    const std::string pdf = f.root.file("m.pdf"), svg = f.root.file("m.svg");
+    std::ostringstream out;
+    ASSERT_EQ(runKwdExport({"map", f.folder, "--levels", "95,60", pdf}, out), 0) << out.str();
+    ASSERT_EQ(runKwdExport({"map", f.folder, "--levels", "95,60", svg}, out), 0) << out.str();
+    const auto [status, extracted] =
+        exptest::runCommand("pdftotext '" + pdf + "' -", f.root.file("pdf.txt"));
+    ASSERT_EQ(status, 0) << extracted;
+    // pdftotext guesses the blanks between words from their spacing.
+    auto unblanked = [](std::string t) {
+        std::erase(t, ' ');
+        return t;
+    };
+    const std::string text = unblanked(extracted);
+    for (const std::string label :
+         {"Park, measurement time 01.07.2018 12:00:00", "flux footprint (m^-2)",
+          "concentration footprint (s m^-3)", "wind 2.5 m/s", "2 m", "N", "60 % of the total",
+          "95 % of the total", "emitting surface 11", "emitting surface 12", "detector"})
+        EXPECT_NE(text.find(unblanked(label)), std::string::npos) << label << " not in\n" << extracted;
+    EXPECT_EQ(text.find(unblanked("50 % of the total")), std::string::npos) << extracted;
+
+    const std::string bytes = kwd::readWholeFile(svg);
+    EXPECT_NE(bytes.find("<title>Park, measurement time 01.07.2018 12:00:00</title>"), std::string::npos);
+    const size_t desc = bytes.find("<desc>"), end = bytes.find("</desc>");
+    ASSERT_LT(desc, end);
+    EXPECT_EQ(bytes.substr(desc + 6, end - desc - 6),
+              "Flux footprint: flux footprint (m^-2). Concentration footprint: concentration "
+              "footprint (s m^-3). Legend: obstacle (ground level), detector, 60 % of the total, "
+              "95 % of the total, emitting surface 11, emitting surface 12.");
+}
+
+TEST(DensityMap, LevelsAreRefusedUnlessPercentages) {
+    exptest::tDensityFixture f;
+    const std::string png = f.root.file("m.png");
+    const std::pair<std::string, std::string> cases[] = {
+        {"50,abc", "\"abc\" is not a number"},
+        {"0", "0 is not a percentage above 0 and below 100"},
+        {"100", "100 is not a percentage above 0 and below 100"},
+        {"80,80", "80 is given twice"},
+        {"10,20,30,40,50,60", "at most 5 levels"},
+        {"", "\"\" is not a number"},
+    };
+    for (const auto& [levels, why] : cases) {
+        std::ostringstream out;
+        EXPECT_EQ(runKwdExport({"map", f.folder, "--levels", levels, png}, out), 1) << levels;
+        EXPECT_EQ(out.str(), "InputError: --levels \"" + levels + "\": " + why + "\n");
+    }
+    EXPECT_EQ(parseMapLevels("90,50,80.5"), (std::vector<double>{0.5, 0.805, 0.9}));
+    EXPECT_FALSE(kwd::fileExists(png));
+}
+
+// The wind arrow points where the air goes, and the north arrow to grid
+// north: on the rotated grid (y 30 degrees east of north) north points up
+// and 30 degrees to the left.
+TEST(DensityMap, WindAndNorthArrows) {
+    exptest::tRotatedFixture f;
+    const tTrajectoryFolder folder(f.folder);
+    const auto wind = meanWindInBox(f.dataSet, readRunLog(folder.logPath()).detector);
+    ASSERT_TRUE(wind.has_value());
+    EXPECT_EQ(*wind, (std::pair{1.5, -2.0}));
+    const tModelPlacement p = readModelPlacement(f.dataSet);
+    EXPECT_NEAR(p.northInModel().first, -0.5, 1e-12);
+    EXPECT_NEAR(p.northInModel().second, std::sqrt(3.0) / 2, 1e-12);
+    // A data set of fewer than three variables has no wind.
+    exptest::tDensityFixture g;
+    EXPECT_FALSE(meanWindInBox(tTrajectoryFolder(g.folder).loadMeanDensity().dataSetPath,
+                               readRunLog(g.folder + "/logFile.log").detector));
 }
 
 }  // namespace

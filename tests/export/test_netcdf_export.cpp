@@ -8,78 +8,16 @@
 #include <vector>
 
 #include "ExportTestUtil.h"
+#include "GeoTestUtil.h"
 #include "export/u_ExportProgram.h"
+#include "export/u_Georef.h"
 #include "export/u_NetCDFExport.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
 namespace {
 
-// Read access to a NetCDF file for the checks.
-class tNcReader {
-public:
-    explicit tNcReader(const std::string& path) {
-        const int s = nc_open(path.c_str(), NC_NOWRITE, &fId);
-        if (s != NC_NOERR) ADD_FAILURE() << "cannot open " << path << ": " << nc_strerror(s);
-    }
-    ~tNcReader() { nc_close(fId); }
-
-    size_t dimLength(const char* name) const {
-        int dim = -1;
-        size_t len = 0;
-        EXPECT_EQ(nc_inq_dimid(fId, name, &dim), NC_NOERR) << name;
-        EXPECT_EQ(nc_inq_dimlen(fId, dim, &len), NC_NOERR) << name;
-        return len;
-    }
-    int var(const char* name) const {
-        int v = -1;
-        EXPECT_EQ(nc_inq_varid(fId, name, &v), NC_NOERR) << name;
-        return v;
-    }
-    std::vector<std::string> dimsOf(const char* name) const {
-        const int v = var(name);
-        int n = 0;
-        nc_inq_varndims(fId, v, &n);
-        std::vector<int> ids(size_t(n) + 1);
-        nc_inq_vardimid(fId, v, ids.data());
-        std::vector<std::string> names;
-        for (int k = 0; k < n; ++k) {
-            char buf[NC_MAX_NAME + 1];
-            nc_inq_dimname(fId, ids[size_t(k)], buf);
-            names.push_back(buf);
-        }
-        return names;
-    }
-    std::vector<double> doubles(const char* name, size_t count) const {
-        std::vector<double> out(count);
-        EXPECT_EQ(nc_get_var_double(fId, var(name), out.data()), NC_NOERR) << name;
-        return out;
-    }
-    std::vector<float> floats(const char* name, size_t count) const {
-        std::vector<float> out(count);
-        EXPECT_EQ(nc_get_var_float(fId, var(name), out.data()), NC_NOERR) << name;
-        return out;
-    }
-    bool hasAtt(int v, const char* att) const {
-        size_t len = 0;
-        return nc_inq_attlen(fId, v, att, &len) == NC_NOERR;
-    }
-    std::string text(int v, const char* att) const {
-        size_t len = 0;
-        if (nc_inq_attlen(fId, v, att, &len) != NC_NOERR) return "<missing>";
-        std::string s(len, '\0');
-        nc_get_att_text(fId, v, att, s.data());
-        return s;
-    }
-    float floatAtt(int v, const char* att) const {
-        float f = 0;
-        EXPECT_EQ(nc_get_att_float(fId, v, att, &f), NC_NOERR) << att;
-        return f;
-    }
-
-private:
-    int fId = -1;
-};
+using exptest::tNcReader;
 
 TEST(NetCDFNames, SanitisedFromTheVariableNames) {
     const std::pair<std::string, std::string> cases[] = {
@@ -95,27 +33,44 @@ TEST(NetCDFNames, SanitisedFromTheVariableNames) {
     for (const auto& [name, expected] : cases) EXPECT_EQ(netcdfVariableName(name), expected) << name;
 }
 
+TEST(NetCDFUnits, UdunitsTexts) {
+    const std::pair<std::string, std::string> cases[] = {
+        {" ", "1"}, {"", "1"}, {"-", "1"}, {"deg", "degree"}, {" m/s ", "m/s"}, {"g/kg*m/s", "g/kg*m/s"},
+        {"%", "%"}, {"degC", "degC"},
+    };
+    for (const auto& [unit, expected] : cases) EXPECT_EQ(udunitsUnit(unit), expected) << unit;
+}
+
 // A 3 x 2 x 2 output data set with uneven cells: values, coordinates,
-// bounds, fill values and metadata survive the export.
-TEST(NetCDFExport, WritesCoordinatesValuesFillValuesAndMetadata) {
+// bounds, zeros and metadata survive the export; the copies of the
+// concentration footprint are left out, the vertical sums are plan fields.
+TEST(NetCDFExport, WritesCoordinatesValuesZerosAndMetadata) {
     exptest::TempDir dir;
     TZDXFile d = exptest::descriptor(3, 2, 2, {1.0f, 2.0f, 4.0f}, {3.0f, 5.0f}, {0.5f, 1.5f});
-    d.nameVars = {"Objects ( )", "Flow u (m/s)", "Flux 3d ( )", "Flux 3d ( )", "x"};
+    d.nameVars = {"Objects ( )", "Flow u (m/s)", "Flux 3d ( )", "Flux 3d ( )", "x",
+                  "Flux Vertical Sum ( )", "Footprint Vertical Sum ( )", "Footprint 3d ( )",
+                  "Wind Direction (deg)"};
     const size_t n = 12;
-    std::vector<std::vector<float>> blocks(5, std::vector<float>(n));
-    for (size_t v = 0; v < 5; ++v)
+    std::vector<std::vector<float>> blocks(9, std::vector<float>(n));
+    for (size_t v = 0; v < 9; ++v)
         for (size_t c = 0; c < n; ++c) blocks[v][c] = float(100 * v + c);
-    blocks[2][4] = -999.0f;
+    blocks[2][4] = -999.0f;  // the run's mark of a 0
+    blocks[1][4] = -999.0f;  // a wind of -999 is a value
+    for (size_t c = 6; c < n; ++c) blocks[5][c] = -999.0f;  // layer 1 of a vertical sum
     exptest::writeDataSet(dir.file("VirtPart_Park"), d, blocks);
+    exptest::setZdxTag(dir.file("VirtPart_Park.ZDX"), "location_georef_y", "5812345.67000");
 
     const tNetCDFExportResult r =
         exportDataSetToNetCDF(dir.file("VirtPart_Park.ZDX"), dir.file("out.nc"));
-    ASSERT_EQ(r.variables.size(), 5u);
+    ASSERT_EQ(r.variables.size(), 7u);
     EXPECT_EQ(r.variables[3].ncName, "Flux_3d_2");
     EXPECT_EQ(r.variables[4].ncName, "x_2");  // "x" is the coordinate
+    EXPECT_EQ(r.variables[6].ncName, "Wind_Direction");
+    EXPECT_EQ(r.variables[6].block, 8);
     EXPECT_EQ(exptest::temporaryFiles(dir.path()), std::vector<std::string>{});
 
     tNcReader nc(dir.file("out.nc"));
+    EXPECT_EQ(nc.dimLength("time"), 1u);
     EXPECT_EQ(nc.dimLength("x"), 3u);
     EXPECT_EQ(nc.dimLength("y"), 2u);
     EXPECT_EQ(nc.dimLength("z"), 2u);
@@ -124,25 +79,32 @@ TEST(NetCDFExport, WritesCoordinatesValuesFillValuesAndMetadata) {
     EXPECT_EQ(nc.doubles("y", 2), (std::vector<double>{1.5, 5.5}));
     EXPECT_EQ(nc.doubles("z", 2), (std::vector<double>{0.25, 1.25}));
     EXPECT_EQ(nc.doubles("z_bnds", 4), (std::vector<double>{0, 0.5, 0.5, 2.0}));
-    EXPECT_EQ(nc.doubles("time", 1)[0], kwd::encodeDateTime(2018, 7, 1, 12));
-    EXPECT_EQ(nc.text(nc.var("time"), "units"), "days since 1899-12-30 00:00:00");
+    EXPECT_EQ(nc.doubles("time", 1)[0], 1530446400.0);  // 01.07.2018 12:00 in seconds since 1970
+    EXPECT_EQ(nc.text(nc.var("time"), "units"), "seconds since 1970-01-01 00:00:00");
     EXPECT_EQ(nc.text(nc.var("z"), "positive"), "up");
     EXPECT_EQ(nc.text(nc.var("x"), "bounds"), "x_bnds");
+    EXPECT_FALSE(nc.hasVar("Footprint_Vertical_Sum"));
+    EXPECT_FALSE(nc.hasVar("Footprint_3d"));
 
-    // (z, y, x): cell (i, j, k) at [k][j][i], the ZDT order.
-    EXPECT_EQ(nc.dimsOf("Flow_u"), (std::vector<std::string>{"z", "y", "x"}));
+    // (time, z, y, x): cell (i, j, k) at [0][k][j][i], the ZDT order.
+    EXPECT_EQ(nc.dimsOf("Flow_u"), (std::vector<std::string>{"time", "z", "y", "x"}));
     EXPECT_EQ(nc.floats("Flow_u", n), blocks[1]);
-    EXPECT_EQ(nc.floats("Flux_3d", n), blocks[2]);
+    std::vector<float> flux = blocks[2];
+    flux[4] = 0.0f;
+    EXPECT_EQ(nc.floats("Flux_3d", n), flux);
     EXPECT_EQ(nc.floats("x_2", n), blocks[4]);
+    EXPECT_EQ(nc.dimsOf("Flux_Vertical_Sum"), (std::vector<std::string>{"time", "y", "x"}));
+    EXPECT_EQ(nc.floats("Flux_Vertical_Sum", 6),
+              std::vector<float>(blocks[5].begin(), blocks[5].begin() + 6));
 
-    const int objects = nc.var("Objects"), flow = nc.var("Flow_u"), flux = nc.var("Flux_3d");
-    EXPECT_FALSE(nc.hasAtt(objects, "_FillValue"));
-    EXPECT_FALSE(nc.hasAtt(flow, "_FillValue"));
-    EXPECT_EQ(nc.floatAtt(flux, "_FillValue"), -999.0f);
+    const int objects = nc.var("Objects"), flow = nc.var("Flow_u"), fluxVar = nc.var("Flux_3d");
+    for (const int v : {objects, flow, fluxVar}) EXPECT_FALSE(nc.hasAtt(v, "_FillValue"));
     EXPECT_EQ(nc.text(flow, "long_name"), "Flow u");
     EXPECT_EQ(nc.text(flow, "units"), "m/s");
     EXPECT_EQ(nc.text(objects, "units"), "1");
-    EXPECT_EQ(nc.text(flux, "coordinates"), "time");
+    EXPECT_EQ(nc.text(nc.var("Wind_Direction"), "units"), "degree");
+    EXPECT_FALSE(nc.hasAtt(fluxVar, "grid_mapping"));
+    EXPECT_EQ(nc.text(NC_GLOBAL, "georeference").substr(0, 5), "none:");
 
     EXPECT_EQ(nc.text(NC_GLOBAL, "Conventions"), "CF-1.8");
     EXPECT_EQ(nc.text(NC_GLOBAL, "title"), "Virtual Particles");
@@ -150,15 +112,35 @@ TEST(NetCDFExport, WritesCoordinatesValuesFillValuesAndMetadata) {
     EXPECT_EQ(nc.text(NC_GLOBAL, "simulation_date"), "01.07.2018");
     EXPECT_EQ(nc.text(NC_GLOBAL, "simulation_time"), "12:00:00");
     EXPECT_EQ(nc.text(NC_GLOBAL, "location_name"), "Old Town");
-    EXPECT_EQ(nc.floatAtt(NC_GLOBAL, "model_rotation"), 12.5f);
-    EXPECT_EQ(nc.floatAtt(NC_GLOBAL, "location_georef_x"), 512000.5f);
-    EXPECT_EQ(nc.floatAtt(NC_GLOBAL, "location_georef_y"), 5400000.0f);
-    EXPECT_EQ(nc.floatAtt(NC_GLOBAL, "wind_inflow"), 270.0f);
+    EXPECT_EQ(nc.doubleAtt(NC_GLOBAL, "model_rotation"), std::vector<double>{12.5});
+    EXPECT_EQ(nc.doubleAtt(NC_GLOBAL, "location_georef_x"), std::vector<double>{512000.5});
+    EXPECT_EQ(nc.doubleAtt(NC_GLOBAL, "location_georef_y"), std::vector<double>{5812345.67});
+    EXPECT_EQ(nc.doubleAtt(NC_GLOBAL, "wind_inflow"), std::vector<double>{270.0});
     EXPECT_FALSE(nc.hasAtt(NC_GLOBAL, "sun_position"));  // -999: not given
 }
 
-// Only the run's own output data sets mark missing values with -999; an
-// atmosphere data set keeps every value as it is.
+// With a reference system the fields carry the grid mapping; the rotated
+// grid's cell centres lie where the placement puts them.
+TEST(NetCDFExport, GeoreferencedWithACode) {
+    exptest::TempDir dir;
+    TZDXFile d = exptest::descriptor(2, 2, 1, {10.0f, 10.0f}, {10.0f, 10.0f}, {1.0f});
+    d.nameVars = {"Flux Vertical Sum ( )"};
+    exptest::writeDataSet(dir.file("ds"), d, {{0.5f, -999.0f, 1.0f, 2.0f}});
+    exptest::setZdxTag(dir.file("ds.ZDX"), "model_rotation", "90.00000");
+    const tMapCrs crs(25832);
+    exportDataSetToNetCDF(dir.file("ds.ZDX"), dir.file("ds.nc"), &crs);
+    tNcReader nc(dir.file("ds.nc"));
+    const int v = nc.var("Flux_Vertical_Sum");
+    EXPECT_EQ(nc.text(v, "grid_mapping"), "crs");
+    EXPECT_EQ(nc.text(nc.var("crs"), "epsg_code"), "EPSG:25832");
+    // Rotated by 90 degrees: model y points east, x south. Cell (1, 0) has
+    // its centre at model (15, 5): 5 m east and 15 m south of the origin.
+    EXPECT_EQ(nc.doubles("easting", 4)[1], 512000.5 + 5);
+    EXPECT_EQ(nc.doubles("northing", 4)[1], 5400000.0 - 15);
+}
+
+// Only the run's own output data sets mark zeros with -999; an atmosphere
+// data set keeps every value as it is.
 TEST(NetCDFExport, InputDataSetsGetNoFillValue) {
     exptest::TempDir dir;
     TZDXFile d = exptest::descriptor(2, 1, 1, {1.0f, 1.0f}, {1.0f}, {1.0f});
@@ -171,9 +153,10 @@ TEST(NetCDFExport, InputDataSetsGetNoFillValue) {
     const tNetCDFExportResult r = exportDataSetToNetCDF(dir.file("atmo.ZDX"), dir.file("a.nc"));
     EXPECT_FALSE(r.hasTime);
     tNcReader nc(dir.file("a.nc"));
+    EXPECT_EQ(nc.dimLength("time"), 1u);  // without a coordinate
+    EXPECT_FALSE(nc.hasVar("time"));
     const int v = nc.var("Vapor_Flux");
     EXPECT_FALSE(nc.hasAtt(v, "_FillValue"));
-    EXPECT_FALSE(nc.hasAtt(v, "coordinates"));
     EXPECT_EQ(nc.text(v, "units"), "g/kg*m/s");
     EXPECT_EQ(nc.floats("Vapor_Flux", 2), (std::vector<float>{-999.0f, 2.0f}));
 }
@@ -188,8 +171,7 @@ TEST(NetCDFExport, FileOpensInNcdump) {
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     const std::string dump = kwd::readWholeFile(dir.file("dump.txt"));
     EXPECT_NE(dump.find(":Conventions = \"CF-1.8\" ;"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("float Flux_Vertical_Sum(z, y, x) ;"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("Flux_Vertical_Sum:_FillValue = -999.f ;"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("float Flux_Vertical_Sum(time, y, x) ;"), std::string::npos) << dump;
 }
 
 struct tCommandCase {

@@ -96,6 +96,12 @@ TEST(OutputPaths, InputsAndTheTrajectoryFolderAreRefused) {
         {"beside the atmosphere data set", {"map", "@/trajectory", "@/atmosphere/../atmosphere/Park_AT.png"},
          ""},
         {"beside the trajectory folder", {"map", "@/trajectory", "@/m.png"}, ""},
+        {"footprints inside", {"footprints", "@/trajectory", "@/trajectory/f.nc"},
+         "InputError: output \"@/trajectory/f.nc" + inside},
+        {"a GeoTIFF over the grid's data file", {"geotiff", "@/trajectory", "@/atmosphere/Park_AT.ZDT"},
+         "InputError: output \"@/atmosphere/Park_AT.ZDT\" is one of the files read "
+         "(\"@/atmosphere/Park_AT.ZDT\"); choose another path"},
+        {"footprints beside the trajectory folder", {"footprints", "@/trajectory", "@/f.nc"}, ""},
         {"a NetCDF file beside the data set", {"netcdf", "@/data/one.ZDX", "@/data/one.nc"}, ""},
     };
     for (const Case& c : cases) {
