@@ -47,8 +47,9 @@ asan: deps
 	@cmake --build $(BUILD)-asan -j $(JOBS)
 	@cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
 
-# The tests of the parallel particle step under ThreadSanitizer (engine and
-# main loop, and the end-to-end runs of the program on one and two threads).
+# The tests of the parallel particle step under ThreadSanitizer (engine,
+# results and main loop, and the end-to-end runs of the program on one and
+# two threads).
 # Built with clang and LLVM's OpenMP runtime, which loads its tool library
 # archer when it runs under ThreadSanitizer: archer tells ThreadSanitizer
 # about OpenMP's barriers, reductions and tasks, so what it reports are races
@@ -60,11 +61,12 @@ TSAN_ENV = TSAN_OPTIONS="ignore_noninstrumented_modules=1 $(TSAN_OPTIONS)" OMP_N
 tsan: deps
 	@cmake -S . -B $(BUILD)-tsan -DCMAKE_CXX_COMPILER=$(TSAN_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKWD_TSAN=ON -DKWD_BATCH_SIZE=$(SANITIZER_BATCH) >/dev/null
-	@cmake --build $(BUILD)-tsan -j $(JOBS) --target test_engine test_results test_frontend
+	@cmake --build $(BUILD)-tsan -j $(JOBS) --target test_engine test_results test_run test_frontend
 	@cd $(BUILD)-tsan && $(TSAN_ENV) ARCHER_OPTIONS=verbose=1 ./test_engine \
 	  --gtest_filter='Physics.ASeeded*' 2>&1 | grep -q 'Archer detected OpenMP application with TSan' \
 	  || { echo "tsan: the OpenMP runtime did not load archer; the run would not be meaningful"; exit 1; }
 	@cd $(BUILD)-tsan && $(TSAN_ENV) ./test_engine && $(TSAN_ENV) ./test_results \
+	  && $(TSAN_ENV) ./test_run \
 	  && $(TSAN_ENV) ./test_frontend --gtest_filter='EndToEnd.*'
 
 # libFuzzer targets of every file reader (clang, ASan + UBSan), each run for

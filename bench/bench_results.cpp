@@ -15,6 +15,7 @@
 #include "engine/EngineFixtures.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
+#include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
 namespace {
@@ -89,7 +90,7 @@ void BM_ParticleListRows(benchmark::State& state) {
     }
     const std::string file = folder.path + "/ParticleList_01.07.2018 12.00.00_Bench.csv";
     for (auto _ : state) {
-        e->saveCurrentParticlesInTargetToFile();
+        saveCurrentParticlesInTargetToFile(*e);
         state.PauseTiming();
         std::remove(file.c_str());
         state.ResumeTiming();
@@ -111,7 +112,7 @@ void BM_GridFiles(benchmark::State& state) {
             e->ratioDetEmitterIJ(i, j, 0) = v;
             e->ddw_EmitterIJ(i, j, 0) = -v;
         }
-    for (auto _ : state) e->writeOutput(*e->fCurrZDXFile, folder.path + "/unused");
+    for (auto _ : state) writeOutput(*e, *e->fCurrZDXFile, folder.path + "/unused");
     state.SetItemsProcessed(int64_t(state.iterations()) * 5 * n * n);  // values written
 }
 BENCHMARK(BM_GridFiles)->Arg(200)->Unit(benchmark::kMillisecond);
@@ -139,11 +140,11 @@ void BM_OutputDataSet(benchmark::State& state) {
         e->ratioDetEmitterIJK.data()[c] = values[c];
     }
     const std::string base = folder.path + "/VirtPart_Bench";
-    e->writeOutput(*e->fCurrZDXFile, base);
+    writeOutput(*e, *e->fCurrZDXFile, base);
     double bytes = 0;
     for (const auto& f : std::filesystem::directory_iterator(folder.path))
         bytes += double(std::filesystem::file_size(f.path()));
-    for (auto _ : state) e->writeOutput(*e->fCurrZDXFile, base);
+    for (auto _ : state) writeOutput(*e, *e->fCurrZDXFile, base);
     state.SetBytesProcessed(int64_t(bytes * double(state.iterations())));
 }
 BENCHMARK(BM_OutputDataSet)->Args({100, 30})->Args({200, 40})->Unit(benchmark::kMillisecond);

@@ -6,6 +6,10 @@
 //
 // Threads: only the particle step runs in parallel (moveAllParticlesParallel);
 // every other operation runs on the main thread between passes.
+//
+// The main loop that drives it (`startCalculation`, src/run/u_MainLoop.h) and
+// the result files made from its state (src/results/u_EngineOutputs.h) sit
+// above it: the engine writes no result file.
 
 #include <cstdint>
 #include <iosfwd>
@@ -121,8 +125,8 @@ public:
     // The particle step runs its AVX2 variant (where the processor has AVX2)
     // or the baseline one; both give the same particles bit for bit.
     bool fStepAvx2 = stepVariantAvx2Available();
-    // The footprint model of the run (set by the run start before
-    // startCalculation; src/engine/u_Touchdowns.h). The described model is
+    // The footprint model of the run (set by the run start before the main
+    // loop; src/engine/u_Touchdowns.h). The described model is
     // the default.
     tFootprintModel fFootprintModel = tFootprintModel::Described;
     // Touchdown model: every touchdown is also written to a touchdown list
@@ -211,20 +215,6 @@ public:
     // Model time of a data set: simdate "dd.mm.yyyy" + simtime "hh:mm:ss";
     // text that does not read raises kwd::ConversionError naming the data set.
     static double getModelTime(const TZDXFile& aZDXFile);
-
-    // ---- results (src/results) ----------------------------------------------
-    void saveCurrentData();
-    void clearOutputArrays();
-    void saveCurrentParticlesInTargetToFile();
-    // Touchdown model: appends the touchdowns of fTouchdowns.records to the
-    // touchdown list of the current period (TouchdownList_<model time of
-    // fCurrZDXFile>_<project>.csv, the particle list's columns, ParticleNr the
-    // serial number, the touchdown as the target) and clears them.
-    void saveTouchdownList();
-    void writeOutput(const TZDXFile& aZDXFile, const std::string& aFileName);
-
-    // ---- main loop (u_MainLoop.cpp) ------------------------------------------
-    int64_t startCalculation(int32_t outputInterval, int32_t updateInterval, bool verboseLog);
 
     // ---- the main loop's view of the particle list ------------------------------
     // The particles of interval fMainLoopIdx that still move, kept between the

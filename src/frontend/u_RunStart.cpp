@@ -11,7 +11,6 @@
 #include <memory>
 #include <utility>
 
-#include "engine/u_MainLoop.h"
 #include "engine/u_tParticle.h"
 #include "engine/u_tParticleManager.h"
 #include "frontend/u_OutputFolder.h"
@@ -21,16 +20,9 @@
 #include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
+#include "run/u_MainLoop.h"
 
 const char* const kAsteriskLine = "******************************************************";
-
-std::string elapsedTimeLine(int64_t aElapsedSeconds) {
-    const int64_t hours = aElapsedSeconds / 3600;
-    const int64_t minutes = (aElapsedSeconds / 60) % 60;
-    const int64_t seconds = aElapsedSeconds % 60;
-    return std::to_string(hours) + " hour(s), " + std::to_string(minutes) + " minute(s), " +
-           std::to_string(seconds) + " second(s) elapsed since start of the simulation";
-}
 
 namespace {
 
@@ -239,7 +231,6 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     if (aControl.folderUse == tOutputFolderUse::Emptied) removeEarlierResults(aRequest.outputDir);
 
     const kwd::tDateTime start = kwd::nowLocal();
-    setRunStartTime(start);
     tRunRecord record = runRecordOf(aRequest, aControl, *engine);
     record.start = start;
     writeRunRecord(aRequest.outputDir, record);
@@ -250,8 +241,8 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     aConsole.writeLine("");
 
     try {
-        (void)engine->startCalculation(aRequest.outputInterval, aRequest.updateInterval,
-                                       aRequest.verboseLog);
+        (void)startCalculation(*engine, aRequest.outputInterval, aRequest.updateInterval,
+                               aRequest.verboseLog, start);
     } catch (const std::exception& e) {
         record.end = kwd::nowLocal();
         record.state = dynamic_cast<const kwd::Interrupted*>(&e) != nullptr ? "interrupted" : "failed";
@@ -276,7 +267,7 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     aConsole.writeLine("");
     aConsole.writeLine(kAsteriskLine);
     aConsole.writeLine("Simulation finished: " + kwd::regional::dateTimeText(finish));
-    aConsole.writeLine(elapsedTimeLine(kwd::secondsBetween(runStartTime(), finish)));
+    aConsole.writeLine(elapsedTimeLine(kwd::secondsBetween(start, finish)));
     aConsole.writeLine("Total amount of particles through emitter: " +
                        std::to_string(engine->fTotalParticlesInTarget));
     aConsole.writeLine("Total amount of particles simulated: " +

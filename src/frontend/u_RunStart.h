@@ -17,11 +17,6 @@
 // The line of 54 asterisks that frames the start and the summary.
 extern const char* const kAsteriskLine;
 
-// hours + " hour(s), " + minutes + " minute(s), " + seconds +
-// " second(s) elapsed since start of the simulation": whole hours (not
-// reduced), minutes and seconds modulo 60.
-std::string elapsedTimeLine(int64_t aElapsedSeconds);
-
 // Refuses a run whose data files cannot hold what the engine reads: a data
 // file that is missing, or holds fewer than the engine's 23 variable blocks
 // of its descriptor's grid, or a grid of more cells than a data file can

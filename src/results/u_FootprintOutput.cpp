@@ -13,6 +13,7 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
+#include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
 namespace {
@@ -63,69 +64,71 @@ inline float orMissing(double v) { return v == 0.0 ? -999.0f : float(v); }
 
 }  // namespace
 
-void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& aFileName) {
+void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::string& aFileName) {
     const int32_t nI = aZDXFile.GridsI, nJ = aZDXFile.GridsJ, nK = aZDXFile.GridsK;
     for (const t3DArrayDouble* a :
-         {&CurrPosIJK, &SourceStrengthIJ, &SourceStrengthIJK, &ratioDetEmitterIJ,
-          &ratioDetEmitterIJK, &ddw_EmitterIJ, &ddw_EmitterIJK, &FlxFootprintIJ, &FlxFootprintIJK,
-          &ConFootprintIJ, &ConFootprintIJK})
+         {&e.CurrPosIJK, &e.SourceStrengthIJ, &e.SourceStrengthIJK, &e.ratioDetEmitterIJ,
+          &e.ratioDetEmitterIJK, &e.ddw_EmitterIJ, &e.ddw_EmitterIJK, &e.FlxFootprintIJ, &e.FlxFootprintIJK,
+          &e.ConFootprintIJ, &e.ConFootprintIJK})
         checkShape(*a, "result", aZDXFile);
 
     // 1. Normalisation.
-    if (fTotalEmittedParticles > 0) {
+    if (e.fTotalEmittedParticles > 0) {
         kwd::clearFpFlags();
-        const double factor = 2.0 / double(fTotalEmittedParticles);
+        const double factor = 2.0 / double(e.fTotalEmittedParticles);
         for (int32_t i = 0; i < nI; ++i)
             for (int32_t j = 0; j < nJ; ++j) {
-                FlxFootprintIJ(i, j, 0) = (factor * ratioDetEmitterIJ(i, j, 0)) * SourceStrengthIJ(i, j, 0);
-                ConFootprintIJ(i, j, 0) = (factor * ddw_EmitterIJ(i, j, 0)) * SourceStrengthIJ(i, j, 0);
+                e.FlxFootprintIJ(i, j, 0) =
+                    (factor * e.ratioDetEmitterIJ(i, j, 0)) * e.SourceStrengthIJ(i, j, 0);
+                e.ConFootprintIJ(i, j, 0) =
+                    (factor * e.ddw_EmitterIJ(i, j, 0)) * e.SourceStrengthIJ(i, j, 0);
                 for (int32_t k = 0; k < nK; ++k) {
-                    FlxFootprintIJK(i, j, k) =
-                        (factor * ratioDetEmitterIJK(i, j, k)) * SourceStrengthIJK(i, j, k);
-                    ConFootprintIJK(i, j, k) =
-                        (factor * ddw_EmitterIJK(i, j, k)) * SourceStrengthIJK(i, j, k);
+                    e.FlxFootprintIJK(i, j, k) =
+                        (factor * e.ratioDetEmitterIJK(i, j, k)) * e.SourceStrengthIJK(i, j, k);
+                    e.ConFootprintIJK(i, j, k) =
+                        (factor * e.ddw_EmitterIJK(i, j, k)) * e.SourceStrengthIJK(i, j, k);
                 }
             }
         kwd::checkFpFlags("footprint normalisation");
     }
 
     // 2. Particles in the model per cell.
-    CurrPosIJK.fill(0.0);
-    for (size_t n = 0; n < fParticleList.size(); ++n) {
-        const tParticle& p = fParticleList[n];
+    e.CurrPosIJK.fill(0.0);
+    for (size_t n = 0; n < e.fParticleList.size(); ++n) {
+        const tParticle& p = e.fParticleList[n];
         if (!p.fInModel) continue;
         const tPosGrid c = p.fPosGrid;
         if (c.i < 0 || c.j < 0 || c.k < 0 || c.i >= nI || c.j >= nJ || c.k >= nK)
             throw kwd::GeneralError("particle " + std::to_string(n) + " in the model has the cell (" +
                                     std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                     std::to_string(c.k) + ") outside the grid " + gridText(nI, nJ, nK));
-        CurrPosIJK(c.i, c.j, c.k) += 1.0;
+        e.CurrPosIJK(c.i, c.j, c.k) += 1.0;
     }
 
     // 3. Grid files (of the described model only: the touchdown model has no
     // first hits to sum).
-    const bool described = fFootprintModel == tFootprintModel::Described;
+    const bool described = e.fFootprintModel == tFootprintModel::Described;
     const std::string suffix =
-        kwd::regional::fileNameTimeText(fActSimTime) + fCurrZDXFile->projectname + ".csv";
+        kwd::regional::fileNameTimeText(e.fActSimTime) + e.fCurrZDXFile->projectname + ".csv";
     const std::pair<const char*, const t3DArrayDouble*> gridFiles[] = {
-        {"SourceStrengthIJ_", &SourceStrengthIJ},
-        {"Sum_1_BY_WEmitter_IJ_", &ddw_EmitterIJ},
-        {"Sum_WDetec_BY_WEmitter_IJ_", &ratioDetEmitterIJ},
-        {"FlxFootprintIJ_", &FlxFootprintIJ},
-        {"ConFootprintIJ_", &ConFootprintIJ}};
+        {"SourceStrengthIJ_", &e.SourceStrengthIJ},
+        {"Sum_1_BY_WEmitter_IJ_", &e.ddw_EmitterIJ},
+        {"Sum_WDetec_BY_WEmitter_IJ_", &e.ratioDetEmitterIJ},
+        {"FlxFootprintIJ_", &e.FlxFootprintIJ},
+        {"ConFootprintIJ_", &e.ConFootprintIJ}};
     if (described)
         for (const auto& [prefix, a] : gridFiles)
-            writeGridFile(resultFilePath(fOutputDir, prefix + suffix), nI, nJ,
+            writeGridFile(resultFilePath(e.fOutputDir, prefix + suffix), nI, nJ,
                           [a](int32_t i, int32_t j) { return (*a)(i, j, 0); });
 
-    if (!fverboseLog) return;
+    if (!e.fverboseLog) return;
 
     // 4. Output data set.
-    checkShape(fObject_Ar, "object code", aZDXFile);
-    checkShape(fuvwX_Ar, "wind u", aZDXFile);
-    checkShape(fuvwY_Ar, "wind v", aZDXFile);
-    checkShape(fuvwZ_Ar, "wind w", aZDXFile);
-    checkShape(fVaporFlx_Ar, "emitter", aZDXFile);
+    checkShape(e.fObject_Ar, "object code", aZDXFile);
+    checkShape(e.fuvwX_Ar, "wind u", aZDXFile);
+    checkShape(e.fuvwY_Ar, "wind v", aZDXFile);
+    checkShape(e.fuvwZ_Ar, "wind w", aZDXFile);
+    checkShape(e.fVaporFlx_Ar, "emitter", aZDXFile);
 
     TZDXFile out;
     out.SimFileState = aZDXFile.SimFileState;
@@ -139,11 +142,11 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
     out.GridsI = nI;
     out.GridsJ = nJ;
     out.GridsK = nK;
-    std::string simdate = kwd::regional::shortDate(fActSimTime);
+    std::string simdate = kwd::regional::shortDate(e.fActSimTime);
     for (char& c : simdate)
         if (c == '/') c = '.';
     out.simdate = simdate;
-    out.simtime = kwd::regional::longTime(fActSimTime);
+    out.simtime = kwd::regional::longTime(e.fActSimTime);
     // The touchdown model writes the fields and the particle positions only.
     const int32_t variables = described ? 17 : 7;
     out.numberVars = variables;
@@ -175,21 +178,21 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         fillBlock(block, nI, nJ, nK, value);
         zdt.WriteBlock(block);
     };
-    put([&](int32_t i, int32_t j, int32_t k) { return float(fObject_Ar(i, j, k)); });
-    put([&](int32_t i, int32_t j, int32_t k) { return fuvwX_Ar(i, j, k); });
-    put([&](int32_t i, int32_t j, int32_t k) { return fuvwY_Ar(i, j, k); });
-    put([&](int32_t i, int32_t j, int32_t k) { return fuvwZ_Ar(i, j, k); });
+    put([&](int32_t i, int32_t j, int32_t k) { return float(e.fObject_Ar(i, j, k)); });
+    put([&](int32_t i, int32_t j, int32_t k) { return e.fuvwX_Ar(i, j, k); });
+    put([&](int32_t i, int32_t j, int32_t k) { return e.fuvwY_Ar(i, j, k); });
+    put([&](int32_t i, int32_t j, int32_t k) { return e.fuvwZ_Ar(i, j, k); });
     put([&](int32_t i, int32_t j, int32_t k) {
-        const double u = fuvwX_Ar(i, j, k), v = fuvwY_Ar(i, j, k), w = fuvwZ_Ar(i, j, k);
+        const double u = e.fuvwX_Ar(i, j, k), v = e.fuvwY_Ar(i, j, k), w = e.fuvwZ_Ar(i, j, k);
         return float(std::sqrt(u * u + v * v + w * w));
     });
-    put([&](int32_t i, int32_t j, int32_t k) { return orMissing(fVaporFlx_Ar(i, j, k)); });
+    put([&](int32_t i, int32_t j, int32_t k) { return orMissing(e.fVaporFlx_Ar(i, j, k)); });
     const t3DArrayDouble* const results[11] = {
-        &CurrPosIJK,     &SourceStrengthIJ,   &SourceStrengthIJK,  &ConFootprintIJ,
-        &ConFootprintIJK, &ratioDetEmitterIJ, &ratioDetEmitterIJK, &FlxFootprintIJ,
-        &FlxFootprintIJK, &ConFootprintIJ,    &ConFootprintIJK};
+        &e.CurrPosIJK,     &e.SourceStrengthIJ,   &e.SourceStrengthIJK,  &e.ConFootprintIJ,
+        &e.ConFootprintIJK, &e.ratioDetEmitterIJ, &e.ratioDetEmitterIJK, &e.FlxFootprintIJ,
+        &e.FlxFootprintIJK, &e.ConFootprintIJ,    &e.ConFootprintIJK};
     for (const t3DArrayDouble* a : results) {
-        if (!described && a != &CurrPosIJK) break;
+        if (!described && a != &e.CurrPosIJK) break;
         put([&](int32_t i, int32_t j, int32_t k) { return orMissing((*a)(i, j, k)); });
     }
     zdt.Close();

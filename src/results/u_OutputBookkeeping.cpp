@@ -6,6 +6,7 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "results/u_EngineOutputs.h"
 
 namespace {
 
@@ -20,31 +21,31 @@ void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {
 
 }  // namespace
 
-void tParticleManager::clearOutputArrays() {
+void clearOutputArrays(tParticleManager& e) {
     // Every accumulator has the engine's grid; the whole of each is cleared,
     // which covers every cell below GridsI x GridsJ x GridsK of fCurrZDXFile.
     for (t3DArrayDouble* a :
-         {&CurrPosIJK, &SourceStrengthIJ, &SourceStrengthIJK, &ratioDetEmitterIJ,
-          &ratioDetEmitterIJK, &ddw_EmitterIJ, &ddw_EmitterIJK, &FlxFootprintIJ, &FlxFootprintIJK,
-          &ConFootprintIJ, &ConFootprintIJK})
+         {&e.CurrPosIJK, &e.SourceStrengthIJ, &e.SourceStrengthIJK, &e.ratioDetEmitterIJ,
+          &e.ratioDetEmitterIJK, &e.ddw_EmitterIJ, &e.ddw_EmitterIJK, &e.FlxFootprintIJ, &e.FlxFootprintIJK,
+          &e.ConFootprintIJ, &e.ConFootprintIJK})
         a->fill(0.0);
 }
 
-void tParticleManager::saveCurrentData() {
+void saveCurrentData(tParticleManager& e) {
     kwd::clearFpFlags();
-    for (size_t n = 0; n < fParticleList.size(); ++n) {
-        const tParticle& p = fParticleList[n];
+    for (size_t n = 0; n < e.fParticleList.size(); ++n) {
+        const tParticle& p = e.fParticleList[n];
         if (!p.fMetTarget) continue;
         const tPosGrid c = p.fTargetPosGrid;
-        checkCell(SourceStrengthIJK, c, n);
+        checkCell(e.SourceStrengthIJK, c, n);
         const double r = p.fWDetector / p.fWEmitter;
         const double d = 1.0 / p.fWEmitter;
-        SourceStrengthIJ(c.i, c.j, 0) += 1.0;
-        SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
-        ratioDetEmitterIJ(c.i, c.j, 0) += r;
-        ratioDetEmitterIJK(c.i, c.j, c.k) += r;
-        ddw_EmitterIJ(c.i, c.j, 0) += d;
-        ddw_EmitterIJK(c.i, c.j, c.k) += d;
+        e.SourceStrengthIJ(c.i, c.j, 0) += 1.0;
+        e.SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
+        e.ratioDetEmitterIJ(c.i, c.j, 0) += r;
+        e.ratioDetEmitterIJK(c.i, c.j, c.k) += r;
+        e.ddw_EmitterIJ(c.i, c.j, 0) += d;
+        e.ddw_EmitterIJK(c.i, c.j, c.k) += d;
     }
     kwd::checkFpFlags("accumulation of the particles that met their target");
 }

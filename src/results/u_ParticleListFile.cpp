@@ -16,6 +16,7 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
+#include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
 namespace {
@@ -116,14 +117,15 @@ void appendLines(const std::string& path, std::string_view text) {
 
 }  // namespace
 
-void tParticleManager::saveCurrentParticlesInTargetToFile() {
+void saveCurrentParticlesInTargetToFile(const tParticleManager& e) {
     const std::string path =
-        resultFilePath(fOutputDir, "ParticleList_" + kwd::regional::fileNameTimeText(fActSimTime) +
-                                       "_" + fCurrZDXFile->projectname + ".csv");
+        resultFilePath(e.fOutputDir, "ParticleList_" +
+                                         kwd::regional::fileNameTimeText(e.fActSimTime) + "_" +
+                                         e.fCurrZDXFile->projectname + ".csv");
     std::string text;
     text.reserve(kWriteChunk + 1024);
-    for (size_t n = 0; n < fParticleList.size(); ++n) {
-        const tParticle& p = fParticleList[n];
+    for (size_t n = 0; n < e.fParticleList.size(); ++n) {
+        const tParticle& p = e.fParticleList[n];
         if (!p.fMetTarget) continue;
         appendRow(text, int64_t(n), p);
         if (text.size() >= kWriteChunk) {
@@ -136,20 +138,21 @@ void tParticleManager::saveCurrentParticlesInTargetToFile() {
     appendLines(path, text);
 }
 
-void tParticleManager::saveTouchdownList() {
-    std::vector<tTouchdownRecord>& records = fTouchdowns.records;
+void saveTouchdownList(tParticleManager& e) {
+    std::vector<tTouchdownRecord>& records = e.fTouchdowns.records;
+    const double periodStart = tParticleManager::getModelTime(*e.fCurrZDXFile);
     const std::string path = resultFilePath(
-        fOutputDir, "TouchdownList_" + kwd::regional::fileNameTimeText(getModelTime(*fCurrZDXFile)) +
-                        "_" + fCurrZDXFile->projectname + ".csv");
+        e.fOutputDir, "TouchdownList_" + kwd::regional::fileNameTimeText(periodStart) + "_" +
+                          e.fCurrZDXFile->projectname + ".csv");
     std::string text;
     text.reserve(std::min(kWriteChunk, records.size() * 256) + 1024);
     for (const tTouchdownRecord& r : records) {
-        if (r.listIndex < 0 || size_t(r.listIndex) >= fParticleList.size())
+        if (r.listIndex < 0 || size_t(r.listIndex) >= e.fParticleList.size())
             throw kwd::GeneralError("touchdown of particle " + std::to_string(r.listIndex) +
                                     ", which is not in the particle list of " +
-                                    std::to_string(fParticleList.size()));
+                                    std::to_string(e.fParticleList.size()));
         // The particle as it was at the touchdown: the touchdown is its target.
-        tParticle p = fParticleList[size_t(r.listIndex)];
+        tParticle p = e.fParticleList[size_t(r.listIndex)];
         p.fTargetPosGrid = r.cell;
         p.fTargetPosMeter = r.pos;
         p.fWEmitter = r.wTouchdown;

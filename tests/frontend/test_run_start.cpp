@@ -7,6 +7,7 @@
 #include "frontend_test_util.h"
 #include "frontend/u_Program.h"
 #include "frontend/u_RunStart.h"
+#include "run/u_MainLoop.h"
 
 namespace {
 

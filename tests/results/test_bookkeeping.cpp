@@ -5,6 +5,7 @@
 
 #include "ResultsTestUtil.h"
 #include "platform/KwdError.h"
+#include "results/u_EngineOutputs.h"
 
 using namespace restest;
 
@@ -26,7 +27,7 @@ TEST_F(Bookkeeping, AddsHitsByTargetCellWithSignedContributions) {
     e.fParticleList.push_back(moving);
     e.fParticleList.push_back(hitParticle({2, 0, 1}, 2.0, 1.0));  // r = 0.5, d = 0.5
 
-    e.saveCurrentData();
+    saveCurrentData(e);
 
     EXPECT_EQ(e.SourceStrengthIJ(1, 2, 0), 2.0);
     EXPECT_EQ(e.SourceStrengthIJK(1, 2, 3), 2.0);
@@ -50,7 +51,7 @@ TEST_F(Bookkeeping, AddsHitsByTargetCellWithSignedContributions) {
     ASSERT_EQ(e.fParticleList.size(), 4u);
 
     // The list is not changed, so a second call adds the same particles again.
-    e.saveCurrentData();
+    saveCurrentData(e);
     EXPECT_EQ(e.SourceStrengthIJ(1, 2, 0), 4.0);
     EXPECT_EQ(e.ddw_EmitterIJK(1, 2, 3), -4.0);
 }
@@ -61,7 +62,7 @@ TEST_F(Bookkeeping, ListWithoutHitsChangesNothing) {
     tParticle p = hitParticle({1, 1, 1}, 1.0, 1.0);
     p.fMetTarget = false;
     e.fParticleList.assign(3, p);
-    e.saveCurrentData();
+    saveCurrentData(e);
     EXPECT_EQ(total(e.SourceStrengthIJ), 5.0);
     EXPECT_EQ(total(e.SourceStrengthIJK) + total(e.ratioDetEmitterIJK) + total(e.ddw_EmitterIJ), 0.0);
 }
@@ -73,7 +74,7 @@ TEST_F(Bookkeeping, ClearResetsAllElevenArrays) {
                                 &e.ddw_EmitterIJK,  &e.FlxFootprintIJ,    &e.FlxFootprintIJK,
                                 &e.ConFootprintIJ,  &e.ConFootprintIJK};
     for (t3DArrayDouble* a : arrays) a->fill(7.0);
-    e.clearOutputArrays();
+    clearOutputArrays(e);
     for (t3DArrayDouble* a : arrays) {
         EXPECT_EQ(a->size(), 36u);
         EXPECT_EQ(total(*a), 0.0);
@@ -85,7 +86,7 @@ TEST_F(Bookkeeping, TargetCellOutsideTheGridIsAnError) {
     e.fParticleList.push_back(hitParticle({1, 1, 1}, 1.0, 1.0));
     e.fParticleList.push_back(hitParticle({-1, -1, -1}, 1.0, 1.0));
     try {
-        e.saveCurrentData();
+        saveCurrentData(e);
         FAIL() << "no error";
     } catch (const kwd::GeneralError& err) {
         EXPECT_STREQ(err.what(),
@@ -97,7 +98,7 @@ TEST_F(Bookkeeping, EmitterVelocityOfZeroEndsWithFloatingPointError) {
     tParticleManager& e = *fEngine;
     e.fParticleList.push_back(hitParticle({1, 1, 1}, 0.0, 1.0));
     try {
-        e.saveCurrentData();
+        saveCurrentData(e);
         FAIL() << "no error";
     } catch (const kwd::FloatingPointError& err) {
         EXPECT_STREQ(err.what(),

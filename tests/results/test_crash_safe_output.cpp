@@ -21,6 +21,7 @@
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
 #include "platform/KwdError.h"
+#include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
 using namespace restest;
@@ -122,7 +123,7 @@ protected:
         e.fverboseLog = true;
         e.fTotalEmittedParticles = 4;
         e.SourceStrengthIJ(3, 4, 0) = e.SourceStrengthIJK(3, 4, 0) = 1.0;
-        e.writeOutput(*e.fCurrZDXFile, fBase);
+        writeOutput(e, *e.fCurrZDXFile, fBase);
         fBefore = snapshot(fOut.path());
         ASSERT_EQ(fBefore.size(), 7u);  // five grid files, ZDX, ZDT
 
@@ -132,7 +133,7 @@ protected:
     }
 
     std::string retry(rlim_t limit) {
-        return failingWrite(limit, [&] { fEngine->writeOutput(*fEngine->fCurrZDXFile, fBase); });
+        return failingWrite(limit, [&] { writeOutput(*fEngine, *fEngine->fCurrZDXFile, fBase); });
     }
 
     tTempFolder fOut{"kwd_res_"};
@@ -179,13 +180,13 @@ TEST(CrashSafeOutput, AFailingAppendKeepsEveryCompleteLineOfTheParticleList) {
     auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
     const std::string file = out.file("ParticleList_01.07.2018 12.00.00_P.csv");
     for (int n = 0; n < 3; ++n) e->fParticleList.push_back(hitParticle({1, 1, 0}, 0.5, 0.25));
-    e->saveCurrentParticlesInTargetToFile();
+    saveCurrentParticlesInTargetToFile(*e);
     const std::string earlier = readText(file);
     ASSERT_EQ(crlfLines(earlier).size(), 4u);
 
     for (int n = 0; n < 200; ++n) e->fParticleList.push_back(hitParticle({2, 1, 0}, -0.5, 0.25));
     const rlim_t limit = earlier.size() + 3000;  // room for a dozen rows, not for 200
-    EXPECT_EQ(failingWrite(limit, [&] { e->saveCurrentParticlesInTargetToFile(); }),
+    EXPECT_EQ(failingWrite(limit, [&] { saveCurrentParticlesInTargetToFile(*e); }),
               "cannot write file \"" + file + "\": File too large");
 
     const std::string after = readText(file);

@@ -4,6 +4,7 @@
 
 #include "ResultsTestUtil.h"
 #include "platform/KwdError.h"
+#include "results/u_EngineOutputs.h"
 
 using namespace restest;
 
@@ -32,7 +33,7 @@ TEST(GridFiles, NormalisesAndWritesTheVerticalSums) {
     e->ddw_EmitterIJK(1, 2, 3) = 6.0;
     e->FlxFootprintIJ(0, 0, 0) = 9.0;  // recomputed: no sums there
 
-    e->writeOutput(*e->fCurrZDXFile, out.file("unused"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
 
     EXPECT_EQ(e->FlxFootprintIJ(1, 2, 0), -0.75);
     EXPECT_EQ(e->ConFootprintIJ(1, 2, 0), -1.0);
@@ -61,7 +62,7 @@ TEST(GridFiles, LinesRunOverJValuesOverI) {
     auto e = accumulatorEngine(uniformGrid(3, 2, 1), out.path());
     for (int32_t i = 0; i < 3; ++i)
         for (int32_t j = 0; j < 2; ++j) e->SourceStrengthIJ(i, j, 0) = i + 10 * j;
-    e->writeOutput(*e->fCurrZDXFile, out.file("unused"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
     EXPECT_EQ(readText(out.file("SourceStrengthIJ_01.07.2018 12.00.00P.csv")),
               "0.00000000000000000;1.00000000000000000;2.00000000000000000\r\n"
               "10.00000000000000000;11.00000000000000000;12.00000000000000000\r\n");
@@ -71,7 +72,7 @@ TEST(GridFiles, OneByOneGridHasOneNumberAndNoSeparator) {
     tTempFolder out("kwd_res_");
     auto e = accumulatorEngine(uniformGrid(1, 1, 1), out.path());
     e->SourceStrengthIJ(0, 0, 0) = 4.0;
-    e->writeOutput(*e->fCurrZDXFile, out.file("unused"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
     EXPECT_EQ(readText(out.file("SourceStrengthIJ_01.07.2018 12.00.00P.csv")),
               "4.00000000000000000\r\n");
 }
@@ -84,7 +85,7 @@ TEST(GridFiles, WithoutEmittedParticlesFootprintsAreKeptAndFilesWritten) {
     e->ratioDetEmitterIJ(0, 0, 0) = 1.0;
     e->FlxFootprintIJ(0, 0, 0) = 3.5;
     e->ConFootprintIJK(0, 0, 0) = -1.25;
-    e->writeOutput(*e->fCurrZDXFile, out.file("unused"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
     EXPECT_EQ(e->FlxFootprintIJ(0, 0, 0), 3.5);
     EXPECT_EQ(e->ConFootprintIJK(0, 0, 0), -1.25);
     EXPECT_EQ(fileNames(out.path()), gridFileNames("01.07.2018 12.00.00", "P"));
@@ -96,7 +97,7 @@ TEST(GridFiles, MidnightNamesCarryTheDateOnly) {
     tTempFolder out("kwd_res_");
     auto e = accumulatorEngine(uniformGrid(1, 1, 1), out.path());
     e->fActSimTime = kwd::encodeDateTime(2018, 7, 2);
-    e->writeOutput(*e->fCurrZDXFile, out.file("unused"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
     EXPECT_EQ(fileNames(out.path()), gridFileNames("02.07.2018", "P"));
 }
 
@@ -113,7 +114,7 @@ TEST(GridFiles, CountsOnlyParticlesInTheModel) {
     p.fPosGrid = {1, 1, 1};
     p.fInModel = false;  // left the model, ended or met its target
     e->fParticleList.push_back(p);
-    e->writeOutput(*e->fCurrZDXFile, out.file("unused"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
     EXPECT_EQ(e->CurrPosIJK(0, 0, 0), 2.0);
     EXPECT_EQ(e->CurrPosIJK(2, 1, 3), 1.0);
     EXPECT_EQ(total(e->CurrPosIJK), 3.0);
@@ -124,7 +125,7 @@ TEST(GridFiles, MissingOutputFolderIsAFileError) {
     const std::string gone = out.file("missing");
     auto e = accumulatorEngine(uniformGrid(1, 1, 1), gone);
     try {
-        e->writeOutput(*e->fCurrZDXFile, gone + "/unused");
+        writeOutput(*e, *e->fCurrZDXFile, gone + "/unused");
         FAIL() << "no error";
     } catch (const kwd::FileError& err) {
         EXPECT_EQ(std::string(err.what()), "cannot create file \"" + gone +
@@ -139,7 +140,7 @@ TEST(GridFiles, NotVerboseWritesNoDataSet) {
     e->fOutputDir = out.path();
     e->fActSimTime = noon();
     e->fverboseLog = false;
-    e->writeOutput(*e->fCurrZDXFile, out.file("TMP_VirtPart_X"));
+    writeOutput(*e, *e->fCurrZDXFile, out.file("TMP_VirtPart_X"));
     EXPECT_EQ(fileNames(out.path()), gridFileNames("01.07.2018 12.00.00", "TestProject"));
 }
 

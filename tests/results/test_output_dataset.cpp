@@ -6,6 +6,7 @@
 
 #include "ResultsTestUtil.h"
 #include "dataset/u_ZDTFile.h"
+#include "results/u_EngineOutputs.h"
 
 using namespace restest;
 
@@ -70,7 +71,7 @@ protected:
         tParticle p;
         p.fPosGrid = {0, 2, 1};
         e.fParticleList.push_back(p);
-        e.writeOutput(in, fOut.file("VirtPart_TestProject_02.07.2018"));
+        writeOutput(e, in, fOut.file("VirtPart_TestProject_02.07.2018"));
     }
 
     float value(int32_t block, int32_t i, int32_t j, int32_t k) {

@@ -4,6 +4,7 @@
 
 #include "ResultsTestUtil.h"
 #include "platform/KwdError.h"
+#include "results/u_EngineOutputs.h"
 
 using namespace restest;
 
@@ -42,7 +43,7 @@ TEST_F(ParticleList, OneRowPerHitWithListPositionAndWholeSeconds) {
     e.fParticleList.push_back(listed(1900, 3.75, -2.0, 1.0));    // 1.9 s: 1 s; negative w_TakeOff
     // 12.2 is 12.19999999999999928946...: 17 significant digits, then zeros.
     e.fParticleList.push_back(listed(61000, 12.2, 0.25, 0.125));
-    e.saveCurrentParticlesInTargetToFile();
+    saveCurrentParticlesInTargetToFile(e);
 
     const std::string common = ";1;0;2;1.50000000000000000;0.25000000000000000;2.12500000000000000;";
     const std::string target = ";2;1;0;2.50000000000000000;1.75000000000000000;0.37500000000000000\r\n";
@@ -61,16 +62,16 @@ TEST_F(ParticleList, OneRowPerHitWithListPositionAndWholeSeconds) {
 // at the same time) keeps one header line, so it stays one CSV table.
 TEST_F(ParticleList, CallsAtOneTimeAppendToOneHeader) {
     tParticleManager& e = *fEngine;
-    e.saveCurrentParticlesInTargetToFile();  // no hits: the header alone
+    saveCurrentParticlesInTargetToFile(e);  // no hits: the header alone
     EXPECT_EQ(readText(fFile), kHeader);
     e.fParticleList.push_back(listed(2000, 4.0, 1.0, 1.0));
-    e.saveCurrentParticlesInTargetToFile();
+    saveCurrentParticlesInTargetToFile(e);
     const std::string row =
         "0;1;0;2;1.50000000000000000;0.25000000000000000;2.12500000000000000;4.00000000000000000;2;"
         "2.00000000000000000;1.00000000000000000;1.00000000000000000;1.00000000000000000;2;1;0;"
         "2.50000000000000000;1.75000000000000000;0.37500000000000000\r\n";
     EXPECT_EQ(readText(fFile), kHeader + row);
-    e.saveCurrentParticlesInTargetToFile();
+    saveCurrentParticlesInTargetToFile(e);
     EXPECT_EQ(readText(fFile), kHeader + row + row);
     EXPECT_EQ(fileNames(fOut.path()), std::vector<std::string>{"ParticleList_01.07.2018 12.00.00_P.csv"});
 }
@@ -80,7 +81,7 @@ TEST_F(ParticleList, ALinkUnderTheListsNameIsRefused) {
     kwd::writeWholeFile(input, "input");
     std::filesystem::create_symlink(input, fFile);
     try {
-        fEngine->saveCurrentParticlesInTargetToFile();
+        saveCurrentParticlesInTargetToFile(*fEngine);
         ADD_FAILURE() << "no error";
     } catch (const kwd::FileError& e) {
         EXPECT_EQ(std::string(e.what()), "cannot open file for appending \"" + fFile +
@@ -92,14 +93,14 @@ TEST_F(ParticleList, ALinkUnderTheListsNameIsRefused) {
 
 TEST_F(ParticleList, MidnightFileNameHasTheDateOnly) {
     fEngine->fActSimTime = kwd::encodeDateTime(2018, 7, 2);
-    fEngine->saveCurrentParticlesInTargetToFile();
+    saveCurrentParticlesInTargetToFile(*fEngine);
     EXPECT_EQ(fileNames(fOut.path()), std::vector<std::string>{"ParticleList_02.07.2018_P.csv"});
 }
 
 TEST_F(ParticleList, MissingFolderIsAFileError) {
     fEngine->fOutputDir = fOut.file("missing");
     try {
-        fEngine->saveCurrentParticlesInTargetToFile();
+        saveCurrentParticlesInTargetToFile(*fEngine);
         FAIL() << "no error";
     } catch (const kwd::FileError& err) {
         EXPECT_EQ(std::string(err.what()),

@@ -14,7 +14,7 @@
 // the container header and the elapsed time in the run log.
 //
 // When a change of the results is intended, regenerate the manifest with
-//   KWD_UPDATE_GOLDEN=1 test_engine --gtest_filter='SeededGolden.*'
+//   KWD_UPDATE_GOLDEN=1 test_run --gtest_filter='SeededGolden.*'
 // and say why in the commit.
 
 #include <gtest/gtest.h>
@@ -33,9 +33,10 @@
 #include <string>
 #include <vector>
 
-#include "EngineFixtures.h"
-#include "engine/u_MainLoop.h"
+#include "engine/EngineFixtures.h"
+#include "platform/DateTime.h"
 #include "platform/FileIO.h"
+#include "run/u_MainLoop.h"
 
 namespace {
 
@@ -245,7 +246,7 @@ tRun seededRun(int threads, bool avx2, const std::string& inDir, const std::stri
 
     const int saved = omp_get_max_threads();
     omp_set_num_threads(threads);
-    const int64_t hits = e.startCalculation(120, 60, true);
+    const int64_t hits = startCalculation(e, 120, 60, true, kwd::nowLocal());
     omp_set_num_threads(saved);
 
     tRun run;

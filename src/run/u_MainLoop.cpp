@@ -2,9 +2,8 @@
 // parallel time steps, interval and period outputs, progress lines and the
 // run log.
 
-#include "engine/u_MainLoop.h"
+#include "run/u_MainLoop.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <iostream>
@@ -16,15 +15,11 @@
 #include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
+#include "results/u_EngineOutputs.h"
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
 namespace {
-
-std::atomic<kwd::tDateTime>& runStartSlot() {
-    static std::atomic<kwd::tDateTime> slot{kwd::nowLocal()};
-    return slot;
-}
 
 const std::string kHyphens54(54, '-');
 const std::string kAsterisks54(54, '*');
@@ -59,12 +54,15 @@ void checkPeriods(const std::vector<TZDXFile>& aList, int32_t aUpdateInterval) {
 
 }  // namespace
 
-void setRunStartTime(kwd::tDateTime aStartTime) { runStartSlot().store(aStartTime); }
+std::string elapsedTimeLine(int64_t aElapsedSeconds) {
+    return std::to_string(aElapsedSeconds / 3600) + " hour(s), " +
+           std::to_string(aElapsedSeconds / 60 % 60) + " minute(s), " +
+           std::to_string(aElapsedSeconds % 60) +
+           " second(s) elapsed since start of the simulation";
+}
 
-kwd::tDateTime runStartTime() { return runStartSlot().load(); }
-
-int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updateInterval,
-                                           bool verboseLog) {
+int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t updateInterval,
+                         bool verboseLog, kwd::tDateTime aRunStart) {
     using kwd::regional::dateTimeText;
     using kwd::regional::fileNameTimeText;
 
@@ -75,49 +73,50 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
     if (updateInterval <= 0)
         throw kwd::RunSetupError("the update interval must be at least 1 second, got " +
                                  std::to_string(updateInterval) + " s");
-    if (fZDXFileList.size() < 2)
+    if (e.fZDXFileList.size() < 2)
         throw kwd::RunSetupError("a run needs at least two data sets (one data-set period), got " +
-                                 std::to_string(fZDXFileList.size()));
+                                 std::to_string(e.fZDXFileList.size()));
 
-    std::ostream& progress = fProgressOut != nullptr ? *fProgressOut : std::cout;
+    std::ostream& progress = e.fProgressOut != nullptr ? *e.fProgressOut : std::cout;
     auto progressLine = [&progress](const std::string& aLine) { progress << aLine << '\n'; };
 
-    fverboseLog = verboseLog;
+    e.fverboseLog = verboseLog;
     if (outputInterval <= updateInterval) updateInterval = outputInterval;
     const int64_t firstSpacing =
-        kwd::secondsBetween(getModelTime(fZDXFileList[0]), getModelTime(fZDXFileList[1]));
-    const int32_t interval =
-        firstSpacing < outputInterval ? int32_t(firstSpacing) : outputInterval;
+        kwd::secondsBetween(tParticleManager::getModelTime(e.fZDXFileList[0]),
+                            tParticleManager::getModelTime(e.fZDXFileList[1]));
+    const int32_t interval = firstSpacing < outputInterval ? int32_t(firstSpacing) : outputInterval;
     const int64_t intervalMs = int64_t(interval) * 1000;
-    checkPeriods(fZDXFileList, updateInterval);
+    checkPeriods(e.fZDXFileList, updateInterval);
 
-    const std::string logPath = resultFilePath(fOutputDir, "logFile.log");
+    const std::string logPath = resultFilePath(e.fOutputDir, "logFile.log");
     auto logOutputLine = [&]() {
-        fLogFile.push_back(kwd::regional::shortDate(fActSimTime) + ";" +
-                           kwd::regional::longTime(fActSimTime) + ";" +
-                           std::to_string(fTotalEmittedParticles));
-        saveTextLines(logPath, fLogFile);
+        e.fLogFile.push_back(kwd::regional::shortDate(e.fActSimTime) + ";" +
+                             kwd::regional::longTime(e.fActSimTime) + ";" +
+                             std::to_string(e.fTotalEmittedParticles));
+        saveTextLines(logPath, e.fLogFile);
     };
     auto modeLine = [&]() {
         progressLine("Backwards mode: Total amount of particles through emitter: " +
-                     std::to_string(fTotalParticlesInTarget));
+                     std::to_string(e.fTotalParticlesInTarget));
     };
 
-    fCurrZDXFile = &fZDXFileList[0];
-    allocateFields();
+    e.fCurrZDXFile = &e.fZDXFileList[0];
+    e.allocateFields();
     // The normalised footprints of every measurement time, beside the
     // described outputs.
-    tFootprintDensities densities(fCurrZDXFile->GridsI, fCurrZDXFile->GridsJ, fCurrZDXFile->sizedx,
-                                  fCurrZDXFile->sizedy, fCurrZDXFile->projectname);
-    const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
+    tFootprintDensities densities(e.fCurrZDXFile->GridsI, e.fCurrZDXFile->GridsJ,
+                                  e.fCurrZDXFile->sizedx, e.fCurrZDXFile->sizedy,
+                                  e.fCurrZDXFile->projectname);
+    const bool touchdown = e.fFootprintModel == tFootprintModel::Touchdown;
     auto countHits = [&]() {
-        densities.addHits(fParticleList, fObject_Ar);
-        if (touchdown) densities.addTouchdowns(fMeasurementTimes, fTouchdowns);
+        densities.addHits(e.fParticleList, e.fObject_Ar);
+        if (touchdown) densities.addTouchdowns(e.fMeasurementTimes, e.fTouchdowns);
     };
     // The particle list holds the particles that met an emitter: the
     // touchdown model has none (its touchdowns go to the touchdown list).
     auto saveParticleList = [&]() {
-        if (!touchdown) saveCurrentParticlesInTargetToFile();
+        if (!touchdown) saveCurrentParticlesInTargetToFile(e);
     };
 
     // SIGINT and SIGTERM stop the run between pieces of work: the files
@@ -126,54 +125,57 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
     auto stopIfInterrupted = [&]() {
         const int signal = kwd::interruptSignal();
         if (signal == 0) return;
-        fLogFile.push_back("Run interrupted by " + kwd::signalName(signal) + " at model time " +
-                           dateTimeText(fActSimTime));
-        saveTextLines(logPath, fLogFile);
+        e.fLogFile.push_back("Run interrupted by " + kwd::signalName(signal) + " at model time " +
+                             dateTimeText(e.fActSimTime));
+        saveTextLines(logPath, e.fLogFile);
         throw kwd::Interrupted(signal);
     };
     const int64_t batchesPerPeriod =
-        fPartPerIntervalTarget > fBatchSize ? (fPartPerIntervalTarget + fBatchSize - 1) / fBatchSize : 1;
-    fRunProgress.startRun(int64_t(fZDXFileList.size()) - 1, batchesPerPeriod);
+        e.fPartPerIntervalTarget > e.fBatchSize
+            ? (e.fPartPerIntervalTarget + e.fBatchSize - 1) / e.fBatchSize
+            : 1;
+    e.fRunProgress.startRun(int64_t(e.fZDXFileList.size()) - 1, batchesPerPeriod);
 
-    const size_t periods = fZDXFileList.size() - 1;
+    const size_t periods = e.fZDXFileList.size() - 1;
     for (size_t p = 0; p < periods; ++p) {
-        fPartGen_InLoop = 0;
-        fMainLoopIdx = int64_t(p);
-        clearOutputArrays();
-        const double periodStart = getModelTime(fZDXFileList[p]);
-        fActSimTime = periodStart;
-        double nextOutputTime = kwd::incMilliseconds(fActSimTime, -intervalMs);
-        const int32_t deltaT =
-            int32_t(kwd::secondsBetween(periodStart, getModelTime(fZDXFileList[p + 1])));
-        fCurrZDXFile = &fZDXFileList[p];
-        fNextZDXFile = &fZDXFileList[p + 1];
-        loadPeriodFields(deltaT);
+        e.fPartGen_InLoop = 0;
+        e.fMainLoopIdx = int64_t(p);
+        clearOutputArrays(e);
+        const double periodStart = tParticleManager::getModelTime(e.fZDXFileList[p]);
+        e.fActSimTime = periodStart;
+        double nextOutputTime = kwd::incMilliseconds(e.fActSimTime, -intervalMs);
+        const int32_t deltaT = int32_t(kwd::secondsBetween(
+            periodStart, tParticleManager::getModelTime(e.fZDXFileList[p + 1])));
+        e.fCurrZDXFile = &e.fZDXFileList[p];
+        e.fNextZDXFile = &e.fZDXFileList[p + 1];
+        e.loadPeriodFields(deltaT);
         bool firstBatch = true;
 
         for (int64_t batch = 0;; ++batch) {
             stopIfInterrupted();
-            fActSimTime = periodStart;
-            nextOutputTime = kwd::incMilliseconds(fActSimTime, -intervalMs);
-            resetBatchFields();
-            updateDerivedFields();
+            e.fActSimTime = periodStart;
+            nextOutputTime = kwd::incMilliseconds(e.fActSimTime, -intervalMs);
+            e.resetBatchFields();
+            e.updateDerivedFields();
             if (firstBatch) {
                 // The surface codes of the period's emitter cells.
-                for (size_t c = 0; c < fCellClass.size(); ++c)
-                    if (fCellClass[c] == kCellTarget) densities.addSurfaceCode(fObject_Ar.data()[c]);
+                for (size_t c = 0; c < e.fCellClass.size(); ++c)
+                    if (e.fCellClass[c] == kCellTarget)
+                        densities.addSurfaceCode(e.fObject_Ar.data()[c]);
                 firstBatch = false;
             }
-            const int64_t releasedBefore = fTotalEmittedParticles;
-            releaseParticles(fBatchSize);
-            densities.addReleased(periodStart, fCurrZDXFile->projectname,
-                                  fTotalEmittedParticles - releasedBefore);
+            const int64_t releasedBefore = e.fTotalEmittedParticles;
+            e.releaseParticles(e.fBatchSize);
+            densities.addReleased(periodStart, e.fCurrZDXFile->projectname,
+                                  e.fTotalEmittedParticles - releasedBefore);
 
             progressLine(kHyphens54);
-            progressLine("Accessing ZAKO-rin simulation output " + fCurrZDXFile->simdate + " " +
-                         fCurrZDXFile->simtime);
+            progressLine("Accessing ZAKO-rin simulation output " + e.fCurrZDXFile->simdate + " " +
+                         e.fCurrZDXFile->simtime);
             progressLine("Current number of particles in model area: " +
-                         std::to_string(particlesInModel()));
+                         std::to_string(e.particlesInModel()));
             progressLine("Total amount of particles simulated: " +
-                         std::to_string(fTotalEmittedParticles));
+                         std::to_string(e.fTotalEmittedParticles));
             modeLine();
             progressLine(kHyphens54);
             progress.flush();
@@ -188,98 +190,95 @@ int64_t tParticleManager::startCalculation(int32_t outputInterval, int32_t updat
                     s == steps - 1 && lastStep > 0 ? lastStep : updateInterval;
                 const double dt_3d = double(stepSeconds);
                 const int64_t stepMs = int64_t(stepSeconds) * 1000;
-                const int64_t inModel = particlesInModel();
-                fRunProgress.setStep(int64_t(p), batch, s, steps);
+                const int64_t inModel = e.particlesInModel();
+                e.fRunProgress.setStep(int64_t(p), batch, s, steps);
                 if (inModel > 0) {
-                    movingPass(dt_3d);
+                    e.movingPass(dt_3d);
                     stopIfInterrupted();
-                    if (touchdown && fTouchdownList) saveTouchdownList();
+                    if (touchdown && e.fTouchdownList) saveTouchdownList(e);
                     progressLine("********");
                     progressLine("Updating resolved scale parameters...");
-                    progressLine("Current model time: " + dateTimeText(fActSimTime));
+                    progressLine("Current model time: " + dateTimeText(e.fActSimTime));
                     progressLine("Current number of particles in model area: " +
-                                 std::to_string(particlesInModel()));
+                                 std::to_string(e.particlesInModel()));
                     progressLine("Total amount of particles simulated so far: " +
-                                 std::to_string(fTotalEmittedParticles));
+                                 std::to_string(e.fTotalEmittedParticles));
                     modeLine();
-                    advanceFields(dt_3d);
-                    updateDerivedFields();
-                    fRunProgress.report(particlesInModel(), 1.0);
+                    e.advanceFields(dt_3d);
+                    e.updateDerivedFields();
+                    e.fRunProgress.report(e.particlesInModel(), 1.0);
                 }
-                fActSimTime = kwd::incMilliseconds(fActSimTime, -stepMs);
-                if (kwd::secondsBetween(fActSimTime, nextOutputTime) <= interval) {
+                e.fActSimTime = kwd::incMilliseconds(e.fActSimTime, -stepMs);
+                if (kwd::secondsBetween(e.fActSimTime, nextOutputTime) <= interval) {
                     // Interval output.
-                    saveCurrentData();
-                    progressLine("Writing verbose output: " + dateTimeText(fActSimTime));
-                    writeOutput(*fCurrZDXFile,
-                                resultFilePath(fOutputDir, "TMP_VirtPart_" +
-                                                               fCurrZDXFile->projectname + "_" +
-                                                               fileNameTimeText(fActSimTime)));
+                    saveCurrentData(e);
+                    progressLine("Writing verbose output: " + dateTimeText(e.fActSimTime));
+                    writeOutput(
+                        e, *e.fCurrZDXFile,
+                        resultFilePath(e.fOutputDir, "TMP_VirtPart_" + e.fCurrZDXFile->projectname +
+                                                         "_" + fileNameTimeText(e.fActSimTime)));
                     progressLine("Done!");
-                    progressLine("Writing output: " + dateTimeText(fActSimTime));
+                    progressLine("Writing output: " + dateTimeText(e.fActSimTime));
                     logOutputLine();
                     nextOutputTime = kwd::incMilliseconds(nextOutputTime, -intervalMs);
-                    clearOutputArrays();
+                    clearOutputArrays(e);
                 }
             }
 
             // Carry-over: particles still moving go on in the next period.
-            for (tParticle& particle : fParticleList)
-                if (particle.fLoopIdx == fMainLoopIdx) particle.fLoopIdx = fMainLoopIdx + 1;
-            forgetMovingParticles();
+            for (tParticle& particle : e.fParticleList)
+                if (particle.fLoopIdx == e.fMainLoopIdx) particle.fLoopIdx = e.fMainLoopIdx + 1;
+            e.forgetMovingParticles();
 
-            if (fPartGen_InLoop >= fPartPerIntervalTarget) break;
+            if (e.fPartGen_InLoop >= e.fPartPerIntervalTarget) break;
             progressLine(kAsterisks65);
             progressLine("Target number of particles not met yet, additional batch of");
             progressLine("particles will be created for this simulation period");
             progressLine(kAsterisks65);
-            saveCurrentData();
+            saveCurrentData(e);
             saveParticleList();
             // The next batch's first output holds only its own hits.
-            clearOutputArrays();
+            clearOutputArrays(e);
             progressLine("Freeing up memory for the next batch");
             progressLine("removing paricles out of domain or target");
             countHits();
-            UpdateEntries();
+            e.UpdateEntries();
             progressLine("Done freeing up memory!");
         }
 
         // Period end.
-        clearOutputArrays();
-        saveCurrentData();
+        clearOutputArrays(e);
+        saveCurrentData(e);
         saveParticleList();
-        progressLine("Writing output: " + dateTimeText(fActSimTime));
+        progressLine("Writing output: " + dateTimeText(e.fActSimTime));
         logOutputLine();
-        progressLine("Writing output: " + dateTimeText(fActSimTime));
-        writeOutput(*fCurrZDXFile,
-                    resultFilePath(fOutputDir, "VirtPart_" + fCurrZDXFile->projectname + "_" +
-                                                   fileNameTimeText(fActSimTime)));
+        progressLine("Writing output: " + dateTimeText(e.fActSimTime));
+        writeOutput(e, *e.fCurrZDXFile,
+                    resultFilePath(e.fOutputDir, "VirtPart_" + e.fCurrZDXFile->projectname + "_" +
+                                                     fileNameTimeText(e.fActSimTime)));
         progressLine("Done!");
         progressLine(kAsterisks65);
         progressLine("Mainloop of ZAKO-rin output ended!");
         progressLine("Freeing up memory, removing paricles out of domain or target...");
         progressLine(kAsterisks65);
         countHits();
-        UpdateEntries();
-        densities.closeFinished(fParticleList);
-        densities.write(fOutputDir);
+        e.UpdateEntries();
+        densities.closeFinished(e.fParticleList);
+        densities.write(e.fOutputDir);
         progressLine("Done freeing up memory!");
         progress.flush();
     }
 
     // Closing block of the run log.
-    const int64_t elapsed = kwd::secondsBetween(kwd::nowLocal(), runStartTime());
-    fLogFile.push_back(kAsterisks54);
-    fLogFile.push_back("Simulation finished!");
-    fLogFile.push_back(std::to_string(elapsed / 3600) + " hour(s), " +
-                       std::to_string(elapsed / 60 % 60) + " minute(s), " +
-                       std::to_string(elapsed % 60) +
-                       " second(s) elapsed since start of the simulation");
-    fLogFile.push_back("Total amount of particles through emitter: " +
-                       std::to_string(fTotalParticlesInTarget));
-    fLogFile.push_back("Total amount of particles simulated: " +
-                       std::to_string(fTotalEmittedParticles));
-    fLogFile.push_back(kAsterisks54);
-    saveTextLines(logPath, fLogFile);
-    return fTotalParticlesInTarget;
+    const int64_t elapsed = kwd::secondsBetween(kwd::nowLocal(), aRunStart);
+    e.fLogFile.push_back(kAsterisks54);
+    e.fLogFile.push_back("Simulation finished!");
+    e.fLogFile.push_back(elapsedTimeLine(elapsed));
+    e.fLogFile.push_back("Total amount of particles through emitter: " +
+                         std::to_string(e.fTotalParticlesInTarget));
+    e.fLogFile.push_back("Total amount of particles simulated: " +
+                         std::to_string(e.fTotalEmittedParticles));
+    e.fLogFile.push_back(kAsterisks54);
+    saveTextLines(logPath, e.fLogFile);
+    return e.fTotalParticlesInTarget;
 }

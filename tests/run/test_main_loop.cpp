@@ -7,9 +7,9 @@
 #include <regex>
 #include <sstream>
 
-#include "ResultsTestUtil.h"
-#include "engine/u_MainLoop.h"
 #include "platform/KwdError.h"
+#include "results/ResultsTestUtil.h"
+#include "run/u_MainLoop.h"
 
 using namespace restest;
 
@@ -91,9 +91,9 @@ TEST_F(MainLoop, ShortRunProgressAndLogWordForWord) {
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:02:00"}}, 2, 2);
     // An older, longer log in the folder is replaced as a whole.
     kwd::writeWholeFile(fOut.file("logFile.log"), std::string(5000, 'x') + "\r\n");
-    setRunStartTime(kwd::incMilliseconds(kwd::nowLocal(), -3723000));
+    const kwd::tDateTime start = kwd::incMilliseconds(kwd::nowLocal(), -3723000);
 
-    EXPECT_EQ(fEngine->startCalculation(60, 60, false), 0);
+    EXPECT_EQ(startCalculation(*fEngine, 60, 60, false, start), 0);
 
     auto step = [](const std::string& time) {
         return std::vector<std::string>{"********",
@@ -148,7 +148,7 @@ TEST_F(MainLoop, ShortRunProgressAndLogWordForWord) {
 
 TEST_F(MainLoop, HourApartWith1800SecondsOutputsAfterSteps1_30And60) {
     makeRun({{"01.07.2018", "07:00:00"}, {"01.07.2018", "08:00:00"}}, 3, 3);
-    fEngine->startCalculation(1800, 60, true);
+    startCalculation(*fEngine, 1800, 60, true, kwd::nowLocal());
 
     EXPECT_EQ(after("Writing verbose output: "),
               (std::vector<std::string>{"01.07.2018 07:59:00", "01.07.2018 07:30:00",
@@ -192,7 +192,7 @@ TEST_F(MainLoop, HourApartWith1800SecondsOutputsAfterSteps1_30And60) {
 
 TEST_F(MainLoop, OutputIntervalLoweredToTheDataSetSpacing) {
     makeRun({{"01.07.2018", "07:30:00"}, {"01.07.2018", "08:00:00"}}, 1, 1);
-    fEngine->startCalculation(3600, 60, false);
+    startCalculation(*fEngine, 3600, 60, false, kwd::nowLocal());
     EXPECT_EQ(after("Writing verbose output: "),
               (std::vector<std::string>{"01.07.2018 07:59:00", "01.07.2018 07:30:00"}));
     EXPECT_EQ(after("Current model time: ").size(), 30u);  // the update interval stays 60 s
@@ -200,7 +200,7 @@ TEST_F(MainLoop, OutputIntervalLoweredToTheDataSetSpacing) {
 
 TEST_F(MainLoop, OutputIntervalOf30SecondsGivesSteps30SecondsLong) {
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:02:00"}}, 1, 1);
-    fEngine->startCalculation(30, 60, false);
+    startCalculation(*fEngine, 30, 60, false, kwd::nowLocal());
     EXPECT_EQ(after("Current model time: "),
               (std::vector<std::string>{"01.07.2018 12:02:00", "01.07.2018 12:01:30",
                                         "01.07.2018 12:01:00", "01.07.2018 12:00:30"}));
@@ -212,7 +212,7 @@ TEST_F(MainLoop, OutputIntervalOf30SecondsGivesSteps30SecondsLong) {
 
 TEST_F(MainLoop, PeriodsOf150And90SecondsEndWithAShorterStepAndParticlesCarryOver) {
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:01:30"}, {"01.07.2018", "12:04:00"}}, 3, 3);
-    fEngine->startCalculation(3600, 60, false);
+    startCalculation(*fEngine, 3600, 60, false, kwd::nowLocal());
     // 150 s are two steps of 60 s and one of 30 s, 90 s one of 60 s and one
     // of 30 s: each period ends exactly at the earlier data set, and the
     // second period starts at its own data set's time.
@@ -252,7 +252,7 @@ TEST_F(MainLoop, PeriodsThatCannotBeSteppedAreRefusedBeforeAnyRelease) {
         const std::string later = fIn.file("DS_" + std::to_string(n - 1) + ".ZDX");
         const std::string earlier = fIn.file("DS_" + std::to_string(n - 2) + ".ZDX");
         try {
-            fEngine->startCalculation(60, 60, false);
+            startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
             ADD_FAILURE() << "no error for " << c.message;
         } catch (const kwd::RunSetupError& e) {
             const std::string expected = "data sets " + later + " (" + c.times[n - 1].date + " " +
@@ -267,7 +267,7 @@ TEST_F(MainLoop, PeriodsThatCannotBeSteppedAreRefusedBeforeAnyRelease) {
 
 TEST_F(MainLoop, LaterBatchesLeaveCarriedParticlesAlone) {
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:02:00"}, {"01.07.2018", "12:04:00"}}, 6, 3);
-    fEngine->startCalculation(60, 60, false);
+    startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
     EXPECT_EQ(fEngine->fTotalEmittedParticles, 12);
     ASSERT_EQ(fEngine->fParticleList.size(), 12u);
     for (const tParticle& p : fEngine->fParticleList)  // two steps in each period it was moved in
@@ -283,7 +283,7 @@ TEST_F(MainLoop, BatchesUntilThePeriodTargetIsMet) {
                           tCase{1, 1}, tCase{0, 1}, tCase{-5, 1}}) {
         fProgress.str("");
         makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:01:00"}}, c.target, 4);
-        fEngine->startCalculation(60, 60, false);
+        startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
         EXPECT_EQ(after("Accessing ZAKO-rin simulation output ").size(), c.batches) << c.target;
         EXPECT_EQ(count("Target number of particles not met yet, additional batch of"), c.batches - 1);
         EXPECT_EQ(count("Freeing up memory for the next batch"), c.batches - 1);
@@ -293,7 +293,7 @@ TEST_F(MainLoop, BatchesUntilThePeriodTargetIsMet) {
 
 TEST_F(MainLoop, NextBatchBlockAndCleanUpLines) {
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:01:00"}}, 2, 1);
-    fEngine->startCalculation(60, 60, false);
+    startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
     const std::vector<std::string> lines = progressLines();
     const auto it = std::find(lines.begin(), lines.end(), kStars65);
     ASSERT_GE(lines.end() - it, 8);
@@ -320,7 +320,7 @@ TEST_F(MainLoop, StepsWithoutParticlesInTheModelWriteNoStepBlockNorAdvanceFields
     fEngine = std::make_unique<tParticleManager>(true, detectorBox(100, 101, 15, 25, 15, 25),
                                                  std::move(list), fOut.path(), 0.1, 2, 2);
     fEngine->fProgressOut = &fProgress;
-    fEngine->startCalculation(60, 60, false);
+    startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
     EXPECT_EQ(after("Current number of particles in model area: "), std::vector<std::string>{"0"});
     EXPECT_EQ(count("********"), 0u);
     EXPECT_EQ(after("Writing verbose output: ").size(), 2u);  // outputs go on
@@ -340,7 +340,7 @@ TEST_F(MainLoop, HitsAreAccumulatedListedAndRemoved) {
                 if (k == 0) c.obj = 11;
                 return c;
             });
-    EXPECT_EQ(fEngine->startCalculation(300, 60, false), 5);
+    EXPECT_EQ(startCalculation(*fEngine, 300, 60, false, kwd::nowLocal()), 5);
     EXPECT_EQ(fEngine->fTotalParticlesInTarget, 5);
     EXPECT_TRUE(fEngine->fParticleList.empty());
     EXPECT_EQ(total(fEngine->SourceStrengthIJ), 5.0);
@@ -353,7 +353,7 @@ TEST_F(MainLoop, HitsAreAccumulatedListedAndRemoved) {
 
 TEST_F(MainLoop, OutputAtMidnightNamesFilesByDateAlone) {
     makeRun({{"02.07.2018", "00:00:00"}, {"02.07.2018", "00:02:00"}}, 1, 1);
-    fEngine->startCalculation(60, 60, true);
+    startCalculation(*fEngine, 60, 60, true, kwd::nowLocal());
     EXPECT_EQ(after("Writing output: ").back(), "02.07.2018");
     const std::vector<std::string> names = fileNames(fOut.path());
     for (const char* name : {"ParticleList_02.07.2018_TestProject.csv", "SourceStrengthIJ_02.07.2018TestProject.csv",
@@ -378,7 +378,7 @@ TEST_F(MainLoop, BadIntervalsAndTooFewDataSetsAreRefusedBeforeAnyRelease) {
         times.resize(c.dataSets);
         makeRun(times, 2, 2);
         try {
-            fEngine->startCalculation(c.output, c.update, false);
+            startCalculation(*fEngine, c.output, c.update, false, kwd::nowLocal());
             ADD_FAILURE() << "no error for " << c.message;
         } catch (const kwd::RunSetupError& e) {
             EXPECT_STREQ(e.what(), c.message);
@@ -392,7 +392,7 @@ TEST_F(MainLoop, BadIntervalsAndTooFewDataSetsAreRefusedBeforeAnyRelease) {
 TEST_F(MainLoop, ModelTimeThatDoesNotReadIsAConversionError) {
     makeRun({{"01.07.2018", "12:00:00"}, {"32.07.2018", "12:02:00"}}, 1, 1);
     try {
-        fEngine->startCalculation(60, 60, false);
+        startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
         FAIL() << "no error";
     } catch (const kwd::ConversionError& e) {
         EXPECT_EQ(std::string(e.what()), "data set " + fIn.file("DS_1.ZDX") +
@@ -438,7 +438,7 @@ tCellFn risingAir(float sink, float tke = 0.02f) {
 TEST_F(MainLoop, FootprintDensitiesCountEveryHitOfAllBatchesOnce) {
     // One period of 10 minutes, two batches of 40.
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:10:00"}}, 80, 40, risingAir(0.05f));
-    const int64_t hits = fEngine->startCalculation(300, 60, false);
+    const int64_t hits = startCalculation(*fEngine, 300, 60, false, kwd::nowLocal());
     ASSERT_GT(hits, 20);
 
     // The period's particle list holds one header and a row per hit.
@@ -493,7 +493,7 @@ TEST_F(MainLoop, CarriedOverHitsCountAtTheirMeasurementTime) {
     // in the next period (12:02 to 12:00).
     makeRun({{"01.07.2018", "12:00:00"}, {"01.07.2018", "12:02:00"}, {"01.07.2018", "12:04:00"}},
             40, 40, risingAir(0.06f));
-    const int64_t hits = fEngine->startCalculation(60, 60, false);
+    const int64_t hits = startCalculation(*fEngine, 60, 60, false, kwd::nowLocal());
     const size_t listedFirst =
         csvRows(fOut.file("ParticleList_01.07.2018 12.02.00_TestProject.csv")).size() - 1;
     const size_t listedSecond =
@@ -530,7 +530,8 @@ TEST_F(MainLoop, FluxShareDoesNotDependOnParticleCountOrPeriod) {
                            target, batch);
         e.fSeed = 11;
         e.fProgressOut = &fProgress;
-        EXPECT_GT(e.startCalculation(600, 60, false), 2 * target * 99 / 100);  // nearly all hit
+        // Nearly all hit.
+        EXPECT_GT(startCalculation(e, 600, 60, false, kwd::nowLocal()), 2 * target * 99 / 100);
         std::vector<double> s;
         const auto table = csvRows(out.file("Footprints_TestProject.csv"));
         for (size_t r = 1; r < table.size(); ++r) s.push_back(number(table[r][4]));
