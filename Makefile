@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench validate asan tsan fuzz clean
+.PHONY: all deps configure build test test-release demo bench validate asan tsan fuzz clean
 
 all: build
 
@@ -28,6 +28,14 @@ bench: deps
 	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DKWD_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD)-bench -j $(JOBS) --target benchmarks
 	@scripts/bench.sh $(BUILD)-bench
+
+# Every test on the Release build that make bench measures (the same build
+# folder and configuration): the figures of BENCHMARKS.md come from code that
+# passes the tests, the golden digests included.
+test-release: deps
+	@cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DKWD_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-bench -j $(JOBS)
+	@cd $(BUILD)-bench && ctest --output-on-failure -j $(JOBS)
 
 # The validation of both footprint models (VALIDATION.md): the well-mixed
 # column and the surface-layer footprint against the analytical one.
