@@ -496,11 +496,18 @@ public:
     // at the first character that does not fit and yields the value read so
     // far (0 if none). `complete` (optional) tells whether the whole text was
     // a number. Integers saturate at the 32-bit range, floats at +-FLT_MAX.
+    // (The legacy import reads its texts with its own, narrower rule:
+    // dataset_text::leadingInt / leadingFloat.)
     static int32_t ReadIntegerText(std::string_view text, bool* complete = nullptr);
     static double ReadDoubleText(std::string_view text, bool* complete = nullptr);
     static float ReadFloatText(std::string_view text, bool* complete = nullptr);
-    // Fixed-point text with five decimals and "." (value text of AddTagAsFloat).
-    static std::string FormatFloat5(float value);
+    // Fixed-point text of a float with `decimals` places and "." (none
+    // without places): its exact decimal value rounded a half away from zero;
+    // "-" only where a digit shown is not 0; NaN and infinities as to_chars
+    // writes them. The one home of the float texts of the container.
+    static std::string FormatFloatFixed(float value, int decimals);
+    // Five places: the value text of AddTagAsFloat and of the 3-D arrays.
+    static std::string FormatFloat5(float value) { return FormatFloatFixed(value, 5); }
     // Text codec: bytes of a file -> lines (UTF-8 inside) and encoding found;
     // lines -> bytes with CR LF after every line in the given encoding.
     static std::vector<std::string> DecodeTextLines(std::string_view bytes,

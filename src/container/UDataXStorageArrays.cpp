@@ -29,45 +29,6 @@ std::string rightAligned(std::string text, size_t width) {
     return text;
 }
 
-// Fixed-point text of a float with the given number of decimals and "." as
-// separator: the exact decimal expansion of the value rounded a half away
-// from zero, as the five-decimal value texts are.
-std::string fixedText(float value, int decimals) {
-    if (!std::isfinite(value)) {
-        char buf[16];
-        const auto res = std::to_chars(buf, buf + sizeof buf, value);
-        return std::string(buf, res.ptr);
-    }
-    char buf[256];
-    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(double(value)),
-                                   std::chars_format::fixed, 150);
-    const std::string exact(buf, res.ptr);
-    const size_t point = exact.find('.');
-    const auto places = size_t(decimals);
-    std::string digits = exact.substr(0, point) + exact.substr(point + 1, places);
-    if (exact[point + 1 + places] >= '5') {
-        size_t k = digits.size();
-        while (k > 0) {
-            --k;
-            if (digits[k] != '9') {
-                ++digits[k];
-                break;
-            }
-            digits[k] = '0';
-            if (k == 0) digits.insert(digits.begin(), '1');
-        }
-    }
-    std::string out;
-    const bool zero = digits.find_first_not_of('0') == std::string::npos;
-    if (std::signbit(value) && !zero) out += '-';
-    out.append(digits, 0, digits.size() - places);
-    if (places > 0) {
-        out += '.';
-        out.append(digits, digits.size() - places, places);
-    }
-    return out;
-}
-
 // One item of a string matrix line: quoted when it holds a character up to
 // the blank, a double quote or a comma, every inner double quote doubled.
 std::string quotedItem(const std::string& item) {
@@ -286,7 +247,7 @@ int32_t TDataXStorage::AddTagAsFloatMatrix(const std::string& tagname, int32_t _
         std::string line;
         for (int32_t i = 0; i < _II; ++i) {
             if (i > 0) line += ',';
-            line += rightAligned(fixedText(Array2DFloat[i][j], 4), 10);
+            line += rightAligned(FormatFloatFixed(Array2DFloat[i][j], 4), 10);
         }
         lines.push_back(std::move(line));
     }

@@ -391,40 +391,41 @@ float TDataXStorage::ReadFloatText(std::string_view text, bool* complete) {
     return float(value);
 }
 
-std::string TDataXStorage::FormatFloat5(float value) {
+// The exact decimal expansion of the float (at most 149 fraction digits),
+// rounded to the given places, a half away from zero.
+std::string TDataXStorage::FormatFloatFixed(float value, int decimals) {
     if (!std::isfinite(value)) {
         char buf[16];
         const auto res = std::to_chars(buf, buf + sizeof buf, value);
         return std::string(buf, res.ptr);
     }
-    // The exact decimal expansion of the float (at most 149 fraction digits),
-    // then rounded to five decimals, a half away from zero.
-    const double magnitude = std::fabs(double(value));
     char buf[256];
-    const auto res = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed, 150);
-    std::string exact(buf, res.ptr);
+    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(double(value)),
+                                   std::chars_format::fixed, 150);
+    const std::string exact(buf, res.ptr);
     const size_t point = exact.find('.');
-    std::string digits = exact.substr(0, point) + exact.substr(point + 1, 5);
-    const bool roundUp = exact[point + 6] >= '5';
-    if (roundUp) {
+    const auto places = size_t(decimals);
+    std::string digits = exact.substr(0, point) + exact.substr(point + 1, places);
+    if (exact[point + 1 + places] >= '5') {
         size_t k = digits.size();
         while (k > 0) {
             --k;
-            if (digits[k] == '9') {
-                digits[k] = '0';
-            } else {
+            if (digits[k] != '9') {
                 ++digits[k];
                 break;
             }
+            digits[k] = '0';
             if (k == 0) digits.insert(digits.begin(), '1');
         }
     }
     std::string out;
-    const bool zero = std::all_of(digits.begin(), digits.end(), [](char c) { return c == '0'; });
+    const bool zero = digits.find_first_not_of('0') == std::string::npos;
     if (std::signbit(value) && !zero) out += '-';
-    out.append(digits, 0, digits.size() - 5);
-    out += '.';
-    out.append(digits, digits.size() - 5, 5);
+    out.append(digits, 0, digits.size() - places);
+    if (places > 0) {
+        out += '.';
+        out.append(digits, digits.size() - places, places);
+    }
     return out;
 }
 

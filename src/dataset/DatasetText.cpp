@@ -3,6 +3,8 @@
 #include <charconv>
 #include <limits>
 
+#include "dataset/u_ZDXFile.h"
+
 namespace dataset_text {
 
 namespace {
@@ -72,6 +74,14 @@ float leadingFloat(std::string_view text) {
         value = 0.0f;
     }
     return negative ? -value : value;
+}
+
+std::string gridText(int32_t aI, int32_t aJ, int32_t aK) {
+    return std::to_string(aI) + " x " + std::to_string(aJ) + " x " + std::to_string(aK);
+}
+
+std::string gridText(const TZDXFile& aZDXFile) {
+    return gridText(aZDXFile.GridsI, aZDXFile.GridsJ, aZDXFile.GridsK);
 }
 
 std::string changeFileExt(const std::string& path, const std::string& ext) {

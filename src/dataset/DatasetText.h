@@ -6,7 +6,14 @@
 #include <string>
 #include <string_view>
 
+class TZDXFile;
+
 namespace dataset_text {
+
+// The legacy import's number reading. It is not the container's
+// (TDataXStorage::ReadIntegerText / ReadFloatText) on purpose: tabs count as
+// blanks, integers are decimal only ("0x1F" reads as 0) and a float is
+// rounded once, from its decimal text straight to 32 bits.
 
 // Reads the leading decimal integer of a text: blanks skipped, an optional
 // sign, then digits up to the first character that is not one. 0 when no
@@ -26,6 +33,11 @@ std::string changeFileExt(const std::string& path, const std::string& ext);
 std::string extractFileName(const std::string& path);
 
 std::string upperCase(std::string text);
+
+// "I x J x K": the size of a grid (or of an array over it) in messages.
+std::string gridText(int32_t aI, int32_t aJ, int32_t aK);
+// The same of a data set's grid (GridsI x GridsJ x GridsK).
+std::string gridText(const TZDXFile& aZDXFile);
 
 // Characters [pos, pos + count) of a text, clipped to its length.
 std::string_view part(std::string_view text, size_t pos, size_t count);

@@ -34,6 +34,7 @@ constexpr double kRegulariser = 1e-20;       // keeps ratios of energies and rat
 constexpr double kTruncation = 5.0;          // bound of the Gaussian numbers
 constexpr double kWThreshold = 0.001;        // m/s, least |w| for a weight and for a hit
 constexpr double kRoughnessLength = 0.01;    // m, of the wind profile below the lowest node
+constexpr double kNodeDistance = 1e-5;       // m, the distance of a position at a node itself
 
 typedef double tV4 __attribute__((vector_size(32)));
 
@@ -81,14 +82,15 @@ KWD_ALWAYS_INLINE double squaredDistance(const double* dxy, const double* dz2, i
 }
 
 // The operations whose vector width differs between the two variants:
-// weights(dxy, dz2, w): w[n] = 1 / (q == 0 ? 1e-5 : sqrt(q)) for n < 28, q the
+// weights(dxy, dz2, w): w[n] = 1 / (q == 0 ? kNodeDistance : sqrt(q)) for n < 28, q the
 // squared distance of neighbour n (w 32-byte aligned); the distances go into
 // the registers as they are made (stored one by one and loaded as a vector
 // they would wait for the stores);
 // sqrt4(x): the square roots of x[0..3] (32-byte aligned).
 struct tIsaBaseline {
     static void weights(const double* dxy, const double* dz2, double* w) {
-        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), node = _mm_set1_pd(0.00001);
+        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0),
+                      node = _mm_set1_pd(kNodeDistance);
 #pragma GCC unroll 14
         for (int n = 0; n < 28; n += 2) {
             const __m128d x =
@@ -109,7 +111,7 @@ struct tIsaAvx2 {
     __attribute__((target("avx2"))) static void weights(const double* dxy, const double* dz2,
                                                         double* w) {
         const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0),
-                      node = _mm256_set1_pd(0.00001);
+                      node = _mm256_set1_pd(kNodeDistance);
 #pragma GCC unroll 7
         for (int n = 0; n < 28; n += 4) {
             const __m256d x = _mm256_set_pd(

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "dataset/DatasetText.h"
 #include "dataset/u_ZDTFile.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
@@ -17,18 +18,7 @@
 
 namespace {
 
-// Positions of the variables in a ZDT file of the simulation.
-constexpr int32_t kVarObjects = 0;
-constexpr int32_t kVarU = 1;
-constexpr int32_t kVarV = 2;
-constexpr int32_t kVarW = 3;
-constexpr int32_t kVarTKE = 13;
-constexpr int32_t kVarDissipation = 14;
-constexpr int32_t kVarVaporFlux = 22;
-
-std::string gridText(int32_t i, int32_t j, int32_t k) {
-    return std::to_string(i) + " x " + std::to_string(j) + " x " + std::to_string(k);
-}
+using dataset_text::gridText;
 
 std::string widthText(float w) {
     char buf[48];
@@ -124,12 +114,12 @@ void tParticleManager::allocateFields() {
     fGridDy.assign(z.sizedy.begin(), z.sizedy.begin() + nJ);
     fGridDz.assign(z.sizedz.begin(), z.sizedz.begin() + nK);
 
-    for (t3DArrayInt64* a : {&fObject_Ar, &fObject_Ar_OLD}) a->resize(nI, nJ, nK, 0);
-    for (t3DArraySingle* a :
-         {&fuvwX_Ar, &fuvwY_Ar, &fuvwZ_Ar, &fTKE_Ar, &fVaporFlx_Ar, &fDissipation_Ar,
-          &fuvwX_Ar_OLD, &fuvwY_Ar_OLD, &fuvwZ_Ar_OLD, &fTKE_Ar_OLD, &fVaporFlx_Ar_OLD,
-          &fDissipation_Ar_OLD, &fRateU_Ar, &fRateV_Ar, &fRateW_Ar, &fRateTKE_Ar,
-          &fRateDissipation_Ar, &fRateVaporFlx_Ar})
+    forEachSnapshotPair([&](auto& live, auto& snapshot) {
+        live.resize(nI, nJ, nK);
+        snapshot.resize(nI, nJ, nK);
+    });
+    for (t3DArraySingle* a : {&fRateU_Ar, &fRateV_Ar, &fRateW_Ar, &fRateTKE_Ar,
+                              &fRateDissipation_Ar, &fRateVaporFlx_Ar})
         a->resize(nI, nJ, nK, 0.0f);
     for (t3DArrayDouble* a : {&fde_dx_Ar, &fde_dy_Ar, &fde_dz_Ar}) a->resize(nI, nJ, nK, 0.0);
     for (std::vector<double>* a :
@@ -229,7 +219,6 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
         const int64_t code = int64_t(std::nearbyint(double(v)));
         return code == 2 ? 1 : code;
     });
-    fObject_Ar_OLD = fObject_Ar;
 
     auto same = [](float v, int32_t, int32_t, int32_t) { return v; };
     const std::pair<int32_t, t3DArraySingle*> live[] = {
@@ -239,11 +228,6 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
         read(cur, var);
         fromBlock(block, *arr, same);
     }
-    fuvwX_Ar_OLD = fuvwX_Ar;
-    fuvwY_Ar_OLD = fuvwY_Ar;
-    fuvwZ_Ar_OLD = fuvwZ_Ar;
-    fTKE_Ar_OLD = fTKE_Ar;
-    fDissipation_Ar_OLD = fDissipation_Ar;
 
     // Emitter field at load time: 1 in the inner cells with an object code
     // above 10 (not the side boundary, not the top level).
@@ -253,7 +237,7 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
                 const bool inner = i > 0 && i < nI - 1 && j > 0 && j < nJ - 1 && k < nK - 1;
                 fVaporFlx_Ar(i, j, k) = inner && fObject_Ar(i, j, k) > 10 ? 1.0f : 0.0f;
             }
-    fVaporFlx_Ar_OLD = fVaporFlx_Ar;
+    takePeriodSnapshot();
 
     // Rates towards the next data set. Model time runs backwards (s = -1), so
     // the live fields move from this data set's values to the next one's. A
@@ -286,13 +270,11 @@ void tParticleManager::loadPeriodFields(int32_t aDeltaSeconds) {
 }
 
 void tParticleManager::resetBatchFields() {
-    fObject_Ar = fObject_Ar_OLD;
-    fuvwX_Ar = fuvwX_Ar_OLD;
-    fuvwY_Ar = fuvwY_Ar_OLD;
-    fuvwZ_Ar = fuvwZ_Ar_OLD;
-    fTKE_Ar = fTKE_Ar_OLD;
-    fVaporFlx_Ar = fVaporFlx_Ar_OLD;
-    fDissipation_Ar = fDissipation_Ar_OLD;
+    forEachSnapshotPair([](auto& live, const auto& snapshot) { live = snapshot; });
+}
+
+void tParticleManager::takePeriodSnapshot() {
+    forEachSnapshotPair([](const auto& live, auto& snapshot) { snapshot = live; });
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "engine/u_Random.h"
@@ -43,14 +44,9 @@ std::vector<double> facesOf(const TZDXFile& z, int axis, bool& monotone) {
     return faces;
 }
 
-// Box bound in whole millimetres, rounded to the nearest (ties to even).
+// Box bound in whole millimetres (releaseMillimetres), or the refusal.
 int32_t boundInMillimetres(double metres, const char* name) {
-    if (std::isfinite(metres) && std::fabs(metres) < 3.0e6) {
-        const double mm = std::nearbyint(metres * 1000.0);
-        if (mm >= double(std::numeric_limits<int32_t>::min()) &&
-            mm <= double(std::numeric_limits<int32_t>::max()))
-            return int32_t(mm);
-    }
+    if (const std::optional<int32_t> mm = releaseMillimetres(metres)) return *mm;
     char text[64];
     std::snprintf(text, sizeof text, "%.15g", metres);
     throw kwd::RunSetupError(std::string("detector bound ") + name + " = " + text +
@@ -86,6 +82,17 @@ double lengthOf(const std::vector<float>& widths, int32_t n) {
 }
 
 }  // namespace
+
+std::optional<int32_t> releaseMillimetres(double aMetres) {
+    // Below 3.0e6 m the product with 1000 is exact enough to round; the
+    // 32-bit range bounds it further.
+    if (!std::isfinite(aMetres) || std::fabs(aMetres) >= 3.0e6) return std::nullopt;
+    const double mm = std::nearbyint(aMetres * 1000.0);
+    if (mm < double(std::numeric_limits<int32_t>::min()) ||
+        mm > double(std::numeric_limits<int32_t>::max()))
+        return std::nullopt;
+    return int32_t(mm);
+}
 
 tGridGeometry::tGridGeometry(const TZDXFile& aZDXFile) {
     fFaceX = facesOf(aZDXFile, 0, fMonotoneX);

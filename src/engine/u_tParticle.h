@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "dataset/u_ZDXFile.h"
@@ -189,6 +190,12 @@ private:
     std::vector<double> fFaceX{0.0}, fFaceY{0.0}, fFaceZ{0.0};
     bool fMonotoneX = true, fMonotoneY = true, fMonotoneZ = true;
 };
+
+// The release's rule for a detector bound: the bound in whole millimetres,
+// rounded to the nearest (ties to even); none for a bound that is not finite,
+// not below 3.0e6 m in magnitude or beyond 32-bit millimetres (the release
+// refuses such a box with kwd::RunSetupError).
+std::optional<int32_t> releaseMillimetres(double aMetres);
 
 // One virtual particle. A plain record owned by the engine's particle list.
 class tParticle {

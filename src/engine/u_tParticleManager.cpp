@@ -63,11 +63,7 @@ tParticleManager::tParticleManager(bool backwardsMode, const tDetector& aDetecto
 
     const int32_t nI = fCurrZDXFile->GridsI, nJ = fCurrZDXFile->GridsJ,
                   nK = fCurrZDXFile->GridsK;
-    for (t3DArrayDouble* a :
-         {&CurrPosIJK, &SourceStrengthIJ, &SourceStrengthIJK, &ratioDetEmitterIJ,
-          &ratioDetEmitterIJK, &ddw_EmitterIJ, &ddw_EmitterIJK, &FlxFootprintIJ,
-          &FlxFootprintIJK, &ConFootprintIJ, &ConFootprintIJK})
-        a->resize(nI, nJ, nK, 0.0);
+    for (t3DArrayDouble* a : footprintAccumulators()) a->resize(nI, nJ, nK, 0.0);
     fMainLoopIdx = -1;
     fSeed = runSeed();
 }
@@ -135,8 +131,8 @@ double tParticleManager::calc_Distance(const tPosMeter& posMeter, int32_t iGrid,
     const double dy = posMeter.y - fYMidPoint_Ar[size_t(jGrid)];
     const double dz = posMeter.z - fZMidPoint_Ar[size_t(kGrid)];
     const double q = dx * dx + dy * dy + dz * dz;
-    // At the node itself the distance is 1e-5 m, so that its reciprocal stays finite.
-    return q == 0.0 ? 0.00001 : std::sqrt(q);
+    // At the node itself the distance is kNodeDistance, so that its reciprocal stays finite.
+    return q == 0.0 ? kwdstep::kNodeDistance : std::sqrt(q);
 }
 
 uint8_t tParticleManager::CheckEmitter(const tParticle& aParticle) const {

@@ -11,6 +11,7 @@
 // the result files made from its state (src/results/u_EngineOutputs.h) sit
 // above it: the engine writes no result file.
 
+#include <array>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -25,6 +26,18 @@
 #ifndef KWD_BATCH_SIZE
 #define KWD_BATCH_SIZE 1000000
 #endif
+
+// Positions of the variables the engine reads in the data file of a data
+// set of the simulation; a data set the engine uses holds at least
+// kEngineVariableCount variables (up to the vapour flux).
+constexpr int32_t kVarObjects = 0;
+constexpr int32_t kVarU = 1;
+constexpr int32_t kVarV = 2;
+constexpr int32_t kVarW = 3;
+constexpr int32_t kVarTKE = 13;
+constexpr int32_t kVarDissipation = 14;
+constexpr int32_t kVarVaporFlux = 22;
+constexpr int32_t kEngineVariableCount = kVarVaporFlux + 1;
 
 // Class of a cell for a particle (CheckEmitter).
 constexpr uint8_t kCellNothing = 0;
@@ -101,6 +114,13 @@ public:
     t3DArrayDouble ddw_EmitterIJ, ddw_EmitterIJK;
     t3DArrayDouble FlxFootprintIJ, FlxFootprintIJK;
     t3DArrayDouble ConFootprintIJ, ConFootprintIJK;
+    // The accumulators above, in their order: the one list of them.
+    static constexpr int kFootprintAccumulatorCount = 11;
+    std::array<t3DArrayDouble*, kFootprintAccumulatorCount> footprintAccumulators() {
+        return {&CurrPosIJK,         &SourceStrengthIJ, &SourceStrengthIJK, &ratioDetEmitterIJ,
+                &ratioDetEmitterIJK, &ddw_EmitterIJ,    &ddw_EmitterIJK,    &FlxFootprintIJ,
+                &FlxFootprintIJK,    &ConFootprintIJ,   &ConFootprintIJK};
+    }
 
     // ---- working state of the run -----------------------------------------
     // Rates of change per second over the current period (period loading).
@@ -176,6 +196,20 @@ public:
     void loadPeriodFields(int32_t aDeltaSeconds);
     // Copies the period snapshot back into the live fields.
     void resetBatchFields();
+    // The live fields as they stand become the period snapshot.
+    void takePeriodSnapshot();
+    // Calls f(live, snapshot) for each live field and its _OLD snapshot:
+    // the one list of the pairs.
+    template <typename F>
+    void forEachSnapshotPair(F&& f) {
+        f(fObject_Ar, fObject_Ar_OLD);
+        f(fuvwX_Ar, fuvwX_Ar_OLD);
+        f(fuvwY_Ar, fuvwY_Ar_OLD);
+        f(fuvwZ_Ar, fuvwZ_Ar_OLD);
+        f(fTKE_Ar, fTKE_Ar_OLD);
+        f(fVaporFlx_Ar, fVaporFlx_Ar_OLD);
+        f(fDissipation_Ar, fDissipation_Ar_OLD);
+    }
     // Per-level statistics and TKE gradients from the live fields, then the
     // cell records of the particle step (buildSampleCells).
     void updateDerivedFields();
@@ -200,16 +234,25 @@ public:
     void moveAllParticlesParallel(double dt_3d);
 
     // ---- sampler and helpers -------------------------------------------------
-    // Normal number of mean 1 and deviation 1, truncated to 1 -+ aUpperLimit.
+    // randGauss, calc_Distance, CheckEmitter and sampleFields are the
+    // reference versions of rules the particle step applies in its own code
+    // (src/engine/u_StepKernel.h); the step does not call them. Tests and
+    // benchmarks hold the step to them.
+    // Normal number of mean 1 and deviation 1, truncated to 1 -+ aUpperLimit
+    // (the step: kwdstep::gauss, three drawn side by side).
     double randGauss(double aUpperLimit, tRandomStream& aStream) const;
-    // Distance from a position to the node of a cell; 1e-5 at the node itself.
+    // Distance from a position to the node of a cell; kwdstep::kNodeDistance
+    // at the node itself (the step: the weights of its sampling).
     double calc_Distance(const tPosMeter& posMeter, int32_t iGrid, int32_t jGrid,
                          int32_t kGrid) const;
+    // Class of the particle's cell (kCellNothing, kCellObstacle, kCellTarget)
+    // from the object codes (the step: fCellClass, built by buildSampleCells).
     uint8_t CheckEmitter(const tParticle& aParticle) const;
     bool CheckObstacle(tParticle& aParticle) const;
     tPosMeter getSmallestCellSize(const TZDXFile& aZDXFile) const;
     double calc_dt_3d(double vMax_u, double vMax_v, double vMax_w, const TZDXFile& aZDXFile) const;
-    // The flow at a live particle (its fPosMeter and fPosGrid).
+    // The flow at a live particle (its fPosMeter and fPosGrid): the step's
+    // own sampling (kwdstep::sampleAt) with a context built for the call.
     tFieldSample sampleFields(const tParticle& aParticle) const;
 
     // Model time of a data set: simdate "dd.mm.yyyy" + simtime "hh:mm:ss";

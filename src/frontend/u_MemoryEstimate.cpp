@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <limits>
 
+#include "dataset/DatasetText.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
 namespace {
+
+using dataset_text::gridText;
 
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 
@@ -20,11 +23,6 @@ int64_t saturatingProduct(int64_t a, int64_t b) {
 int64_t saturatingSum(int64_t a, int64_t b) {
     int64_t r = 0;
     return __builtin_add_overflow(a, b, &r) ? kMax : r;
-}
-
-std::string gridText(const TZDXFile& z) {
-    return std::to_string(z.GridsI) + " x " + std::to_string(z.GridsJ) + " x " +
-           std::to_string(z.GridsK);
 }
 
 // The element size of one of the engine's per-cell arrays.
@@ -45,7 +43,7 @@ int64_t engineBytesPerCell() {
            + 2 * 6 * kCellBytes<decltype(E::fuvwX_Ar)>    // u, v, w, TKE, emitter, dissipation
            + 6 * kCellBytes<decltype(E::fRateU_Ar)>       // their rates over the period
            + 3 * kCellBytes<decltype(E::fde_dx_Ar)>       // the TKE gradients
-           + 11 * kCellBytes<decltype(E::CurrPosIJK)>     // the footprint accumulators
+           + E::kFootprintAccumulatorCount * kCellBytes<decltype(E::CurrPosIJK)>  // accumulators
            + int64_t(sizeof(tSampleCell))                 // the particle step's cell record
            + int64_t(sizeof(decltype(E::fCellClass)::value_type))  // and the cell's class
            + 2 * int64_t(sizeof(float));                  // a data block read or written

@@ -9,8 +9,10 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <utility>
 
+#include "dataset/DatasetText.h"
 #include "engine/u_tParticle.h"
 #include "engine/u_tParticleManager.h"
 #include "frontend/u_OutputFolder.h"
@@ -26,13 +28,10 @@ const char* const kAsteriskLine = "*********************************************
 
 namespace {
 
-// The engine reads the data file's variables up to position 22 (vapour flux).
-constexpr int64_t kEngineVariableBlocks = 23;
+using dataset_text::gridText;
 
-std::string gridText(const TZDXFile& z) {
-    return std::to_string(z.GridsI) + " x " + std::to_string(z.GridsJ) + " x " +
-           std::to_string(z.GridsK);
-}
+// The engine reads the data file's variables up to the vapour flux.
+constexpr int64_t kEngineVariableBlocks = kEngineVariableCount;
 
 // The shortest text that reads back as the value; a value that came from a
 // 32-bit float (a run configuration's detector) in float precision.
@@ -54,11 +53,11 @@ std::string rangeText(const char* aAxis, double aLow, double aHigh) {
 // give a position in [0, aLength]. Bounds the release cannot draw from
 // count as reachable: the release itself refuses them.
 bool axisReachable(double aBound1, double aBound2, double aLength) {
-    if (!std::isfinite(aBound1) || !std::isfinite(aBound2) || std::fabs(aBound1) >= 3.0e6 ||
-        std::fabs(aBound2) >= 3.0e6)
-        return true;
-    const double a = std::nearbyint(std::min(aBound1, aBound2) * 1000.0);
-    const double b = std::nearbyint(std::max(aBound1, aBound2) * 1000.0);
+    const std::optional<int32_t> mm1 = releaseMillimetres(aBound1);
+    const std::optional<int32_t> mm2 = releaseMillimetres(aBound2);
+    if (!mm1 || !mm2) return true;
+    const double a = double(std::min(*mm1, *mm2));
+    const double b = double(std::max(*mm1, *mm2));
     const double highest = b > a ? b - 1.0 : a;
     return highest / 1000.0 >= 0.0 && a / 1000.0 <= aLength;
 }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "dataset/DatasetText.h"
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_tParticleManager.h"
@@ -38,9 +39,7 @@ const char* const kOutputVariableNames[17] = {
     "Footprint 3d ( )",
 };
 
-std::string gridText(int32_t i, int32_t j, int32_t k) {
-    return std::to_string(i) + " x " + std::to_string(j) + " x " + std::to_string(k);
-}
+using dataset_text::gridText;
 
 template <typename T>
 void checkShape(const t3DArray<T>& a, const char* name, const TZDXFile& z) {
@@ -66,11 +65,7 @@ inline float orMissing(double v) { return v == 0.0 ? -999.0f : float(v); }
 
 void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::string& aFileName) {
     const int32_t nI = aZDXFile.GridsI, nJ = aZDXFile.GridsJ, nK = aZDXFile.GridsK;
-    for (const t3DArrayDouble* a :
-         {&e.CurrPosIJK, &e.SourceStrengthIJ, &e.SourceStrengthIJK, &e.ratioDetEmitterIJ,
-          &e.ratioDetEmitterIJK, &e.ddw_EmitterIJ, &e.ddw_EmitterIJK, &e.FlxFootprintIJ, &e.FlxFootprintIJK,
-          &e.ConFootprintIJ, &e.ConFootprintIJK})
-        checkShape(*a, "result", aZDXFile);
+    for (const t3DArrayDouble* a : e.footprintAccumulators()) checkShape(*a, "result", aZDXFile);
 
     // 1. Normalisation.
     if (e.fTotalEmittedParticles > 0) {

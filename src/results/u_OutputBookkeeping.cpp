@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "dataset/DatasetText.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
@@ -15,8 +16,7 @@ void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {
         throw kwd::GeneralError("particle " + std::to_string(particleNr) + ": target cell (" +
                                 std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                 std::to_string(c.k) + ") lies outside the result grid " +
-                                std::to_string(a.sizeI()) + " x " + std::to_string(a.sizeJ()) +
-                                " x " + std::to_string(a.sizeK()));
+                                dataset_text::gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
 }
 
 }  // namespace
@@ -24,11 +24,7 @@ void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {
 void clearOutputArrays(tParticleManager& e) {
     // Every accumulator has the engine's grid; the whole of each is cleared,
     // which covers every cell below GridsI x GridsJ x GridsK of fCurrZDXFile.
-    for (t3DArrayDouble* a :
-         {&e.CurrPosIJK, &e.SourceStrengthIJ, &e.SourceStrengthIJK, &e.ratioDetEmitterIJ,
-          &e.ratioDetEmitterIJK, &e.ddw_EmitterIJ, &e.ddw_EmitterIJK, &e.FlxFootprintIJ, &e.FlxFootprintIJK,
-          &e.ConFootprintIJ, &e.ConFootprintIJK})
-        a->fill(0.0);
+    for (t3DArrayDouble* a : e.footprintAccumulators()) a->fill(0.0);
 }
 
 void saveCurrentData(tParticleManager& e) {

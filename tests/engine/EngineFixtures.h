@@ -69,7 +69,7 @@ inline tVariableFn flowVariables(tCellFn cells) {
 // A descriptor of the grid for the data set `folder/baseName` (.ZDX, .ZDT).
 inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
                                const std::string& baseName, const std::string& date,
-                               const std::string& time, int32_t numberVars = 23,
+                               const std::string& time, int32_t numberVars = kEngineVariableCount,
                                const std::string& project = "TestProject") {
     TZDXFile z;
     z.InfoFilename = folder + "/" + baseName + ".ZDX";
@@ -98,7 +98,7 @@ inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
 // then k) and returns its descriptor (not written as a ZDX file).
 inline TZDXFile writeDataSet(const std::string& folder, const std::string& baseName,
                              const tTestGrid& g, const std::string& date, const std::string& time,
-                             const tVariableFn& values, int32_t numberVars = 23,
+                             const tVariableFn& values, int32_t numberVars = kEngineVariableCount,
                              const std::string& project = "TestProject") {
     TZDXFile z = makeDescriptor(g, folder, baseName, date, time, numberVars, project);
     tZDTWriter writer(z.DataFilename);
@@ -146,13 +146,7 @@ inline void fillFields(tParticleManager& e, const tCellFn& cells) {
                 e.fDissipation_Ar(i, j, k) = c.eps;
                 e.fVaporFlx_Ar(i, j, k) = c.vapor;
             }
-    e.fObject_Ar_OLD = e.fObject_Ar;
-    e.fuvwX_Ar_OLD = e.fuvwX_Ar;
-    e.fuvwY_Ar_OLD = e.fuvwY_Ar;
-    e.fuvwZ_Ar_OLD = e.fuvwZ_Ar;
-    e.fTKE_Ar_OLD = e.fTKE_Ar;
-    e.fVaporFlx_Ar_OLD = e.fVaporFlx_Ar;
-    e.fDissipation_Ar_OLD = e.fDissipation_Ar;
+    e.takePeriodSnapshot();
     e.updateDerivedFields();
 }
 
