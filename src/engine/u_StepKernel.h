@@ -3,11 +3,19 @@
 // particle, written once and compiled twice, for the x86-64 baseline (SSE2)
 // and for processors with AVX2, and chosen when the program starts.
 //
+// The model: a Lagrangian stochastic model of the sub-grid velocity that
+// meets the well-mixed condition (Thomson, J. Fluid Mech. 180, 1987), in the
+// sub-grid form of Weil, Sullivan and Moeng (J. Atmos. Sci. 61, 2004): the
+// resolved wind plus a Langevin velocity whose forcing is scaled by the
+// sub-grid share fs of the velocity variance (langevin below).
+//
 // Both variants do exactly the same floating-point operations in the same
 // order: the vector code only computes independent values side by side (27
 // distances, square roots and reciprocals; eight weighted sums, each in its
-// own lane, each added up in the order of the cells). Nothing is fused into
-// multiply-adds (-ffp-contract=off, and the AVX2 variant does not enable FMA).
+// own lane, each added up in the order of the cells; the three Gaussian
+// numbers' divisions and roots), where BENCHMARKS.md shows that it pays;
+// everything else is scalar. Nothing is fused into multiply-adds
+// (-ffp-contract=off, and the AVX2 variant does not enable FMA).
 
 #include <immintrin.h>
 
@@ -246,17 +254,15 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
     const double* U2 = c.U2;
     const double* V2 = c.V2;
     const double* W2 = c.W2;
-    // The divisions of the profiles side by side.
     double kMean, su, sv, sw;
     if (k == 0) {
+        // Linear from 0 at the ground: u and v variances up to the node of
+        // layer 1's half-way point, w variance up to the layer top.
         kMean = Kv[0];
         const double d = (Zm[1] - Zm[0]) * 0.5;
-        const tV4 num = {U2[1] * z, V2[1] * z, W2[0] * z, 1.0};
-        const tV4 den = {d, d, Zt[0], 1.0};
-        const tV4 ramp = num / den;
-        su = ramp[0];
-        sv = ramp[1];
-        sw = ramp[2];
+        su = U2[1] * z / d;
+        sv = V2[1] * z / d;
+        sw = W2[0] * z / Zt[0];
     } else if (k == c.nK - 1) {
         kMean = 0.0;
         // No layer above to interpolate towards: the top layer's own values.
@@ -264,24 +270,23 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
         sv = V2[k];
         sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
     } else {
+        // Linear between the nodes of this layer and the next (k and the
+        // u, v variances), the w variance between the level tops.
         const double dZm = Zm[k + 1] - Zm[k];
         const double above = z - Zm[k];
-        const tV4 num = {Kv[k + 1] - Kv[k], (U2[k + 1] - U2[k]) * above,
-                         (V2[k + 1] - V2[k]) * above, (W2[k] - W2[k - 1]) * (z - Zt[k - 1])};
-        const tV4 den = {dZm, dZm, dZm, Zt[k] - Zt[k - 1]};
-        const tV4 slope = num / den;
-        kMean = Kv[k] + slope[0] * above;
-        su = U2[k] + slope[1];
-        sv = V2[k] + slope[2];
-        sw = W2[k - 1] + slope[3];
+        kMean = Kv[k] + (Kv[k + 1] - Kv[k]) / dZm * above;
+        su = U2[k] + (U2[k + 1] - U2[k]) * above / dZm;
+        sv = V2[k] + (V2[k + 1] - V2[k]) * above / dZm;
+        sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
     }
     // 4. Sub-grid fraction, from the profiles as they stand. They can
     // extrapolate below 0 near the bottom of a layer, and the fraction may
     // then leave 0..1: only there is it clamped (a value that is not a
     // number, which finite profiles never give, counts as 0).
-    const double J = (su + sv + sw) * (1.0 / 3.0);
-    const double A = kMean * (2.0 / 3.0);
-    const double fs = A + J == 0.0 ? 1.0 : A / (A + J);
+    const double resolvedVariance = (su + sv + sw) * (1.0 / 3.0);
+    const double subgridVariance = kMean * (2.0 / 3.0);
+    const double total = subgridVariance + resolvedVariance;
+    const double fs = total == 0.0 ? 1.0 : subgridVariance / total;
     s.fs = fs >= 0.0 ? std::min(fs, 1.0) : 0.0;
     return s;
 }
@@ -319,19 +324,14 @@ KWD_ALWAYS_INLINE double atLeastEndTolerance(double dt, double r) {
 template <class Isa>
 KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit, double& gu,
                                       double& gv, double& gw) {
-    const __m128d scale = _mm_set1_pd(100000000.0), two = _mm_set1_pd(2.0), one = _mm_set1_pd(1.0);
     double x2[3], sq[3];
     uint64_t after[3];
     for (int n = 0; n < 3; ++n) {
         double x = 0.0, s = 0.0;
         while (s >= 1.0 || s == 0.0) {
-            const uint32_t r1 = aStream.Random(100000000u);
-            const uint32_t r2 = aStream.Random(100000000u);
-            // x1 and x2 of the pair: r / 1e8 * 2 - 1, side by side.
-            const __m128d u = _mm_sub_pd(
-                _mm_mul_pd(_mm_div_pd(_mm_set_pd(double(r2), double(r1)), scale), two), one);
-            const double x1 = _mm_cvtsd_f64(u);
-            x = _mm_cvtsd_f64(_mm_unpackhi_pd(u, u));
+            // A pair of uniform numbers in (-1, 1), as gauss draws them.
+            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+            x = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
             s = x1 * x1 + x * x;
         }
         x2[n] = x;
@@ -364,30 +364,47 @@ KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit
     gw = g[2] - 1.0;
 }
 
-// The Langevin update of the sub-grid velocity (r1, r2, r3), one component
-// per lane: u' := u' + [memory + drift + forcing] with
+// The Langevin update of one component u' of the sub-grid velocity
+// (Thomson 1987; the sub-grid form of Weil, Sullivan and Moeng 2004):
+// u' := u' + [memory + drift + forcing] with
 //   memory  = -B u' dt / ((4/3) k + 1e-20)   (relaxation with T_L),
 //   drift   = 0.5 (D u' / k + g) dt           (change of k along the path,
-//                                              gradient of sigma^2),
-//   forcing = sqrt(max(B, 1e-20)) xi sqrt(dt) (random forcing).
+//                                              gradient g of sigma^2),
+//   forcing = sqrt(max(B, 1e-20)) xi sqrt(dt) (random forcing, xi standard
+//                                              normal).
+// B = fs C0 eps is the forcing's rate, D = dk/dt along the path; the
+// regulariser keeps the ratios finite where k vanishes.
+struct tLangevinStep {
+    double dt;           // sub-step, s
+    double rate;         // B, m2/s3
+    double kChange;      // D, m2/s3
+    double k;            // sub-grid energy, m2/s2
+    double memoryScale;  // (4/3) k + 1e-20
+    double sqrtRate;     // sqrt(max(B, 1e-20))
+    double sqrtDt;
+};
+
+KWD_ALWAYS_INLINE tLangevinStep langevinStep(double B, double D, double k, double dt) {
+    return {dt, B, D, k, (4.0 / 3.0) * k + kRegulariser,
+            std::sqrt(B > kRegulariser ? B : kRegulariser), std::sqrt(dt)};
+}
+
+KWD_ALWAYS_INLINE double langevin(const tLangevinStep& s, double velocity, double gradient,
+                                  double xi) {
+    const double memory = -s.rate * velocity * s.dt / s.memoryScale;
+    const double drift = 0.5 * (s.kChange * velocity / s.k + gradient) * s.dt;
+    const double forcing = s.sqrtRate * xi * s.sqrtDt;
+    return velocity + (memory + drift + forcing);
+}
+
+// The three components, each on its own.
 KWD_ALWAYS_INLINE void langevin(double& r1, double& r2, double& r3, double xu, double xv,
                                 double xw, double gx, double gy, double gz, double B, double D,
                                 double k, double dt) {
-    const double den = (4.0 / 3.0) * k + kRegulariser;
-    const __m128d roots = _mm_sqrt_pd(_mm_set_pd(dt, B > kRegulariser ? B : kRegulariser));
-    const double sqrtB = _mm_cvtsd_f64(roots);
-    const double sqrtDt = _mm_cvtsd_f64(_mm_unpackhi_pd(roots, roots));
-    const tV4 u = {r1, r2, r3, 0.0};
-    const tV4 memory = (-B * u * dt) / tV4{den, den, den, 1.0};
-    const tV4 change = (D * u) / tV4{k, k, k, 1.0};
-    const tV4 g = {gx, gy, gz, 0.0};
-    const tV4 drift = 0.5 * (change + g) * dt;
-    const tV4 xi = {xu, xv, xw, 0.0};
-    const tV4 forcing = sqrtB * xi * sqrtDt;
-    const tV4 next = u + (memory + drift + forcing);
-    r1 = next[0];
-    r2 = next[1];
-    r3 = next[2];
+    const tLangevinStep s = langevinStep(B, D, k, dt);
+    r1 = langevin(s, r1, gx, xu);
+    r2 = langevin(s, r2, gy, xv);
+    r3 = langevin(s, r3, gz, xw);
 }
 
 // Dates whose clock the step keeps in whole milliseconds through a call:
@@ -540,15 +557,16 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
             dt = atLeastEndTolerance(dt, r);
             // Rate of change of k along the path, bounded so that k cannot
             // fall below 0 within the sub-step.
-            double D = (k - eM) / lastStep;
-            if (-k / dt > D) D = -k / dt;
+            double kChange = (k - eM) / lastStep;
+            if (-k / dt > kChange) kChange = -k / dt;
             if (!(k > kRegulariser)) k = kRegulariser;
-            const double B = kC0 * fs * eps;
+            const double forcingRate = kC0 * fs * eps;
             if constexpr (kTouchdown) {
                 // Backward in time the gradient of sigma^2 drives the other way.
-                langevin(r1, r2, r3, gU, gV, gW, -s.gx, -s.gy, -s.gz, B, D, k, dt);
+                langevin(r1, r2, r3, gU, gV, gW, -s.gx, -s.gy, -s.gz, forcingRate, kChange, k,
+                         dt);
             } else {
-                langevin(r1, r2, r3, gU, gV, gW, s.gx, s.gy, s.gz, B, D, k, dt);
+                langevin(r1, r2, r3, gU, gV, gW, s.gx, s.gy, s.gz, forcingRate, kChange, k, dt);
             }
         }
 
