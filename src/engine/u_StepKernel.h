@@ -1,7 +1,9 @@
 #pragma once
 // Inside the engine: the field sampling and the sub-step loop of one
 // particle, written once and compiled twice, for the x86-64 baseline (SSE2)
-// and for processors with AVX2, and chosen when the program starts.
+// and for processors with AVX2, and chosen when the program starts. The
+// operations of each variant are in u_StepIsa.h, the Gaussian numbers in
+// u_StepGaussians.h.
 //
 // The model: a Lagrangian stochastic model of the sub-grid velocity that
 // meets the well-mixed condition (Thomson, J. Fluid Mech. 180, 1987), in the
@@ -17,8 +19,6 @@
 // everything else is scalar. Nothing is fused into multiply-adds
 // (-ffp-contract=off, and the AVX2 variant does not enable FMA).
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -26,11 +26,11 @@
 #include <vector>
 
 #include "engine/u_Random.h"
+#include "engine/u_StepGaussians.h"
+#include "engine/u_StepIsa.h"
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
-
-#define KWD_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace kwdstep {
 
@@ -42,9 +42,6 @@ constexpr double kRegulariser = 1e-20;       // keeps ratios of energies and rat
 constexpr double kTruncation = 5.0;          // bound of the Gaussian numbers
 constexpr double kWThreshold = 0.001;        // m/s, least |w| for a weight and for a hit
 constexpr double kRoughnessLength = 0.01;    // m, of the wind profile below the lowest node
-constexpr double kNodeDistance = 1e-5;       // m, the distance of a position at a node itself
-
-typedef double tV4 __attribute__((vector_size(32)));
 
 // What sampling and the step read during a pass; fixed while it runs.
 struct tStepContext {
@@ -82,60 +79,6 @@ tStepContext stepContext(const tParticleManager& e);
 // Sorts keys (cell << 32 | list index), cells below 2^cellBits, by cell,
 // keeping the order of keys of the same cell; scratch is working space.
 void sortByCell(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch, int cellBits);
-
-// The squared distance of neighbour n = (a * 3 + b) * 3 + l (n < 27) from
-// the x-y parts dxy[a * 3 + b] and the z parts dz2[l]; 1 for n = 27.
-KWD_ALWAYS_INLINE double squaredDistance(const double* dxy, const double* dz2, int n) {
-    return n < 27 ? dxy[n / 3] + dz2[n % 3] : 1.0;
-}
-
-// The operations whose vector width differs between the two variants:
-// weights(dxy, dz2, w): w[n] = 1 / (q == 0 ? kNodeDistance : sqrt(q)) for n < 28, q the
-// squared distance of neighbour n (w 32-byte aligned); the distances go into
-// the registers as they are made (stored one by one and loaded as a vector
-// they would wait for the stores);
-// sqrt4(x): the square roots of x[0..3] (32-byte aligned).
-struct tIsaBaseline {
-    static void weights(const double* dxy, const double* dz2, double* w) {
-        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0),
-                      node = _mm_set1_pd(kNodeDistance);
-#pragma GCC unroll 14
-        for (int n = 0; n < 28; n += 2) {
-            const __m128d x =
-                _mm_set_pd(squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
-            const __m128d r = _mm_sqrt_pd(x);
-            const __m128d atNode = _mm_cmpeq_pd(x, zero);
-            const __m128d d = _mm_or_pd(_mm_and_pd(atNode, node), _mm_andnot_pd(atNode, r));
-            _mm_store_pd(w + n, _mm_div_pd(one, d));
-        }
-    }
-    static void sqrt4(double* x) {
-        _mm_store_pd(x, _mm_sqrt_pd(_mm_load_pd(x)));
-        _mm_store_pd(x + 2, _mm_sqrt_pd(_mm_load_pd(x + 2)));
-    }
-};
-
-struct tIsaAvx2 {
-    __attribute__((target("avx2"))) static void weights(const double* dxy, const double* dz2,
-                                                        double* w) {
-        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0),
-                      node = _mm256_set1_pd(kNodeDistance);
-#pragma GCC unroll 7
-        for (int n = 0; n < 28; n += 4) {
-            const __m256d x = _mm256_set_pd(
-                squaredDistance(dxy, dz2, n + 3), squaredDistance(dxy, dz2, n + 2),
-                squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
-            const __m256d r = _mm256_sqrt_pd(x);
-            const __m256d atNode = _mm256_cmp_pd(x, zero, _CMP_EQ_OQ);
-            _mm256_store_pd(w + n, _mm256_div_pd(one, _mm256_blendv_pd(r, node, atNode)));
-        }
-    }
-    __attribute__((target("avx2"))) static void sqrt4(double* x) {
-        _mm256_store_pd(x, _mm256_sqrt_pd(_mm256_load_pd(x)));
-    }
-};
-
-KWD_ALWAYS_INLINE void load4(tV4& v, const double* p) { std::memcpy(&v, p, sizeof v); }
 
 // The weighted sums over the L layers of the 3 x 3 columns from the cell
 // records at base (column i - 1, row j - 1, first layer), in the order
@@ -291,77 +234,12 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
     return s;
 }
 
-// Normal number of mean 1 and deviation 1 truncated to 1 -+ aUpperLimit
-// (aUpperLimit > 0), polar method, only x2 used.
-KWD_ALWAYS_INLINE double gauss(double aUpperLimit, tRandomStream& aStream) {
-    for (;;) {
-        double x2 = 0.0, s = 0.0;
-        while (s >= 1.0 || s == 0.0) {
-            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            x2 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            s = x1 * x1 + x2 * x2;
-        }
-        const double g = x2 * std::sqrt(-2.0 * std::log(s) / s) + 1.0;
-        if (std::fabs(g - 1.0) <= aUpperLimit) return g;
-    }
-}
-
 // The shortest sub-step: the end tolerance, or the time still to go when
 // that is shorter. Sub-steps of ordinary particles (T_L above 4e-7 s) are
 // longer and keep their length.
 KWD_ALWAYS_INLINE double atLeastEndTolerance(double dt, double r) {
     const double least = r < kEndTolerance ? r : kEndTolerance;
     return dt < least ? least : dt;
-}
-
-// The three standard normal numbers of a sub-step (truncated at
-// +-aUpperLimit, the step's is 5): what gauss(aUpperLimit) - 1 gives three
-// times in turn. The three accepted pairs
-// are drawn first; their logarithms, divisions and roots are then taken side
-// by side. Should one of the three fall outside the bound (about one in a
-// million), the stream goes back to just after that one's pair and the
-// numbers from it on are drawn again one by one, as gauss would.
-template <class Isa>
-KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit, double& gu,
-                                      double& gv, double& gw) {
-    double x2[3], sq[3];
-    uint64_t after[3];
-    for (int n = 0; n < 3; ++n) {
-        double x = 0.0, s = 0.0;
-        while (s >= 1.0 || s == 0.0) {
-            // A pair of uniform numbers in (-1, 1), as gauss draws them.
-            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            x = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            s = x1 * x1 + x * x;
-        }
-        x2[n] = x;
-        sq[n] = s;
-        after[n] = aStream.position();
-    }
-    alignas(32) double t[4];
-    {
-        const tV4 num = {-2.0 * std::log(sq[0]), -2.0 * std::log(sq[1]), -2.0 * std::log(sq[2]), 1.0};
-        const tV4 den = {sq[0], sq[1], sq[2], 1.0};
-        const tV4 q = num / den;
-        std::memcpy(t, &q, sizeof t);
-    }
-    Isa::sqrt4(t);
-    double g[3];
-    for (int n = 0; n < 3; ++n) {
-        g[n] = x2[n] * t[n] + 1.0;
-        if (!(std::fabs(g[n] - 1.0) <= aUpperLimit)) {
-            aStream.seek(after[n]);
-            for (int m = n; m < 3; ++m) {
-                // The rest of gauss for number n (its first pair was turned
-                // down), then the following numbers.
-                g[m] = gauss(aUpperLimit, aStream);
-            }
-            break;
-        }
-    }
-    gu = g[0] - 1.0;
-    gv = g[1] - 1.0;
-    gw = g[2] - 1.0;
 }
 
 // The Langevin update of one component u' of the sub-grid velocity

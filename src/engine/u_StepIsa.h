@@ -1,0 +1,73 @@
+#pragma once
+// The operations of the particle step whose vector width differs between its
+// two variants, as policy structs: tIsaBaseline (x86-64 baseline, SSE2) and
+// tIsaAvx2. Both do the same floating-point operations in the same order;
+// only how many go side by side differs.
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#define KWD_ALWAYS_INLINE inline __attribute__((always_inline))
+
+namespace kwdstep {
+
+constexpr double kNodeDistance = 1e-5;  // m, the distance of a position at a node itself
+
+typedef double tV4 __attribute__((vector_size(32)));
+
+// The squared distance of neighbour n = (a * 3 + b) * 3 + l (n < 27) from
+// the x-y parts dxy[a * 3 + b] and the z parts dz2[l]; 1 for n = 27.
+KWD_ALWAYS_INLINE double squaredDistance(const double* dxy, const double* dz2, int n) {
+    return n < 27 ? dxy[n / 3] + dz2[n % 3] : 1.0;
+}
+
+// The operations whose vector width differs between the two variants:
+// weights(dxy, dz2, w): w[n] = 1 / (q == 0 ? kNodeDistance : sqrt(q)) for n < 28, q the
+// squared distance of neighbour n (w 32-byte aligned); the distances go into
+// the registers as they are made (stored one by one and loaded as a vector
+// they would wait for the stores);
+// sqrt4(x): the square roots of x[0..3] (32-byte aligned).
+struct tIsaBaseline {
+    static void weights(const double* dxy, const double* dz2, double* w) {
+        const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0),
+                      node = _mm_set1_pd(kNodeDistance);
+#pragma GCC unroll 14
+        for (int n = 0; n < 28; n += 2) {
+            const __m128d x =
+                _mm_set_pd(squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
+            const __m128d r = _mm_sqrt_pd(x);
+            const __m128d atNode = _mm_cmpeq_pd(x, zero);
+            const __m128d d = _mm_or_pd(_mm_and_pd(atNode, node), _mm_andnot_pd(atNode, r));
+            _mm_store_pd(w + n, _mm_div_pd(one, d));
+        }
+    }
+    static void sqrt4(double* x) {
+        _mm_store_pd(x, _mm_sqrt_pd(_mm_load_pd(x)));
+        _mm_store_pd(x + 2, _mm_sqrt_pd(_mm_load_pd(x + 2)));
+    }
+};
+
+struct tIsaAvx2 {
+    __attribute__((target("avx2"))) static void weights(const double* dxy, const double* dz2,
+                                                        double* w) {
+        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0),
+                      node = _mm256_set1_pd(kNodeDistance);
+#pragma GCC unroll 7
+        for (int n = 0; n < 28; n += 4) {
+            const __m256d x = _mm256_set_pd(
+                squaredDistance(dxy, dz2, n + 3), squaredDistance(dxy, dz2, n + 2),
+                squaredDistance(dxy, dz2, n + 1), squaredDistance(dxy, dz2, n));
+            const __m256d r = _mm256_sqrt_pd(x);
+            const __m256d atNode = _mm256_cmp_pd(x, zero, _CMP_EQ_OQ);
+            _mm256_store_pd(w + n, _mm256_div_pd(one, _mm256_blendv_pd(r, node, atNode)));
+        }
+    }
+    __attribute__((target("avx2"))) static void sqrt4(double* x) {
+        _mm256_store_pd(x, _mm256_sqrt_pd(_mm256_load_pd(x)));
+    }
+};
+
+KWD_ALWAYS_INLINE void load4(tV4& v, const double* p) { std::memcpy(&v, p, sizeof v); }
+
+}  // namespace kwdstep
