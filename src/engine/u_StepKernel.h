@@ -349,9 +349,53 @@ KWD_ALWAYS_INLINE bool reflectAtObstacle(const tStepContext& c, const tPosMeter&
     return top;
 }
 
+// The part of a particle the step changes, held in locals for a call:
+// loaded from the particle at its start and stored back at its end.
+struct tMovingState {
+    tPosMeter pos;
+    tPosGrid cell;
+    bool inModel;
+    bool metTarget;
+    double dt;                // the last sub-step, s
+    double age, ageM, eM;     // age, age before the last sub-step, k in it
+    double r1, r2, r3;        // sub-grid velocity, m/s
+    double gU, gV, gW;        // the Gaussian numbers of the last sub-step
+    double travel;            // path length, m
+    double wDetector;         // total w at the detector end, m/s
+    int64_t subSteps;
+
+    static KWD_ALWAYS_INLINE tMovingState load(const tParticle& p) {
+        return {p.fPosMeter, p.fPosGrid, p.fInModel, p.fMetTarget, p.fdt,
+                p.fAge,      p.fAge_m,   p.fe_m,     p.frVar1,     p.frVar2,
+                p.frVar3,    p.fRG_u,    p.fRG_v,    p.fRG_w,      p.fTravelDistance,
+                p.fWDetector, p.fSubSteps};
+    }
+    // Stores the state and the time stepped in the call; after a call with
+    // sub-steps the Gaussian numbers are also the "old" ones.
+    KWD_ALWAYS_INLINE void store(tParticle& p, double dtSum) const {
+        p.fPosMeter = pos;
+        p.fPosGrid = cell;
+        p.fInModel = inModel;
+        p.fMetTarget = metTarget;
+        p.fdt_sum = dtSum;
+        p.fdt = dt;
+        p.fAge = age;
+        p.fAge_m = ageM;
+        p.fe_m = eM;
+        p.frVar1 = r1, p.frVar2 = r2, p.frVar3 = r3;
+        p.fRG_u = gU, p.fRG_v = gV, p.fRG_w = gW;
+        if (subSteps != p.fSubSteps) {
+            p.fRG_u_old = gU, p.fRG_v_old = gV, p.fRG_w_old = gW;
+        }
+        p.fTravelDistance = travel;
+        p.fWDetector = wDetector;
+        p.fSubSteps = subSteps;
+    }
+};
+
 // One particle through one call of dt_3d seconds (the particle is alive and
 // belongs to the current interval). Its state is held in locals for the
-// call and stored at the end. The touchdown model adds its touchdowns to
+// call (tMovingState) and stored at the end. The touchdown model adds its touchdowns to
 // aSums (the particle at aListIndex of the list).
 template <class Isa, tFootprintModel M = tFootprintModel::Described>
 KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double dt_3d,
@@ -369,18 +413,10 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
             }
     }
     tRandomStream stream(c.seed, p.fSerialNr, tRandomPurpose::Velocity, p.fRandCounter);
-    tPosMeter pos = p.fPosMeter;
-    tPosGrid cell = p.fPosGrid;
-    bool inModel = p.fInModel;
-    bool metTarget = p.fMetTarget;
+    tMovingState state = tMovingState::load(p);
+    auto& [pos, cell, inModel, metTarget, dt, age, ageM, eM, r1, r2, r3, gU, gV, gW, travel,
+           wDetector, subSteps] = state;
     double dtSum = 0.0;
-    double dt = p.fdt;
-    double age = p.fAge, ageM = p.fAge_m, eM = p.fe_m;
-    double r1 = p.frVar1, r2 = p.frVar2, r3 = p.frVar3;
-    double gU = p.fRG_u, gV = p.fRG_v, gW = p.fRG_w;
-    double travel = p.fTravelDistance;
-    double wDetector = p.fWDetector;
-    int64_t subSteps = p.fSubSteps;
     // The particle's clock, in whole milliseconds while it runs.
     const bool msClock = std::fabs(p.fTimeUntilHit) < kMillisecondClockLimit;
     int64_t clockMs = msClock ? kwd::dateTimeToMilliseconds(p.fTimeUntilHit) : 0;
@@ -539,24 +575,8 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         ++subSteps;
     }
 
-    p.fPosMeter = pos;
-    p.fPosGrid = cell;
-    p.fInModel = inModel;
-    p.fMetTarget = metTarget;
-    p.fdt_sum = dtSum;
-    p.fdt = dt;
-    p.fAge = age;
-    p.fAge_m = ageM;
-    p.fe_m = eM;
-    p.frVar1 = r1, p.frVar2 = r2, p.frVar3 = r3;
-    p.fRG_u = gU, p.fRG_v = gV, p.fRG_w = gW;
-    if (subSteps != p.fSubSteps) {
-        p.fRG_u_old = gU, p.fRG_v_old = gV, p.fRG_w_old = gW;
-    }
-    p.fTravelDistance = travel;
-    p.fWDetector = wDetector;
+    state.store(p, dtSum);
     if (clockMoved) p.fTimeUntilHit = msClock ? kwd::millisecondsToDateTime(clockMs) : clock;
-    p.fSubSteps = subSteps;
     p.fRandCounter = stream.position();
 }
 
