@@ -79,6 +79,8 @@ public:
     // A particle at the origin with the field values of a fresh particle
     // (for building particles by hand).
     tParticle() = default;
+    // Every field equal (doubles by value: 0.0 equals -0.0).
+    bool operator==(const tParticle&) const = default;
 
     // Release inside the detector box: with midPoint the middle of the box,
     // otherwise a position of millimetre resolution drawn from the release

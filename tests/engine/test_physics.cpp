@@ -144,14 +144,8 @@ TEST(Physics, ASeededPassGivesTheSameParticlesOnAnyNumberOfThreads) {
     for (size_t n = 0; n < one->fParticleList.size(); ++n) {
         const tParticle& a = one->fParticleList[n];
         const tParticle& b = many->fParticleList[n];
-        ASSERT_EQ(a.fPosMeter, b.fPosMeter) << n;
-        ASSERT_EQ(a.fPosGrid, b.fPosGrid) << n;
-        ASSERT_EQ(a.frVar1, b.frVar1) << n;
-        ASSERT_EQ(a.frVar3, b.frVar3) << n;
-        ASSERT_EQ(a.fTimeUntilHit, b.fTimeUntilHit) << n;
-        ASSERT_EQ(a.fTravelDistance, b.fTravelDistance) << n;
-        ASSERT_EQ(a.fWEmitter, b.fWEmitter) << n;
-        ASSERT_EQ(a.fRandCounter, b.fRandCounter) << n;
+        // Every field: positions, velocities, clock, weights, streams.
+        ASSERT_TRUE(a == b) << "particle " << n;
         hits += b.fMetTarget ? 1 : 0;
     }
     // Every hit counted exactly once on many threads.
