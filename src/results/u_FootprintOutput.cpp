@@ -114,9 +114,11 @@ void tParticleManager::writeOutput(const TZDXFile& aZDXFile, const std::string& 
         {"FlxFootprintIJ_", &FlxFootprintIJ},
         {"ConFootprintIJ_", &ConFootprintIJ}};
     if (described)
-        for (const auto& [prefix, a] : gridFiles)
+        for (const auto& [prefix, array] : gridFiles) {
+            const t3DArrayDouble& a = *array;  // clang 14 captures no structured binding
             writeGridFile(resultFilePath(fOutputDir, prefix + suffix), nI, nJ,
-                          [a](int32_t i, int32_t j) { return (*a)(i, j, 0); });
+                          [&a](int32_t i, int32_t j) { return a(i, j, 0); });
+        }
 
     if (!fverboseLog) return;
 
