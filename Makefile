@@ -85,7 +85,7 @@ fuzz: deps
 	@cmake -S . -B $(BUILD)-fuzz -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKWD_SANITIZE=ON -DKWD_FUZZ=ON >/dev/null
 	@cmake --build $(BUILD)-fuzz -j $(JOBS) \
-	  --target fuzz_container fuzz_zdx fuzz_zdi fuzz_tra fuzz_numbers fuzz_answers
+	  --target fuzz_container fuzz_zdx fuzz_zdi fuzz_tra fuzz_numbers fuzz_answers fuzz_export
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run.sh $(BUILD)-fuzz
 
 clean:

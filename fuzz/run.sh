@@ -2,7 +2,7 @@
 # Runs every fuzz target of a KWD_FUZZ build for FUZZ_SECONDS seconds each
 # (default 60) and prints per target the executions, the time and the
 # findings. Usage: fuzz/run.sh <build folder> [target ...]
-# (targets: container zdx zdi tra numbers answers). Each target grows its own working
+# (targets: container zdx zdi tra numbers answers export). Each target grows its own working
 # corpus in <build>/fuzz/work/<target> from the seeds in fuzz/corpus/<target>;
 # a finding (crash, sanitizer report, hang over 10 s, allocation beyond the
 # limits) is kept in <build>/fuzz/findings/<target>/ and ends that target's
@@ -13,10 +13,10 @@ build=${1:?usage: fuzz/run.sh <build folder> [target ...]}
 shift
 seconds=${FUZZ_SECONDS:-60}
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(container zdx zdi tra numbers answers)
+[ ${#targets[@]} -gt 0 ] || targets=(container zdx zdi tra numbers answers export)
 
 declare -A dicts=([container]=container [zdx]=container [tra]=container [zdi]=zdi [numbers]=numbers
-               [answers]=numbers)
+               [answers]=numbers [export]=export)
 summary=()
 failed=0
 for t in "${targets[@]}"; do

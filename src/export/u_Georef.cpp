@@ -144,8 +144,11 @@ tMapCrs::tMapCrs(int epsg) : fEpsg(epsg), fProj(std::make_unique<tProj>()) {
             if (std::string(methodCode) != m.methodCode) continue;
             fCfName = m.name;
             const int count = proj_coordoperation_get_param_count(p.ctx, conversion);
-            for (const auto& [epsgParameter, cfAttribute] : m.parameters)
+            for (const auto& parameter : m.parameters)
                 for (int n = 0; n < count; ++n) {
+                    // Named, not bound: lambdas of clang 14 capture no structured binding.
+                    const auto& epsgParameter = parameter.first;
+                    const auto& cfAttribute = parameter.second;
                     const char* parameterCode = nullptr;
                     double value = 0, factor = 1;
                     const char* unitCategory = nullptr;

@@ -112,9 +112,11 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
         {"FlxFootprintIJ_", &e.FlxFootprintIJ},
         {"ConFootprintIJ_", &e.ConFootprintIJ}};
     if (described)
-        for (const auto& [prefix, a] : gridFiles)
+        for (const auto& [prefix, array] : gridFiles) {
+            const t3DArrayDouble& a = *array;  // clang 14 captures no structured binding
             writeGridFile(resultFilePath(e.fOutputDir, prefix + suffix), nI, nJ,
-                          [a](int32_t i, int32_t j) { return (*a)(i, j, 0); });
+                          [&a](int32_t i, int32_t j) { return a(i, j, 0); });
+        }
 
     if (!e.fverboseLog) return;
 
