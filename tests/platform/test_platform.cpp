@@ -1,17 +1,21 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 #include "platform/MessageSink.h"
+#include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
 
 using namespace kwd;
@@ -182,4 +186,40 @@ TEST(FileIO, ResultFilesAreNeverWrittenThroughLinks) {
     EXPECT_FALSE(fs::is_symlink(result));
     EXPECT_FALSE(fs::exists(result + ".tmp~"));
     fs::remove_all(dir);
+}
+
+TEST(ParallelChunks, ChunksCoverTheRangeInOrderAndFirstErrorWins) {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(2);
+    const int chunks = chunkCount(100000, 1000);
+    EXPECT_EQ(chunks, 2);
+    EXPECT_EQ(chunkCount(1500, 1000), 1) << "a short range stays on the calling thread";
+    std::vector<int64_t> firsts(static_cast<size_t>(chunks)), lasts(static_cast<size_t>(chunks));
+    forEachChunk(100000, chunks, [&](int c, int64_t first, int64_t last) {
+        firsts[size_t(c)] = first;
+        lasts[size_t(c)] = last;
+    });
+    EXPECT_EQ(firsts, (std::vector<int64_t>{0, 50000}));
+    EXPECT_EQ(lasts, (std::vector<int64_t>{50000, 100000}));
+
+    // Both chunks fail: the error of the lower chunk is the one raised.
+    try {
+        forEachChunk(100, 2, [](int c, int64_t, int64_t) {
+            throw GeneralError("chunk " + std::to_string(c));
+        });
+        FAIL() << "no error";
+    } catch (const GeneralError& e) {
+        EXPECT_STREQ(e.what(), "chunk 0");
+    }
+
+    // Flags raised on a worker reach the calling thread, joined.
+    clearFpFlags();
+    forEachChunk(100, 2, [](int c, int64_t, int64_t) {
+        volatile double zero = 0.0;
+        volatile double r = c == 0 ? 1.0 / zero : zero / zero;
+        (void)r;
+    });
+    EXPECT_EQ(raisedFpFlags(), "invalid operation, division by zero");
+    clearFpFlags();
+    omp_set_num_threads(threads);
 }
