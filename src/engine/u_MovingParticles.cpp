@@ -8,6 +8,7 @@
 
 #include "engine/u_StepKernel.h"
 #include "engine/u_tParticleManager.h"
+#include "platform/ParallelChunks.h"
 
 // Sorts keys (cell << 32 | list index), cells below 2^cellBits, by their
 // cell, keeping the order of keys of the same cell: least significant digit
@@ -46,25 +47,42 @@ void tParticleManager::findMovingParticles() {
     fInModelOthers = 0;
     const int64_t count = int64_t(fParticleList.size());
     const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
-    double lastTime = 0.0;
-    bool timeKnown = false;
-    for (int64_t n = 0; n < count; ++n) {
-        const tParticle& p = fParticleList[size_t(n)];
-        if (p.fLoopIdx == fMainLoopIdx) {
-            if (p.fInModel) {
-                fMoving.push_back(n);
-                // The measurement time of its touchdowns has a slot.
-                if (touchdown && (!timeKnown || p.fStartTime != lastTime)) {
-                    registerMeasurementTime(p.fStartTime);
-                    lastTime = p.fStartTime;
-                    timeKnown = true;
+    // Each chunk of the list is scanned on a worker; its findings are joined
+    // in list order.
+    struct tFound {
+        std::vector<int64_t> moving, justFinished;
+        std::vector<double> startTimes;  // of the moving ones, as first met
+        int64_t inModelOthers = 0;
+    };
+    const int chunks = kwd::chunkCount(count, 16384);
+    std::vector<tFound> found(static_cast<size_t>(chunks));
+    kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
+        tFound& f = found[size_t(chunk)];
+        std::vector<int64_t>& moving = chunks == 1 ? fMoving : f.moving;
+        for (int64_t n = begin; n < end; ++n) {
+            const tParticle& p = fParticleList[size_t(n)];
+            if (p.fLoopIdx == fMainLoopIdx) {
+                if (p.fInModel) {
+                    moving.push_back(n);
+                    // The measurement time of its touchdowns needs a slot.
+                    if (touchdown && (f.startTimes.empty() || p.fStartTime != f.startTimes.back()))
+                        f.startTimes.push_back(p.fStartTime);
                 }
+                else if (p.fdt_sum != 0.0)
+                    f.justFinished.push_back(n);  // its visit resets the call time
+            } else if (p.fInModel) {
+                ++f.inModelOthers;
             }
-            else if (p.fdt_sum != 0.0)
-                fJustFinished.push_back(n);  // its visit resets the call time
-        } else if (p.fInModel) {
-            ++fInModelOthers;
         }
+    });
+    size_t moving = 0;
+    for (const tFound& f : found) moving += f.moving.size();
+    if (chunks > 1) fMoving.reserve(moving);
+    for (const tFound& f : found) {
+        fMoving.insert(fMoving.end(), f.moving.begin(), f.moving.end());
+        fJustFinished.insert(fJustFinished.end(), f.justFinished.begin(), f.justFinished.end());
+        for (const double t : f.startTimes) registerMeasurementTime(t);
+        fInModelOthers += f.inModelOthers;
     }
     fMovingKnown = true;
     fMovingLoopIdx = fMainLoopIdx;

@@ -12,6 +12,8 @@
 
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
+#include "platform/LargeMemory.h"
+#include "platform/ParallelChunks.h"
 
 namespace {
 
@@ -105,15 +107,33 @@ void tParticleManager::releaseParticles(int64_t aCount) {
     if (needed > fParticleList.capacity()) {
         fParticleList.shrink_to_fit();
         fParticleList.reserve(needed);
+        kwd::adviseHugePages(fParticleList.data(), fParticleList.capacity() * sizeof(tParticle));
     }
-    for (int64_t n = 0; n < aCount; ++n) {
-        tParticle& p = fParticleList.emplace_back(fDetector, false, fGeometry, t, fSeed,
-                                                  fTotalEmittedParticles);
-        p.fLoopIdx = fMainLoopIdx;
-        p.calcGridFromMeters(fGeometry);
-        ++fTotalEmittedParticles;
-        ++fPartGen_InLoop;
+    // Each particle draws its position from its own stream (its serial
+    // number), so the batch is built on the workers, every particle in its
+    // place of the list. A box the release refuses fails at its first
+    // particle: the list is then left as it was.
+    const size_t first = fParticleList.size();
+    fParticleList.resize(needed);
+    tParticle* batch = fParticleList.data() + first;
+    const int64_t firstSerial = fTotalEmittedParticles;
+    try {
+        kwd::forEachChunk(aCount, kwd::chunkCount(aCount, 4096),
+                          [&](int, int64_t begin, int64_t end) {
+                              for (int64_t n = begin; n < end; ++n) {
+                                  tParticle& p = batch[n];
+                                  p = tParticle(fDetector, false, fGeometry, t, fSeed,
+                                                firstSerial + n);
+                                  p.fLoopIdx = fMainLoopIdx;
+                                  p.calcGridFromMeters(fGeometry);
+                              }
+                          });
+    } catch (...) {
+        fParticleList.resize(first);
+        throw;
     }
+    fTotalEmittedParticles += aCount;
+    fPartGen_InLoop += aCount;
 }
 
 double tParticleManager::randGauss(double aUpperLimit, tRandomStream& aStream) const {

@@ -4,8 +4,12 @@
 // the wind and turbulence fields with their derived quantities, the
 // footprint accumulators and the lines of the run log.
 //
-// Threads: only the particle step runs in parallel (moveAllParticlesParallel);
-// every other operation runs on the main thread between passes.
+// Threads: the particle step runs in parallel (moveAllParticlesParallel);
+// every other operation is called from the main thread between passes, and
+// the release and the scan of the list split their work among the OpenMP
+// workers in chunks of the list whose results join in list order
+// (platform/ParallelChunks.h), so the list is the same on any number of
+// threads.
 //
 // The main loop that drives it (`startCalculation`, src/run/u_MainLoop.h) and
 // the result files made from its state (src/results/u_EngineOutputs.h) sit

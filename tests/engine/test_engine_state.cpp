@@ -1,6 +1,9 @@
 // Engine construction, the run-log head, the particle list and the release.
 
 #include <gtest/gtest.h>
+#include <omp.h>
+
+#include <memory>
 
 #include "EngineFixtures.h"
 #include "platform/DateTime.h"
@@ -121,6 +124,40 @@ TEST(EngineState, ReleaseAppendsParticlesOfTheCurrentDataSet) {
     // The next batch goes on with the serial numbers.
     e.releaseParticles(2);
     EXPECT_EQ(e.fParticleList.back().fSerialNr, 301);
+}
+
+// A batch large enough to be built by several workers, and the scan of the
+// moving particles over it: the same on one and on two threads.
+TEST(EngineState, LargeReleaseAndScanAreTheSameOnOneAndTwoThreads) {
+    const int saved = omp_get_max_threads();
+    auto releaseOn = [](int threads) {
+        omp_set_num_threads(threads);
+        auto e = std::make_unique<tParticleManager>(
+            true, kwdtest::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(), "/out", 0.0,
+            10, 100);
+        e->fSeed = 3;
+        e->fMainLoopIdx = 0;
+        e->allocateFields();
+        e->releaseParticles(30000);
+        e->fMainLoopIdx = 1;
+        e->releaseParticles(30000);
+        // Interval 1 moves the second batch; of the first, those in the
+        // model count as others.
+        e->findMovingParticles();
+        return e;
+    };
+    const auto one = releaseOn(1);
+    const auto two = releaseOn(2);
+    omp_set_num_threads(saved);
+    ASSERT_EQ(one->fParticleList.size(), 60000u);
+    EXPECT_TRUE(one->fParticleList == two->fParticleList);
+    EXPECT_EQ(one->fParticleList[45000].fSerialNr, 45000);
+    EXPECT_EQ(one->fParticleList[45000].fLoopIdx, 1);
+    const int64_t inModel = one->getNumberOfParticlesInModel();
+    EXPECT_GT(inModel, 30000);
+    EXPECT_LT(inModel, 50000);
+    EXPECT_EQ(one->particlesInModel(), inModel);
+    EXPECT_EQ(two->particlesInModel(), inModel);
 }
 
 TEST(EngineState, ModelTimeOfADataSet) {
