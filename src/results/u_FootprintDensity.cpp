@@ -6,9 +6,11 @@
 #include <cmath>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
@@ -49,37 +51,60 @@ void tFootprintDensities::addReleased(double aTime, const std::string& aProject,
 void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
                                   const t3DArrayInt64& aObjects) {
     kwd::clearFpFlags();
+    // What each hit adds, found on the workers, a chunk of the list each;
+    // the sums are then taken on this thread in list order.
+    struct tHit {
+        int64_t n;  // list index
+        double startTime;
+        tPosGrid cell;
+        bool inGrid;    // cell inside the columns and the object grid
+        bool negative;  // negative take-off velocity
+        double flux, con;
+        int64_t code;
+    };
+    const int64_t count = int64_t(aParticles.size());
+    const int chunks = kwd::chunkCount(count, 16384);
+    std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
+    kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
+        for (int64_t n = begin; n < end; ++n) {
+            const tParticle& p = aParticles[size_t(n)];
+            if (!p.fMetTarget) continue;
+            const tPosGrid c = p.fTargetPosGrid;
+            const bool inGrid = c.i >= 0 && c.j >= 0 && c.k >= 0 && c.i < fI && c.j < fJ &&
+                                c.i < aObjects.sizeI() && c.j < aObjects.sizeJ() &&
+                                c.k < aObjects.sizeK();
+            const double takeOff = std::fabs(p.fWEmitter);
+            hits[size_t(chunk)].push_back({n, p.fStartTime, c, inGrid, p.fWEmitter < 0.0,
+                                           p.fWDetector / takeOff,
+                                           1.0 / takeOff, inGrid ? aObjects(c.i, c.j, c.k) : 0});
+        }
+    });
     tMeasurement* m = nullptr;
     double mTime = 0.0;
-    for (size_t n = 0; n < aParticles.size(); ++n) {
-        const tParticle& p = aParticles[n];
-        if (!p.fMetTarget) continue;
-        // Particles of one release lie side by side in the list.
-        if (m == nullptr || p.fStartTime != mTime) {
-            m = &measurementOf(p.fStartTime);
-            mTime = p.fStartTime;
+    for (const std::vector<tHit>& chunk : hits)
+        for (const tHit& h : chunk) {
+            // Particles of one release lie side by side in the list.
+            if (m == nullptr || h.startTime != mTime) {
+                m = &measurementOf(h.startTime);
+                mTime = h.startTime;
+            }
+            const tPosGrid c = h.cell;
+            if (!h.inGrid || m->closed)
+                throw kwd::GeneralError("particle " + std::to_string(h.n) + ": target cell (" +
+                                        std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
+                                        std::to_string(c.k) +
+                                        ") cannot be counted in the footprint of " +
+                                        kwd::regional::dateTimeText(mTime));
+            const size_t col = size_t(c.j) * size_t(fI) + size_t(c.i);
+            m->fluxSum[col] += h.flux;
+            m->conSum[col] += h.con;
+            m->hitCount[col] += 1.0;
+            m->fluxSumByCode[h.code] += h.flux;
+            fSurfaceCodes.insert(h.code);
+            ++m->hits;
+            if (h.negative) ++m->negativeTakeOff;
+            m->changed = true;
         }
-        const tPosGrid c = p.fTargetPosGrid;
-        if (c.i < 0 || c.j < 0 || c.k < 0 || c.i >= fI || c.j >= fJ || c.i >= aObjects.sizeI() ||
-            c.j >= aObjects.sizeJ() || c.k >= aObjects.sizeK() || m->closed)
-            throw kwd::GeneralError("particle " + std::to_string(n) + ": target cell (" +
-                                    std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
-                                    std::to_string(c.k) +
-                                    ") cannot be counted in the footprint of " +
-                                    kwd::regional::dateTimeText(mTime));
-        const double takeOff = std::fabs(p.fWEmitter);
-        const double flux = p.fWDetector / takeOff;
-        const size_t col = size_t(c.j) * size_t(fI) + size_t(c.i);
-        m->fluxSum[col] += flux;
-        m->conSum[col] += 1.0 / takeOff;
-        m->hitCount[col] += 1.0;
-        const int64_t code = aObjects(c.i, c.j, c.k);
-        m->fluxSumByCode[code] += flux;
-        fSurfaceCodes.insert(code);
-        ++m->hits;
-        if (p.fWEmitter < 0.0) ++m->negativeTakeOff;
-        m->changed = true;
-    }
     kwd::checkFpFlags("counting the hits of the footprints");
 }
 

@@ -13,6 +13,7 @@
 #include "platform/FileIO.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
@@ -88,17 +89,31 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
     }
 
     // 2. Particles in the model per cell.
+    // The cells of each chunk of the list on the workers, then each worker
+    // counts in the columns it owns (a range of i).
     e.CurrPosIJK.fill(0.0);
-    for (size_t n = 0; n < e.fParticleList.size(); ++n) {
-        const tParticle& p = e.fParticleList[n];
-        if (!p.fInModel) continue;
-        const tPosGrid c = p.fPosGrid;
-        if (c.i < 0 || c.j < 0 || c.k < 0 || c.i >= nI || c.j >= nJ || c.k >= nK)
-            throw kwd::GeneralError("particle " + std::to_string(n) + " in the model has the cell (" +
-                                    std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
-                                    std::to_string(c.k) + ") outside the grid " + gridText(nI, nJ, nK));
-        e.CurrPosIJK(c.i, c.j, c.k) += 1.0;
-    }
+    const std::vector<tParticle>& list = e.fParticleList;
+    const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
+    std::vector<std::vector<tPosGrid>> cells(static_cast<size_t>(chunks));
+    kwd::forEachChunk(int64_t(list.size()), chunks, [&](int chunk, int64_t begin, int64_t end) {
+        for (int64_t n = begin; n < end; ++n) {
+            const tParticle& p = list[size_t(n)];
+            if (!p.fInModel) continue;
+            const tPosGrid c = p.fPosGrid;
+            if (c.i < 0 || c.j < 0 || c.k < 0 || c.i >= nI || c.j >= nJ || c.k >= nK)
+                throw kwd::GeneralError("particle " + std::to_string(n) + " in the model has the cell (" +
+                                        std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
+                                        std::to_string(c.k) + ") outside the grid " + gridText(nI, nJ, nK));
+            cells[size_t(chunk)].push_back(c);
+        }
+    });
+    int64_t inModel = 0;
+    for (const std::vector<tPosGrid>& c : cells) inModel += int64_t(c.size());
+    kwd::forEachChunk(nI, kwd::chunkCount(inModel, 4096), [&](int, int64_t iBegin, int64_t iEnd) {
+        for (const std::vector<tPosGrid>& chunk : cells)
+            for (const tPosGrid c : chunk)
+                if (c.i >= iBegin && c.i < iEnd) e.CurrPosIJK(c.i, c.j, c.k) += 1.0;
+    });
 
     // 3. Grid files (of the described model only: the touchdown model has no
     // first hits to sum).

@@ -2,11 +2,13 @@
 // and the reset of every accumulator.
 
 #include <string>
+#include <vector>
 
 #include "dataset/DatasetText.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/ParallelChunks.h"
 #include "results/u_EngineOutputs.h"
 
 namespace {
@@ -29,19 +31,42 @@ void clearOutputArrays(tParticleManager& e) {
 
 void saveCurrentData(tParticleManager& e) {
     kwd::clearFpFlags();
-    for (size_t n = 0; n < e.fParticleList.size(); ++n) {
-        const tParticle& p = e.fParticleList[n];
-        if (!p.fMetTarget) continue;
-        const tPosGrid c = p.fTargetPosGrid;
-        checkCell(e.SourceStrengthIJK, c, n);
-        const double r = p.fWDetector / p.fWEmitter;
-        const double d = 1.0 / p.fWEmitter;
-        e.SourceStrengthIJ(c.i, c.j, 0) += 1.0;
-        e.SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
-        e.ratioDetEmitterIJ(c.i, c.j, 0) += r;
-        e.ratioDetEmitterIJK(c.i, c.j, c.k) += r;
-        e.ddw_EmitterIJ(c.i, c.j, 0) += d;
-        e.ddw_EmitterIJK(c.i, c.j, c.k) += d;
-    }
+    // The hits of each chunk of the list, in list order, on the workers.
+    struct tHit {
+        tPosGrid cell;
+        double r, d;
+    };
+    const std::vector<tParticle>& list = e.fParticleList;
+    const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
+    std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
+    kwd::forEachChunk(int64_t(list.size()), chunks, [&](int chunk, int64_t begin, int64_t end) {
+        std::vector<tHit>& mine = hits[size_t(chunk)];
+        for (int64_t n = begin; n < end; ++n) {
+            const tParticle& p = list[size_t(n)];
+            if (!p.fMetTarget) continue;
+            checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, size_t(n));
+            mine.push_back({p.fTargetPosGrid, p.fWDetector / p.fWEmitter, 1.0 / p.fWEmitter});
+        }
+    });
+    // Each worker adds to the columns it owns (a range of i), every hit of
+    // them in list order: each cell's sums are added in the same order on
+    // any number of threads.
+    const int32_t nI = e.SourceStrengthIJK.sizeI();
+    int64_t total = 0;
+    for (const std::vector<tHit>& h : hits) total += int64_t(h.size());
+    const int owners = kwd::chunkCount(total, 4096);
+    kwd::forEachChunk(nI, owners, [&](int, int64_t iBegin, int64_t iEnd) {
+        for (const std::vector<tHit>& chunk : hits)
+            for (const tHit& h : chunk) {
+                const tPosGrid c = h.cell;
+                if (c.i < iBegin || c.i >= iEnd) continue;
+                e.SourceStrengthIJ(c.i, c.j, 0) += 1.0;
+                e.SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
+                e.ratioDetEmitterIJ(c.i, c.j, 0) += h.r;
+                e.ratioDetEmitterIJK(c.i, c.j, c.k) += h.r;
+                e.ddw_EmitterIJ(c.i, c.j, 0) += h.d;
+                e.ddw_EmitterIJK(c.i, c.j, c.k) += h.d;
+            }
+    });
     kwd::checkFpFlags("accumulation of the particles that met their target");
 }

@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
+#include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
@@ -26,9 +28,10 @@ const char* const kParticleListHeader =
     "TimeElapsed[s];MeanVelocity[m/s];w_TakeOff;w_Detector;DetecDivTakeOff;TargetI;TargetJ;"
     "TargetK;TargetX;TargetY;TargetZ";
 
-// A call's text is written in pieces of about this size, so that a list of
+// A call's rows are formatted and written a window of this many particles
+// (or touchdowns) at a time, about 32 MB of text at most, so that a list of
 // millions of rows needs no buffer of its full size.
-constexpr size_t kWriteChunk = size_t(32) << 20;
+constexpr int64_t kRowWindow = int64_t(1) << 17;
 
 void appendRow(std::string& out, int64_t nr, const tParticle& p) {
     const int64_t elapsed = kwd::secondsBetween(p.fStartTime, p.fTimeUntilHit);
@@ -115,6 +118,29 @@ void appendLines(const std::string& path, std::string_view text) {
         throw kwd::FileError("cannot write file \"" + path + "\": " + kwd::systemReason(err));
 }
 
+// Appends the rows of items [0, count) to the file in item order:
+// appendItem(out, n) appends the row of item n to `out`, or nothing. The
+// rows of a window are formatted on the workers, a chunk of it each, and
+// written chunk by chunk; the file is created (with its header) also when
+// there is no row.
+template <typename F>
+void appendRowsInOrder(const std::string& path, int64_t count, F appendItem) {
+    std::vector<std::string> texts;
+    for (int64_t window = 0; window < count; window += kRowWindow) {
+        const int64_t size = std::min(kRowWindow, count - window);
+        const int chunks = kwd::chunkCount(size, 4096);
+        texts.resize(size_t(chunks));
+        kwd::forEachChunk(size, chunks, [&](int c, int64_t begin, int64_t end) {
+            std::string& out = texts[size_t(c)];
+            out.clear();
+            for (int64_t n = window + begin; n < window + end; ++n) appendItem(out, n);
+        });
+        for (const std::string& text : texts)
+            if (!text.empty()) appendLines(path, text);
+    }
+    appendLines(path, {});
+}
+
 }  // namespace
 
 void saveCurrentParticlesInTargetToFile(const tParticleManager& e) {
@@ -122,20 +148,10 @@ void saveCurrentParticlesInTargetToFile(const tParticleManager& e) {
         resultFilePath(e.fOutputDir, "ParticleList_" +
                                          kwd::regional::fileNameTimeText(e.fActSimTime) + "_" +
                                          e.fCurrZDXFile->projectname + ".csv");
-    std::string text;
-    text.reserve(kWriteChunk + 1024);
-    for (size_t n = 0; n < e.fParticleList.size(); ++n) {
-        const tParticle& p = e.fParticleList[n];
-        if (!p.fMetTarget) continue;
-        appendRow(text, int64_t(n), p);
-        if (text.size() >= kWriteChunk) {
-            appendLines(path, text);
-            text.clear();
-        }
-    }
-    // Also without rows: creates the file when it is not there, with the
-    // header alone.
-    appendLines(path, text);
+    appendRowsInOrder(path, int64_t(e.fParticleList.size()), [&e](std::string& out, int64_t n) {
+        const tParticle& p = e.fParticleList[size_t(n)];
+        if (p.fMetTarget) appendRow(out, n, p);
+    });
 }
 
 void saveTouchdownList(tParticleManager& e) {
@@ -144,9 +160,8 @@ void saveTouchdownList(tParticleManager& e) {
     const std::string path = resultFilePath(
         e.fOutputDir, "TouchdownList_" + kwd::regional::fileNameTimeText(periodStart) + "_" +
                           e.fCurrZDXFile->projectname + ".csv");
-    std::string text;
-    text.reserve(std::min(kWriteChunk, records.size() * 256) + 1024);
-    for (const tTouchdownRecord& r : records) {
+    appendRowsInOrder(path, int64_t(records.size()), [&e, &records](std::string& out, int64_t n) {
+        const tTouchdownRecord& r = records[size_t(n)];
         if (r.listIndex < 0 || size_t(r.listIndex) >= e.fParticleList.size())
             throw kwd::GeneralError("touchdown of particle " + std::to_string(r.listIndex) +
                                     ", which is not in the particle list of " +
@@ -158,12 +173,7 @@ void saveTouchdownList(tParticleManager& e) {
         p.fWEmitter = r.wTouchdown;
         p.fTravelDistance = r.travel;
         p.fTimeUntilHit = r.clock;
-        appendRow(text, p.fSerialNr, p);
-        if (text.size() >= kWriteChunk) {
-            appendLines(path, text);
-            text.clear();
-        }
-    }
-    appendLines(path, text);
+        appendRow(out, p.fSerialNr, p);
+    });
     records.clear();
 }
