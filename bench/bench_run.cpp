@@ -1,0 +1,91 @@
+// A whole run through the main loop: homogeneous turbulence over a floor of
+// emitters, one batch of a million particles released in a box, one period
+// of two minutes with an interval output after the first and the period
+// output after the second (grid files, output data sets, particle list).
+// Wall time on one and on two threads: the share of a run that does not
+// scale with the threads shows in their ratio.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BenchScenes.h"
+#include "engine/EngineFixtures.h"
+#include "platform/DateTime.h"
+#include "run/u_MainLoop.h"
+
+namespace {
+
+using kwdtest::tCellValues;
+
+// Uniform wind, turbulence and dissipation everywhere (T_L of about 200 s, sub-steps of about 5 s);
+// the lowest layer is an emitter.
+tCellValues homogeneous(int32_t, int32_t, int32_t k) {
+    tCellValues c;
+    c.u = 0.5f;
+    c.v = 0.2f;
+    c.tke = 0.3f;
+    c.eps = 0.0008f;
+    if (k == 0) {
+        c.obj = 11;
+        c.vapor = 1.0f;
+    }
+    return c;
+}
+
+void BM_HomogeneousRun(benchmark::State& state) {
+    kwdbench::tThreads threads(int(state.range(0)));
+    const int64_t particles = 1000000;
+    const kwdtest::tTestGrid grid = kwdtest::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f);
+    for (auto _ : state) {
+        state.PauseTiming();
+        kwdtest::tTempFolder in("kwd_bench_run_in_"), out("kwd_bench_run_out_");
+        std::vector<TZDXFile> list;
+        list.push_back(kwdtest::writeDataSet(in.path(), "DS_0", grid, "01.07.2018", "12:00:00",
+                                             kwdtest::flowVariables(homogeneous)));
+        list.push_back(kwdtest::writeDataSet(in.path(), "DS_1", grid, "01.07.2018", "12:02:00",
+                                             kwdtest::flowVariables(homogeneous)));
+        tParticleManager e(true, kwdtest::detectorBox(50, 70, 50, 70, 4, 12), std::move(list),
+                           out.path(), 0.1, particles, particles);
+        e.fSeed = 11;
+        std::ostringstream progress;
+        e.fProgressOut = &progress;
+        state.ResumeTiming();
+        const int64_t hits = startCalculation(e, 60, 60, true, kwd::nowLocal());
+        state.PauseTiming();
+        state.counters["hits"] = double(hits);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_HomogeneousRun)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// The release of a batch of a million particles into an empty list.
+void BM_Release(benchmark::State& state) {
+    kwdbench::tThreads threads(int(state.range(0)));
+    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f), homogeneous,
+                                 kwdtest::detectorBox(50, 70, 50, 70, 4, 12));
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<tParticle>().swap(e->fParticleList);
+        state.ResumeTiming();
+        e->releaseParticles(1000000);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 1000000);
+}
+BENCHMARK(BM_Release)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
