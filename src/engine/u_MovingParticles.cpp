@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "engine/u_StepKernel.h"
@@ -57,7 +58,9 @@ void tParticleManager::findMovingParticles() {
     const int chunks = kwd::chunkCount(count, 16384);
     std::vector<tFound> found(static_cast<size_t>(chunks));
     kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
-        tFound& f = found[size_t(chunk)];
+        // Filled here and moved into place at the end: the slots of
+        // neighbouring chunks share cache lines.
+        tFound f;
         std::vector<int64_t>& moving = chunks == 1 ? fMoving : f.moving;
         for (int64_t n = begin; n < end; ++n) {
             const tParticle& p = fParticleList[size_t(n)];
@@ -74,6 +77,7 @@ void tParticleManager::findMovingParticles() {
                 ++f.inModelOthers;
             }
         }
+        found[size_t(chunk)] = std::move(f);
     });
     size_t moving = 0;
     for (const tFound& f : found) moving += f.moving.size();

@@ -66,6 +66,7 @@ void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
     const int chunks = kwd::chunkCount(count, 16384);
     std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
     kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
+        std::vector<tHit> mine;  // moved into its slot at the end (no shared cache line)
         for (int64_t n = begin; n < end; ++n) {
             const tParticle& p = aParticles[size_t(n)];
             if (!p.fMetTarget) continue;
@@ -74,10 +75,11 @@ void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
                                 c.i < aObjects.sizeI() && c.j < aObjects.sizeJ() &&
                                 c.k < aObjects.sizeK();
             const double takeOff = std::fabs(p.fWEmitter);
-            hits[size_t(chunk)].push_back({n, p.fStartTime, c, inGrid, p.fWEmitter < 0.0,
+            mine.push_back({n, p.fStartTime, c, inGrid, p.fWEmitter < 0.0,
                                            p.fWDetector / takeOff,
                                            1.0 / takeOff, inGrid ? aObjects(c.i, c.j, c.k) : 0});
         }
+        hits[size_t(chunk)] = std::move(mine);
     });
     tMeasurement* m = nullptr;
     double mTime = 0.0;

@@ -96,6 +96,7 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
     const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
     std::vector<std::vector<tPosGrid>> cells(static_cast<size_t>(chunks));
     kwd::forEachChunk(int64_t(list.size()), chunks, [&](int chunk, int64_t begin, int64_t end) {
+        std::vector<tPosGrid> mine;  // moved into its slot at the end (no shared cache line)
         for (int64_t n = begin; n < end; ++n) {
             const tParticle& p = list[size_t(n)];
             if (!p.fInModel) continue;
@@ -104,8 +105,9 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
                 throw kwd::GeneralError("particle " + std::to_string(n) + " in the model has the cell (" +
                                         std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                         std::to_string(c.k) + ") outside the grid " + gridText(nI, nJ, nK));
-            cells[size_t(chunk)].push_back(c);
+            mine.push_back(c);
         }
+        cells[size_t(chunk)] = std::move(mine);
     });
     int64_t inModel = 0;
     for (const std::vector<tPosGrid>& c : cells) inModel += int64_t(c.size());

@@ -2,6 +2,7 @@
 // and the reset of every accumulator.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dataset/DatasetText.h"
@@ -40,13 +41,14 @@ void saveCurrentData(tParticleManager& e) {
     const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
     std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
     kwd::forEachChunk(int64_t(list.size()), chunks, [&](int chunk, int64_t begin, int64_t end) {
-        std::vector<tHit>& mine = hits[size_t(chunk)];
+        std::vector<tHit> mine;  // moved into its slot at the end (no shared cache line)
         for (int64_t n = begin; n < end; ++n) {
             const tParticle& p = list[size_t(n)];
             if (!p.fMetTarget) continue;
             checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, size_t(n));
             mine.push_back({p.fTargetPosGrid, p.fWDetector / p.fWEmitter, 1.0 / p.fWEmitter});
         }
+        hits[size_t(chunk)] = std::move(mine);
     });
     // Each worker adds to the columns it owns (a range of i), every hit of
     // them in list order: each cell's sums are added in the same order on

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/u_tParticleManager.h"
@@ -131,9 +132,11 @@ void appendRowsInOrder(const std::string& path, int64_t count, F appendItem) {
         const int chunks = kwd::chunkCount(size, 4096);
         texts.resize(size_t(chunks));
         kwd::forEachChunk(size, chunks, [&](int c, int64_t begin, int64_t end) {
-            std::string& out = texts[size_t(c)];
+            // Filled apart and moved back: the slots share cache lines.
+            std::string out = std::move(texts[size_t(c)]);
             out.clear();
             for (int64_t n = window + begin; n < window + end; ++n) appendItem(out, n);
+            texts[size_t(c)] = std::move(out);
         });
         for (const std::string& text : texts)
             if (!text.empty()) appendLines(path, text);

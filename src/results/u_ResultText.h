@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/FileIO.h"
@@ -53,7 +54,9 @@ void writeGridFile(const std::string& path, int32_t nI, int32_t nJ, F valueAt) {
     } else {
         std::vector<std::string> parts(static_cast<size_t>(bands));
         kwd::forEachChunk(nJ, bands, [&](int b, int64_t jBegin, int64_t jEnd) {
-            appendLines(parts[size_t(b)], jBegin, jEnd);
+            std::string part;  // moved into its slot at the end (no shared cache line)
+            appendLines(part, jBegin, jEnd);
+            parts[size_t(b)] = std::move(part);
         });
         size_t size = 0;
         for (const std::string& part : parts) size += part.size();
