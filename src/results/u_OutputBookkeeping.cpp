@@ -37,38 +37,48 @@ void saveCurrentData(tParticleManager& e) {
         tPosGrid cell;
         double r, d;
     };
+    auto hitOf = [](const tParticle& p) -> tHit {
+        return {p.fTargetPosGrid, p.fWDetector / p.fWEmitter, 1.0 / p.fWEmitter};
+    };
+    auto add = [&e](const tHit& h) {
+        const tPosGrid c = h.cell;
+        e.SourceStrengthIJ(c.i, c.j, 0) += 1.0;
+        e.SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
+        e.ratioDetEmitterIJ(c.i, c.j, 0) += h.r;
+        e.ratioDetEmitterIJK(c.i, c.j, c.k) += h.r;
+        e.ddw_EmitterIJ(c.i, c.j, 0) += h.d;
+        e.ddw_EmitterIJK(c.i, c.j, c.k) += h.d;
+    };
     const std::vector<tParticle>& list = e.fParticleList;
     const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
-    std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
-    kwd::forEachChunk(int64_t(list.size()), chunks, [&](int chunk, int64_t begin, int64_t end) {
-        std::vector<tHit> mine;  // moved into its slot at the end (no shared cache line)
-        for (int64_t n = begin; n < end; ++n) {
-            const tParticle& p = list[size_t(n)];
-            if (!p.fMetTarget) continue;
-            checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, size_t(n));
-            mine.push_back({p.fTargetPosGrid, p.fWDetector / p.fWEmitter, 1.0 / p.fWEmitter});
+    if (chunks == 1) {
+        // One thread: added as the list is read.
+        for (size_t n = 0; n < list.size(); ++n) {
+            if (!list[n].fMetTarget) continue;
+            checkCell(e.SourceStrengthIJK, list[n].fTargetPosGrid, n);
+            add(hitOf(list[n]));
         }
-        hits[size_t(chunk)] = std::move(mine);
-    });
-    // Each worker adds to the columns it owns (a range of i), every hit of
-    // them in list order: each cell's sums are added in the same order on
-    // any number of threads.
-    const int32_t nI = e.SourceStrengthIJK.sizeI();
-    int64_t total = 0;
-    for (const std::vector<tHit>& h : hits) total += int64_t(h.size());
-    const int owners = kwd::chunkCount(total, 4096);
-    kwd::forEachChunk(nI, owners, [&](int, int64_t iBegin, int64_t iEnd) {
-        for (const std::vector<tHit>& chunk : hits)
-            for (const tHit& h : chunk) {
-                const tPosGrid c = h.cell;
-                if (c.i < iBegin || c.i >= iEnd) continue;
-                e.SourceStrengthIJ(c.i, c.j, 0) += 1.0;
-                e.SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
-                e.ratioDetEmitterIJ(c.i, c.j, 0) += h.r;
-                e.ratioDetEmitterIJK(c.i, c.j, c.k) += h.r;
-                e.ddw_EmitterIJ(c.i, c.j, 0) += h.d;
-                e.ddw_EmitterIJK(c.i, c.j, c.k) += h.d;
-            }
-    });
+    } else {
+        std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
+        kwd::forEachChunk(int64_t(list.size()), chunks,
+                          [&](int chunk, int64_t begin, int64_t end) {
+                              std::vector<tHit> mine;  // moved into its slot at the end
+                              for (int64_t n = begin; n < end; ++n) {
+                                  const tParticle& p = list[size_t(n)];
+                                  if (!p.fMetTarget) continue;
+                                  checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, size_t(n));
+                                  mine.push_back(hitOf(p));
+                              }
+                              hits[size_t(chunk)] = std::move(mine);
+                          });
+        // Each worker adds to the columns it owns (a range of i), every
+        // hit of them in list order: each cell's sums are added in the same
+        // order on any number of threads.
+        kwd::forEachChunk(e.SourceStrengthIJK.sizeI(), chunks, [&](int, int64_t iBegin, int64_t iEnd) {
+            for (const std::vector<tHit>& chunk : hits)
+                for (const tHit& h : chunk)
+                    if (h.cell.i >= iBegin && h.cell.i < iEnd) add(h);
+        });
+    }
     kwd::checkFpFlags("accumulation of the particles that met their target");
 }
