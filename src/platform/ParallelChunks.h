@@ -29,7 +29,8 @@ inline int chunkCount(int64_t count, int64_t minItems) {
 
 // First item of chunk c of `chunks` over `count` items (c == chunks: count).
 inline int64_t chunkBegin(int64_t count, int chunks, int c) {
-    return int64_t((__int128(count) * c) / chunks);
+    const int64_t share = count / chunks, rest = count % chunks;
+    return share * c + std::min<int64_t>(c, rest);  // the first `rest` chunks one longer
 }
 
 // Calls body(c, first, last) for every chunk c of [0, count), the chunks on
