@@ -52,8 +52,12 @@ void tParticleManager::findMovingParticles() {
         const tParticle& p = fParticleList[size_t(n)];
         if (p.fLoopIdx == fMainLoopIdx) {
             if (p.fInModel) {
-                fMoving.push_back(n);
-                // The measurement time of its touchdowns has a slot.
+                if (stepsHere(p))
+                    fMoving.push_back(n);
+                else
+                    ++fInModelOthers;
+                // The measurement time of its touchdowns has a slot (on
+                // every process alike: the slots are the same everywhere).
                 if (touchdown && (!timeKnown || p.fStartTime != lastTime)) {
                     registerMeasurementTime(p.fStartTime);
                     lastTime = p.fStartTime;
