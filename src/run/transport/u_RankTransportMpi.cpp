@@ -90,7 +90,7 @@ std::vector<char> allGather(const void* aData, size_t aItems, size_t aItemSize,
                   MPI_COMM_WORLD);
     aItemsPerProcess.assign(counts.begin(), counts.end());
     size_t total = 0;
-    std::vector<int> itemCounts(size_t(n)), offsets(size_t(n));
+    std::vector<int> itemCounts(static_cast<size_t>(n)), offsets(static_cast<size_t>(n));
     for (int r = 0; r < n; ++r) {
         offsets[size_t(r)] = countOf(total, "offsets");
         itemCounts[size_t(r)] = countOf(size_t(counts[size_t(r)]), "items");
