@@ -61,28 +61,6 @@ struct tSimulation {
     }
 };
 
-// A result file's content with what depends on the wall clock taken out
-// (the container header's revision date, the elapsed time of the run log).
-std::string comparable(const std::string& aName, const std::string& aText) {
-    if (aName.ends_with(".ZDT") || aName.ends_with(".csv")) return aText;
-    std::string kept;
-    for (const std::string& line : fetest::lines(aText)) {
-        if (line.find("<revisiondate>") != std::string::npos) continue;
-        if (line.find("elapsed since start of the simulation") != std::string::npos) continue;
-        kept += line + "\n";
-    }
-    return kept;
-}
-
-// Every result file but the run record (wall-clock times, threads).
-std::map<std::string, std::string> resultFiles(const std::string& aFolder) {
-    std::map<std::string, std::string> files;
-    for (const std::string& name : fetest::fileNames(aFolder))
-        if (name != "run.json")
-            files[name] = comparable(name, fetest::readText(aFolder + "/" + name));
-    return files;
-}
-
 struct tCase {
     const char* name;
     const char* options;
@@ -96,7 +74,7 @@ TEST_P(MpiRun, SameFilesOnOneTwoAndThreeProcesses) {
     tSimulation sim;
     const tRun one = shell(sim.dir.path(), sim.run("one", c.options));
     ASSERT_EQ(one.status, 0) << one.output;
-    const std::map<std::string, std::string> reference = resultFiles(sim.dir.file("one"));
+    const std::map<std::string, std::string> reference = fetest::resultFiles(sim.dir.file("one"));
     ASSERT_GT(reference.size(), 5u);
     const auto list = std::find_if(reference.begin(), reference.end(), [&](const auto& f) {
         return f.first.rfind(c.expectedFile, 0) == 0;
@@ -108,7 +86,7 @@ TEST_P(MpiRun, SameFilesOnOneTwoAndThreeProcesses) {
         const std::string out = "ranks" + std::to_string(processes);
         const tRun many = shell(sim.dir.path(), mpirun(processes) + sim.run(out, c.options));
         ASSERT_EQ(many.status, 0) << many.output;
-        const std::map<std::string, std::string> files = resultFiles(sim.dir.file(out));
+        const std::map<std::string, std::string> files = fetest::resultFiles(sim.dir.file(out));
         EXPECT_EQ(files.size(), reference.size()) << processes << " processes";
         for (const auto& [name, text] : reference) {
             ASSERT_TRUE(files.count(name)) << name << " missing on " << processes;
