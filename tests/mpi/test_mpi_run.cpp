@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,8 @@ struct tCase {
     const char* options;
     const char* expectedFile;  // a file of the model that must hold more than a header
 };
+
+void PrintTo(const tCase& aCase, std::ostream* aOut) { *aOut << aCase.name; }
 
 class MpiRun : public ::testing::TestWithParam<tCase> {};
 
