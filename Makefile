@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test test-release demo bench validate asan tsan fuzz clean
+.PHONY: all deps configure build test test-release demo bench validate asan tsan fuzz mpi clean
 
 all: build
 
@@ -44,6 +44,14 @@ VALIDATE_ARGS ?= 200000 40000
 validate: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target kwd_validate
 	@$(BUILD)/kwd_validate $(VALIDATE_ARGS)
+
+# kwd-footprint run across MPI processes (Open MPI) in $(BUILD)-mpi: the
+# program, and the tests of the run on several processes (mpirun) with the
+# end-to-end tests of the program, which runs there as one process of MPI.
+mpi: deps
+	@cmake -S . -B $(BUILD)-mpi -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKWD_MPI=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD)-mpi -j $(JOBS) --target kwd-footprint test_mpi test_frontend test_run
+	@cd $(BUILD)-mpi && ctest --output-on-failure -j $(JOBS) -R '^(Mpi|Models/MpiRun|EndToEnd|CommandLine|SeededGolden)'
 
 # Sanitizer builds release small batches so that their end-to-end runs stay quick.
 SANITIZER_BATCH ?= 20000

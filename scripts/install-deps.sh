@@ -8,6 +8,8 @@ packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev libomp-dev
           libproj-dev libgdal-dev gdal-bin poppler-utils
           # the run record (run.json) of kwd-footprint
           nlohmann-json3-dev
+          # make mpi: kwd-footprint run across processes (Open MPI, mpirun)
+          libopenmpi-dev openmpi-bin
           # make bench: GNU time for the wall time and peak memory of a run
           time
           # ThreadSanitizer and fuzz builds: clang, its sanitizer and libFuzzer

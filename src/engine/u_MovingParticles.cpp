@@ -66,8 +66,14 @@ void tParticleManager::findMovingParticles() {
             const tParticle& p = fParticleList[size_t(n)];
             if (p.fLoopIdx == fMainLoopIdx) {
                 if (p.fInModel) {
-                    moving.push_back(n);
-                    // The measurement time of its touchdowns needs a slot.
+                    // With the run shared between processes, the others
+                    // step the rest.
+                    if (stepsHere(p))
+                        moving.push_back(n);
+                    else
+                        ++f.inModelOthers;
+                    // The measurement time of its touchdowns needs a slot
+                    // (on every process alike).
                     if (touchdown && (f.startTimes.empty() || p.fStartTime != f.startTimes.back()))
                         f.startTimes.push_back(p.fStartTime);
                 }

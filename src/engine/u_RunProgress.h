@@ -21,6 +21,8 @@ public:
     tRunProgress(bool aEnabled, std::ostream* aOut);
 
     bool enabled() const { return fEnabled; }
+    // No line from here on (the processes of a run beside the one that prints).
+    void disable() { fEnabled = false; }
     void startRun(int64_t aPeriods, int64_t aBatchesPerPeriod);
     void setStep(int64_t aPeriod, int64_t aBatch, int64_t aStep, int64_t aSteps);
     // Sub-steps made by a worker (any thread).

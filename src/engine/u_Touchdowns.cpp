@@ -22,32 +22,33 @@ bool parseFootprintModel(std::string_view aText, tFootprintModel& aModel) {
     return false;
 }
 
-void tTouchdownSums::take(tTouchdownSums& aOther) {
-    if (fSlots.size() < aOther.fSlots.size()) fSlots.resize(aOther.fSlots.size());
-    for (size_t s = 0; s < aOther.fSlots.size(); ++s) {
-        tTouchdownColumns& from = aOther.fSlots[s];
-        if (from.empty()) continue;
-        tTouchdownColumns& to = fSlots[s];
-        if (to.empty()) {
-            to = std::move(from);
-            continue;
-        }
-        for (size_t c = 0; c < from.flux.size(); ++c) {
-            to.flux[c] += from.flux[c];
-            to.con[c] += from.con[c];
-            to.count[c] += from.count[c];
-        }
-        for (const auto& [code, sum] : from.fluxByCode) {
-            bool found = false;
-            for (auto& [toCode, toSum] : to.fluxByCode)
-                if (toCode == code) {
-                    toSum += sum;
-                    found = true;
-                    break;
-                }
-            if (!found) to.fluxByCode.emplace_back(code, sum);
-        }
+void tTouchdownSums::addColumns(size_t aSlot, tTouchdownColumns&& aFrom) {
+    if (aFrom.empty()) return;
+    if (fSlots.size() <= aSlot) fSlots.resize(aSlot + 1);
+    tTouchdownColumns& to = fSlots[aSlot];
+    if (to.empty()) {
+        to = std::move(aFrom);
+        return;
     }
+    for (size_t c = 0; c < aFrom.flux.size(); ++c) {
+        to.flux[c] += aFrom.flux[c];
+        to.con[c] += aFrom.con[c];
+        to.count[c] += aFrom.count[c];
+    }
+    for (const auto& [code, sum] : aFrom.fluxByCode) {
+        bool found = false;
+        for (auto& [toCode, toSum] : to.fluxByCode)
+            if (toCode == code) {
+                toSum += sum;
+                found = true;
+                break;
+            }
+        if (!found) to.fluxByCode.emplace_back(code, sum);
+    }
+}
+
+void tTouchdownSums::take(tTouchdownSums& aOther) {
+    for (size_t s = 0; s < aOther.fSlots.size(); ++s) addColumns(s, std::move(aOther.fSlots[s]));
     aOther.fSlots.clear();
     records.insert(records.end(), aOther.records.begin(), aOther.records.end());
     aOther.records.clear();

@@ -87,6 +87,8 @@ public:
     }
     // Adds every sum of aOther and empties it (exact: any order gives the same).
     void take(tTouchdownSums& aOther);
+    // Adds the sums of one slot (exact), for sums gathered from elsewhere.
+    void addColumns(size_t aSlot, tTouchdownColumns&& aFrom);
     void clear() { fSlots.clear(); }
     const std::vector<tTouchdownColumns>& slots() const { return fSlots; }
 

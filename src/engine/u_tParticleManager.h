@@ -164,6 +164,16 @@ public:
     // pass (sums per slot, and the records of the touchdown list in list
     // order); the main loop takes them over.
     tTouchdownSums fTouchdowns;
+    // A run split between processes (src/run/u_Ranks.h): this process steps
+    // the moving particles whose serial number modulo fShareCount is
+    // fShareIndex; the others are stepped elsewhere and copied in after each
+    // pass. One process (the default) steps them all.
+    int64_t fShareIndex = 0;
+    int64_t fShareCount = 1;
+    bool stepsHere(const tParticle& aParticle) const {
+        return fShareCount == 1 || uint64_t(aParticle.fSerialNr) % uint64_t(fShareCount) ==
+                                       uint64_t(fShareIndex);
+    }
 
     // ---- construction -------------------------------------------------------
     // Takes the descriptors over in reverse order (latest first), writes the
@@ -269,8 +279,9 @@ public:
     // calls forgetMovingParticles whenever it changes the list (release,
     // carry-over, UpdateEntries); movingPass then rescans it once.
     void forgetMovingParticles() { fMovingKnown = false; }
-    // Scans the list for the moving particles of fMainLoopIdx (resetting the
-    // call time of its finished ones, as their visit would).
+    // Scans the list for the moving particles of fMainLoopIdx that this
+    // process steps (resetting the call time of its finished ones, as their
+    // visit would).
     void findMovingParticles();
     // A pass over the moving particles (as moveAllParticlesParallel).
     void movingPass(double dt_3d);

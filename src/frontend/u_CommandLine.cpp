@@ -22,6 +22,7 @@
 #include "platform/FileIO.h"
 #include "platform/Interrupt.h"
 #include "platform/RegionalSettings.h"
+#include "run/u_Ranks.h"
 
 namespace {
 
@@ -179,13 +180,6 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs) {
 
 namespace {
 
-// An output stream that drops everything (--quiet).
-class tNullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 // The run request of the command line's run configuration file, with the
 // options applied; the batch size of the run goes to aBatchSize.
 tRunRequest commandLineRequest(const tCommandLine& aCl, int64_t& aBatchSize) {
@@ -222,8 +216,8 @@ std::vector<std::string> fullCommandLine(const std::vector<std::string>& aArgs) 
     return line;
 }
 
-int runCommand(const tCommandLine& aCl, const std::vector<std::string>& aArgs,
-               std::ostream& aOut) {
+void runRequest(const tCommandLine& aCl, const std::vector<std::string>& aArgs,
+                std::ostream& aOut) {
     int64_t batchSize = 0;
     tRunRequest request = commandLineRequest(aCl, batchSize);
     tRunControl control;
@@ -239,6 +233,18 @@ int runCommand(const tCommandLine& aCl, const std::vector<std::string>& aArgs,
     tConsole console(noInput, aCl.quiet ? quiet : aOut);
     runSimulation(request, console, control);
     aOut.flush();
+}
+
+// The run; on several processes (u_Ranks.h) every one of them ends with the
+// same outcome: finished, or the error of the lowest process that failed.
+int runCommand(const tCommandLine& aCl, const std::vector<std::string>& aArgs,
+               std::ostream& aOut) {
+    try {
+        runRequest(aCl, aArgs, aOut);
+    } catch (...) {
+        kwd::ranks::failTogether(std::current_exception());
+    }
+    (void)kwd::ranks::agree();
     return 0;
 }
 

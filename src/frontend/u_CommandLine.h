@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,14 @@ class tUsageError : public kwd::KwdError {
 public:
     using kwd::KwdError::KwdError;
     const char* typeName() const noexcept override { return "UsageError"; }
+};
+
+// An output stream buffer that drops everything (--quiet, and the processes
+// of a run on several that do not print).
+class tNullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
 };
 
 // The text of --help.

@@ -23,6 +23,7 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 #include "run/u_MainLoop.h"
+#include "run/u_Ranks.h"
 
 const char* const kAsteriskLine = "******************************************************";
 
@@ -220,19 +221,29 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     if (aControl.seed) engine->fSeed = *aControl.seed;
     engine->fFootprintModel = aRequest.footprintModel;
     engine->fTouchdownList = aRequest.touchdownList;
+    // A run on several processes: the seed of process 0, and each its share
+    // of the particles to step (u_Ranks.h).
+    engine->fSeed = kwd::ranks::sharedSeed(engine->fSeed);
+    kwd::ranks::shareParticles(*engine);
+    const bool writer = kwd::ranks::writesFiles();
 
     // The output folder only now, after the engine has been created; it
-    // belongs to this run until the run ends.
-    kwd::createFolders(aRequest.outputDir);
-    const tOutputFolderLock lock(aRequest.outputDir);
-    if (aControl.folderUse == tOutputFolderUse::RefuseResults)
-        requireNoEarlierResults(aRequest.outputDir);
-    if (aControl.folderUse == tOutputFolderUse::Emptied) removeEarlierResults(aRequest.outputDir);
+    // belongs to this run until the run ends. Only the process that writes
+    // the files has it.
+    std::optional<tOutputFolderLock> lock;
+    if (writer) {
+        kwd::createFolders(aRequest.outputDir);
+        lock.emplace(aRequest.outputDir);
+        if (aControl.folderUse == tOutputFolderUse::RefuseResults)
+            requireNoEarlierResults(aRequest.outputDir);
+        if (aControl.folderUse == tOutputFolderUse::Emptied)
+            removeEarlierResults(aRequest.outputDir);
+    }
 
     const kwd::tDateTime start = kwd::nowLocal();
     tRunRecord record = runRecordOf(aRequest, aControl, *engine);
     record.start = start;
-    writeRunRecord(aRequest.outputDir, record);
+    if (writer) writeRunRecord(aRequest.outputDir, record);
 
     aConsole.writeLine(kAsteriskLine);
     aConsole.writeLine("Simulation started: " + kwd::regional::dateTimeText(start));
@@ -249,7 +260,7 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
         record.particlesSimulated = engine->fTotalEmittedParticles;
         record.particlesThroughEmitter = engine->fTotalParticlesInTarget;
         try {
-            writeRunRecord(aRequest.outputDir, record);
+            if (writer) writeRunRecord(aRequest.outputDir, record);
         } catch (const std::exception&) {
             // The run's own error is the one to report.
         }
@@ -261,7 +272,7 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     record.state = "finished";
     record.particlesSimulated = engine->fTotalEmittedParticles;
     record.particlesThroughEmitter = engine->fTotalParticlesInTarget;
-    writeRunRecord(aRequest.outputDir, record);
+    if (writer) writeRunRecord(aRequest.outputDir, record);
 
     aConsole.writeLine("");
     aConsole.writeLine(kAsteriskLine);

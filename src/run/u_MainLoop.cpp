@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
+#include "run/u_Ranks.h"
 
 namespace {
 
@@ -89,12 +91,18 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
     const int64_t intervalMs = int64_t(interval) * 1000;
     checkPeriods(e.fZDXFileList, updateInterval);
 
+    // A run on several processes: process 0 alone writes the files; every
+    // process keeps the same state (u_Ranks.h).
+    const bool writer = kwd::ranks::writesFiles();
     const std::string logPath = resultFilePath(e.fOutputDir, "logFile.log");
+    auto saveLog = [&]() {
+        if (writer) saveTextLines(logPath, e.fLogFile);
+    };
     auto logOutputLine = [&]() {
         e.fLogFile.push_back(kwd::regional::shortDate(e.fActSimTime) + ";" +
                              kwd::regional::longTime(e.fActSimTime) + ";" +
                              std::to_string(e.fTotalEmittedParticles));
-        saveTextLines(logPath, e.fLogFile);
+        saveLog();
     };
     auto modeLine = [&]() {
         progressLine("Backwards mode: Total amount of particles through emitter: " +
@@ -111,23 +119,26 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
     const bool touchdown = e.fFootprintModel == tFootprintModel::Touchdown;
     auto countHits = [&]() {
         densities.addHits(e.fParticleList, e.fObject_Ar);
-        if (touchdown) densities.addTouchdowns(e.fMeasurementTimes, e.fTouchdowns);
+        if (touchdown) {
+            kwd::ranks::combineTouchdowns(e);
+            densities.addTouchdowns(e.fMeasurementTimes, e.fTouchdowns);
+        }
     };
     // The particle list holds the particles that met an emitter: the
     // touchdown model has none (its touchdowns go to the touchdown list).
     auto saveParticleList = [&]() {
-        if (!touchdown) saveCurrentParticlesInTargetToFile(e);
+        if (!touchdown && writer) saveCurrentParticlesInTargetToFile(e);
     };
 
     // SIGINT and SIGTERM stop the run between pieces of work: the files
-    // stay whole, and the log says where the run stopped.
+    // stay whole, and the log says where the run stopped. The signal is
+    // one that every process of the run has agreed on.
     kwd::tInterruptGuard interruptGuard;
-    auto stopIfInterrupted = [&]() {
-        const int signal = kwd::interruptSignal();
+    auto stopIfInterrupted = [&](int signal) {
         if (signal == 0) return;
         e.fLogFile.push_back("Run interrupted by " + kwd::signalName(signal) + " at model time " +
                              dateTimeText(e.fActSimTime));
-        saveTextLines(logPath, e.fLogFile);
+        saveLog();
         throw kwd::Interrupted(signal);
     };
     const int64_t batchesPerPeriod =
@@ -152,7 +163,7 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
         bool firstBatch = true;
 
         for (int64_t batch = 0;; ++batch) {
-            stopIfInterrupted();
+            stopIfInterrupted(kwd::ranks::agree(nullptr, kwd::interruptSignal()));
             e.fActSimTime = periodStart;
             nextOutputTime = kwd::incMilliseconds(e.fActSimTime, -intervalMs);
             e.resetBatchFields();
@@ -193,9 +204,22 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
                 const int64_t inModel = e.particlesInModel();
                 e.fRunProgress.setStep(int64_t(p), batch, s, steps);
                 if (inModel > 0) {
-                    e.movingPass(dt_3d);
-                    stopIfInterrupted();
-                    if (touchdown && e.fTouchdownList) saveTouchdownList(e);
+                    // The pass is where the processes of a run differ:
+                    // they agree on how it ended before going on.
+                    const kwd::ranks::tPassShare share = kwd::ranks::beforePass(e);
+                    std::exception_ptr failure;
+                    try {
+                        e.movingPass(dt_3d);
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                    stopIfInterrupted(kwd::ranks::afterPass(e, share, failure));
+                    if (touchdown && e.fTouchdownList) {
+                        if (writer)
+                            saveTouchdownList(e);
+                        else
+                            e.fTouchdowns.records.clear();
+                    }
                     progressLine("********");
                     progressLine("Updating resolved scale parameters...");
                     progressLine("Current model time: " + dateTimeText(e.fActSimTime));
@@ -213,10 +237,11 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
                     // Interval output.
                     saveCurrentData(e);
                     progressLine("Writing verbose output: " + dateTimeText(e.fActSimTime));
-                    writeOutput(
-                        e, *e.fCurrZDXFile,
-                        resultFilePath(e.fOutputDir, "TMP_VirtPart_" + e.fCurrZDXFile->projectname +
-                                                         "_" + fileNameTimeText(e.fActSimTime)));
+                    if (writer)
+                        writeOutput(e, *e.fCurrZDXFile,
+                                    resultFilePath(e.fOutputDir,
+                                                   "TMP_VirtPart_" + e.fCurrZDXFile->projectname +
+                                                       "_" + fileNameTimeText(e.fActSimTime)));
                     progressLine("Done!");
                     progressLine("Writing output: " + dateTimeText(e.fActSimTime));
                     logOutputLine();
@@ -253,9 +278,10 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
         progressLine("Writing output: " + dateTimeText(e.fActSimTime));
         logOutputLine();
         progressLine("Writing output: " + dateTimeText(e.fActSimTime));
-        writeOutput(e, *e.fCurrZDXFile,
-                    resultFilePath(e.fOutputDir, "VirtPart_" + e.fCurrZDXFile->projectname + "_" +
-                                                     fileNameTimeText(e.fActSimTime)));
+        if (writer)
+            writeOutput(e, *e.fCurrZDXFile,
+                        resultFilePath(e.fOutputDir, "VirtPart_" + e.fCurrZDXFile->projectname +
+                                                         "_" + fileNameTimeText(e.fActSimTime)));
         progressLine("Done!");
         progressLine(kAsterisks65);
         progressLine("Mainloop of ZAKO-rin output ended!");
@@ -264,7 +290,7 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
         countHits();
         e.UpdateEntries();
         densities.closeFinished(e.fParticleList);
-        densities.write(e.fOutputDir);
+        if (writer) densities.write(e.fOutputDir);
         progressLine("Done freeing up memory!");
         progress.flush();
     }
@@ -279,6 +305,8 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
     e.fLogFile.push_back("Total amount of particles simulated: " +
                          std::to_string(e.fTotalEmittedParticles));
     e.fLogFile.push_back(kAsterisks54);
-    saveTextLines(logPath, e.fLogFile);
+    saveLog();
+    // The run has ended on every process before it counts as finished.
+    (void)kwd::ranks::agree();
     return e.fTotalParticlesInTarget;
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -66,6 +67,28 @@ inline size_t countStartingWith(const std::vector<std::string>& names, const std
     return size_t(std::count_if(names.begin(), names.end(), [&](const std::string& n) {
         return n.rfind(prefix, 0) == 0;
     }));
+}
+
+// A result file's content with what depends on the wall clock taken out
+// (the container header's revision date, the elapsed time of the run log).
+inline std::string comparable(const std::string& name, const std::string& text) {
+    if (name.ends_with(".ZDT") || name.ends_with(".csv")) return text;
+    std::string kept;
+    for (const std::string& line : lines(text)) {
+        if (line.find("<revisiondate>") != std::string::npos) continue;
+        if (line.find("elapsed since start of the simulation") != std::string::npos) continue;
+        kept += line + "\n";
+    }
+    return kept;
+}
+
+// Every result file of an output folder but the run record (wall-clock
+// times, threads), by name, as comparable() gives it.
+inline std::map<std::string, std::string> resultFiles(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : fileNames(folder))
+        if (name != "run.json") files[name] = comparable(name, readText(folder + "/" + name));
+    return files;
 }
 
 struct tProgramRun {

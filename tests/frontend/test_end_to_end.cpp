@@ -155,26 +155,6 @@ TEST(EndToEnd, ErrorLinesEndTheProgramWithStatusOne) {
     EXPECT_EQ(run.lines.back(), "Please enter the path to the *.tra file");
 }
 
-// A result file's content with what depends on the wall clock taken out.
-std::string comparable(const std::string& name, const std::string& text) {
-    if (name.ends_with(".ZDT") || name.ends_with(".csv")) return text;
-    std::string kept;
-    for (const std::string& line : fetest::lines(text)) {
-        if (line.find("<revisiondate>") != std::string::npos) continue;
-        if (line.find("elapsed since start of the simulation") != std::string::npos) continue;
-        kept += line + "\n";
-    }
-    return kept;
-}
-
-std::map<std::string, std::string> resultFiles(const std::string& trajectory) {
-    std::map<std::string, std::string> files;
-    for (const std::string& name : fileNames(trajectory))
-        if (name != "run.json")  // the run record: wall-clock times, threads
-            files[name] = comparable(name, fetest::readText(trajectory + "/" + name));
-    return files;
-}
-
 TEST(EndToEnd, SeededRunGivesTheSameFilesAtOneAndTwoThreads) {
     std::map<std::string, std::string> results[2];
     for (int threads = 1; threads <= 2; ++threads) {
@@ -183,7 +163,7 @@ TEST(EndToEnd, SeededRunGivesTheSameFilesAtOneAndTwoThreads) {
             runProgram(sim.dir.path(), "1\n" + sim.written.traPath + "\n\n\n",
                        "KWD_SEED=20240611 OMP_NUM_THREADS=" + std::to_string(threads));
         ASSERT_EQ(run.status, 0) << run.output;
-        results[threads - 1] = resultFiles(sim.trajectory());
+        results[threads - 1] = fetest::resultFiles(sim.trajectory());
     }
     ASSERT_FALSE(results[0].empty());
     EXPECT_EQ(results[0].size(), results[1].size());
