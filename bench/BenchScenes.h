@@ -10,11 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
 
-namespace kwdbench {
+namespace kwd::bench {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // Sheared wind of about 0.3 m/s with turbulence: T_L of a few seconds, so a
 // pass of 0.5 s is about ten sub-steps and a particle moves a few
@@ -35,9 +35,9 @@ inline tCellValues benchFlow(int32_t i, int32_t j, int32_t k) {
 inline std::unique_ptr<tParticleManager> benchEngine(int32_t nI, int32_t nJ, int32_t nK,
                                                      const tDetector& box, int64_t particles,
                                                      float dz0 = 1.0f) {
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(nI, nJ, nK, 2.0f, 2.0f, 1.0f);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(nI, nJ, nK, 2.0f, 2.0f, 1.0f);
     g.dz[0] = dz0;
-    auto e = kwdtest::makeEngine(g, benchFlow, box, 0.1, 12345, particles);
+    auto e = kwd::test::makeEngine(g, benchFlow, box, 0.1, 12345, particles);
     e->releaseParticles(particles);
     e->moveAllParticlesParallel(0.5);
     return e;
@@ -59,4 +59,4 @@ private:
     int fSaved;
 };
 
-}  // namespace kwdbench
+}  // namespace kwd::bench

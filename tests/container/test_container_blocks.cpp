@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 
-using container_test::ScratchFolder;
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
-using container_test::ScratchFolder;
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/KwdError.h"
 
-using container_test::ScratchFolder;
+using kwd::test::ScratchFolder;
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
-using container_test::ScratchFolder;
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <random>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "engine/u_StepKernel.h"
 #include "platform/DateTime.h"
 
@@ -43,11 +43,11 @@ TEST(StepKernel, ThreeGaussiansSideBySideAreThoseDrawnInTurn) {
 
 TEST(StepKernel, TheCellSearchFromTheLastCellFindsTheCellOfTheWalk) {
     // Uneven widths, and a position on every face.
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(7, 5, 6);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(7, 5, 6);
     g.dx = {0.5f, 2.0f, 1.0f, 3.0f, 0.25f, 1.5f, 2.0f};
     g.dy = {1.0f, 1.0f, 4.0f, 0.1f, 1.0f};
     g.dz = {0.3f, 0.7f, 1.0f, 2.0f, 4.0f, 8.0f};
-    const TZDXFile z = kwdtest::makeDescriptor(g, "/nonexistent", "G", "01.07.2018", "12:00:00");
+    const TZDXFile z = kwd::test::makeDescriptor(g, "/nonexistent", "G", "01.07.2018", "12:00:00");
     const tGridGeometry geo(z);
     std::mt19937_64 gen(3);
     const std::vector<double>& xs = geo.facesX();
@@ -131,10 +131,10 @@ namespace {
 // The derived-field update against its rules written as plain loops, on a
 // grid with an odd number of levels, obstacles and emitters.
 TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(9, 7, 7, 2.0f, 3.0f, 1.0f);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(9, 7, 7, 2.0f, 3.0f, 1.0f);
     g.dz = {0.5f, 1.0f, 1.0f, 2.0f, 2.0f, 4.0f, 8.0f};
-    auto e = kwdtest::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
-        kwdtest::tCellValues c;
+    auto e = kwd::test::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+        kwd::test::tCellValues c;
         c.u = 0.3f + 0.07f * float((i * 5 + j * 3 + k) % 11);
         c.v = 0.11f * float((i + 3 * j) % 5) - 0.2f;
         c.w = 0.013f * float((j + 2 * k) % 7) - 0.04f;

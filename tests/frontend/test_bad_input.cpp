@@ -27,7 +27,7 @@
 
 #include "frontend/u_RunStart.h"
 #include "frontend/u_tTRAFile.h"
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
 extern char** environ;
@@ -35,8 +35,8 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using fetest::contains;
-using fetest::TempDir;
+using kwd::test::contains;
+using kwd::test::tTempFolder;
 
 // g++ defines the first two, clang answers __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -76,7 +76,7 @@ struct tRun {
 tRun runProgram(const std::string& workDir, const std::string& answers,
                 const tLimits& limits = {}) {
     const std::string in = workDir + "/answers.txt", out = workDir + "/console.txt";
-    fetest::writeText(in, answers);
+    kwd::test::writeText(in, answers);
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e)
         if (std::string(*e).rfind("KWD_SEED=", 0) != 0) env.emplace_back(*e);
@@ -126,8 +126,8 @@ tRun runProgram(const std::string& workDir, const std::string& answers,
     }
     if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) run.signal = WTERMSIG(raw);
-    run.output = fetest::readText(out);
-    run.lines = fetest::lines(run.output);
+    run.output = kwd::test::readText(out);
+    run.lines = kwd::test::lines(run.output);
     return run;
 }
 
@@ -139,19 +139,19 @@ std::string tail(const tRun& run) {
 
 // Replaces the first `from` of a text file by `to`.
 void replaceIn(const std::string& path, const std::string& from, const std::string& to) {
-    std::string text = fetest::readText(path);
+    std::string text = kwd::test::readText(path);
     const size_t at = text.find(from);
     ASSERT_NE(at, std::string::npos) << "\"" << from << "\" not in " << path;
     text.replace(at, from.size(), to);
-    fetest::writeText(path, text);
+    kwd::test::writeText(path, text);
 }
 
 // Drops the lines of a text file that contain `what`.
 void dropLinesWith(const std::string& path, const std::string& what) {
     std::string kept;
-    for (const std::string& line : fetest::lines(fetest::readText(path)))
+    for (const std::string& line : kwd::test::lines(kwd::test::readText(path)))
         if (line.find(what) == std::string::npos) kept += line + "\r\n";
-    fetest::writeText(path, kept);
+    kwd::test::writeText(path, kept);
 }
 
 // Writes one value of a variable of the tiny simulation's data file (8 x 8 x 4 cells).
@@ -171,15 +171,15 @@ std::string repeated(const std::string& piece, int n) {
 // A tiny simulation of two outputs (10:00 and 10:02), whose detector lies in
 // a building next to a lawn, so that a run takes about a second.
 struct Simulation {
-    TempDir dir;
+    tTempFolder dir;
     std::string root = dir.file("sim");
     example::tWritten written;
     std::string zdx[2], zdt[2];  // 10:00 and 10:02; the run starts with [1]
     std::string tra;
 
     Simulation() {
-        example::tOptions o = fetest::tinyOptions(root);
-        EXPECT_TRUE(fetest::buildingLawnDetector(example::makeScene(o), o.detector));
+        example::tOptions o = kwd::test::tinyOptions(root);
+        EXPECT_TRUE(kwd::test::buildingLawnDetector(example::makeScene(o), o.detector));
         written = example::writeExample(o);
         for (int n = 0; n < 2; ++n) {
             zdx[n] = written.zdxPaths[size_t(n)];
@@ -202,7 +202,7 @@ struct Simulation {
     // Gives every axis of both descriptors n cells of 1 m.
     void grid(int n) const {
         bothDescriptors([n](const std::string& z) {
-            std::string text = fetest::readText(z);
+            std::string text = kwd::test::readText(z);
             for (const char* axis : {"x", "y", "z"}) {
                 const std::string nr = std::string("<nr_") + axis + "data>";
                 const std::string sp = std::string("<spacing_") + axis + ">";
@@ -211,7 +211,7 @@ struct Simulation {
                 const size_t c = text.find(sp) + sp.size(), d = text.find("</", c);
                 text.replace(c, d - c, " " + repeated("1.00000", n) + " ");
             }
-            fetest::writeText(z, text);
+            kwd::test::writeText(z, text);
         });
     }
 };
@@ -332,7 +332,7 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
          [](const Simulation& s) {
              std::string junk;
              for (int n = 0; n < 3000; ++n) junk += char((n * 7919 + 13) % 256);
-             fetest::writeText(s.tra, junk);
+             kwd::test::writeText(s.tra, junk);
          }, {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
@@ -410,7 +410,7 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
          }, true},
         // The output folder.
         {"output folder is a file",
-         [](const Simulation& s) { fetest::writeText(s.trajectory(), "x"); }, {},
+         [](const Simulation& s) { kwd::test::writeText(s.trajectory(), "x"); }, {},
          [](const Simulation& s) {
              return "FileError: cannot create folder \"" + s.trajectory() + "\": Not a directory";
          }, false},
@@ -581,7 +581,7 @@ TEST(BadInput, DetectorWhollyOutsideTheModelIsRefused) {
 std::string comparable(const std::string& name, const std::string& text) {
     if (name.ends_with(".ZDT") || name.ends_with(".csv")) return text;
     std::string kept;
-    for (const std::string& line : fetest::lines(text))
+    for (const std::string& line : kwd::test::lines(text))
         if (line.find("<revisiondate>") == std::string::npos &&
             line.find("elapsed since start of the simulation") == std::string::npos)
             kept += line + "\n";
@@ -590,17 +590,17 @@ std::string comparable(const std::string& name, const std::string& text) {
 
 std::map<std::string, std::string> resultFiles(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const std::string& name : fetest::fileNames(folder))
+    for (const std::string& name : kwd::test::fileNames(folder))
         if (name != "run.json")  // the run record: rewritten by every run
-            files[name] = comparable(name, fetest::readText(folder + "/" + name));
+            files[name] = comparable(name, kwd::test::readText(folder + "/" + name));
     return files;
 }
 
 // Every file of a folder with its bytes.
 std::map<std::string, std::string> rawFiles(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const std::string& name : fetest::fileNames(folder))
-        files[name] = fetest::readText(folder + "/" + name);
+    for (const std::string& name : kwd::test::fileNames(folder))
+        files[name] = kwd::test::readText(folder + "/" + name);
     return files;
 }
 
@@ -715,7 +715,7 @@ TEST(BadInput, InputsAreNeverOpenedForWriting) {
     struct stat log{};
     ASSERT_EQ(::stat((sim.trajectory() + "/logFile.log").c_str(), &log), 0);
     EXPECT_EQ(log.st_uid, geteuid() == 0 ? kNobody : geteuid());
-    const std::vector<std::string> outputs = fetest::fileNames(sim.trajectory());
+    const std::vector<std::string> outputs = kwd::test::fileNames(sim.trajectory());
     EXPECT_TRUE(contains(outputs, "VirtPart_...atmosphere.KWDExample_AT_10.02.00_21.06.2018_21.06.2018 10.00.00.ZDX"));
     for (const std::string& name : outputs) EXPECT_FALSE(inputs.count(name)) << name;
     // Nothing beside the simulation's own folders and files either.

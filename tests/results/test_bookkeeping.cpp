@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
-using namespace restest;
+using namespace kwd::test;
 
 namespace {
 

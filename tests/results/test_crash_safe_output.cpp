@@ -17,14 +17,14 @@
 #include <functional>
 #include <map>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
-using namespace restest;
+using namespace kwd::test;
 
 namespace {
 

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
-using namespace restest;
+using namespace kwd::test;
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "dataset/u_ZDTFile.h"
 #include "results/u_EngineOutputs.h"
 
-using namespace restest;
+using namespace kwd::test;
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "platform/KwdError.h"
-#include "results/ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "run/u_MainLoop.h"
 
-using namespace restest;
+using namespace kwd::test;
 
 namespace {
 

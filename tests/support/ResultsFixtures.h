@@ -2,20 +2,16 @@
 // Helpers for the result tests: engines whose accumulators are filled by
 // hand, particles that met their target, and reading what was written.
 
-#include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
-#include "platform/FileIO.h"
+#include "support/EngineFixtures.h"
+#include "support/TextFiles.h"
 
-namespace restest {
-
-using namespace kwdtest;
+namespace kwd::test {
 
 // Noon on 1 July 2018.
 inline kwd::tDateTime noon() { return kwd::encodeDateTime(2018, 7, 1, 12, 0, 0); }
@@ -44,17 +40,6 @@ inline tParticle hitParticle(tPosGrid cell, double wEmitter, double wDetector) {
     return p;
 }
 
-// Names of the files directly inside a folder, sorted.
-inline std::vector<std::string> fileNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-inline std::string readText(const std::string& path) { return kwd::readWholeFile(path); }
-
 // Sum of every element of an array.
 inline double total(const t3DArrayDouble& a) {
     double s = 0;
@@ -62,4 +47,4 @@ inline double total(const t3DArrayDouble& a) {
     return s;
 }
 
-}  // namespace restest
+}  // namespace kwd::test

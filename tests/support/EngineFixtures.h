@@ -21,9 +21,9 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_tParticleManager.h"
 
-#include "TestTempFolder.h"
+#include "support/TempFolder.h"
 
-namespace kwdtest {
+namespace kwd::test {
 
 // Cell counts and widths of a grid.
 struct tTestGrid {
@@ -184,4 +184,4 @@ inline tParticle particleAt(const tParticleManager& e, double x, double y, doubl
     return p;
 }
 
-}  // namespace kwdtest
+}  // namespace kwd::test

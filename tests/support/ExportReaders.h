@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
+#include "support/ExportFixtures.h"
 #include "platform/FileIO.h"
 
-namespace exptest {
+namespace kwd::test {
 
 // Read access to a NetCDF file for the checks.
 class tNcReader {
@@ -145,12 +145,6 @@ private:
     GDALDatasetH fDs = nullptr;
 };
 
-// Standard output and error of a shell command, and its status.
-inline std::pair<int, std::string> runCommand(const std::string& command, const std::string& scratch) {
-    const int status = std::system((command + " > '" + scratch + "' 2>&1").c_str());
-    return {status, kwd::readWholeFile(scratch)};
-}
-
 // Writes `text` as the value of the tag `tag` of a ZDX file ("<tag> text </tag>").
 inline void setZdxTag(const std::string& zdx, const std::string& tag, const std::string& text) {
     std::string s = kwd::readWholeFile(zdx);
@@ -230,4 +224,4 @@ struct tRotatedFixture : tTrajectoryFixture {
     }
 };
 
-}  // namespace exptest
+}  // namespace kwd::test

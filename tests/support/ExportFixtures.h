@@ -4,11 +4,7 @@
 // writes them (a line per j, values for every i, ";" between, CR LF) and a
 // run log.
 
-#include <unistd.h>
-
-#include <atomic>
 #include <charconv>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,23 +14,10 @@
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
-#include "TestTempFolder.h"
+#include "support/TempFolder.h"
+#include "support/TextFiles.h"
 
-namespace exptest {
-
-struct TempDir : kwdtest::tTempFolder {
-    TempDir() : tTempFolder("kwd_exp_") {}
-};
-
-// The names of the temporary files ("*.tmp~") a writer left in a folder.
-inline std::vector<std::string> temporaryFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const std::string& p : kwd::listFiles(folder)) {
-        const std::string name = std::filesystem::path(p).filename().string();
-        if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".tmp~") == 0) names.push_back(name);
-    }
-    return names;
-}
+namespace kwd::test {
 
 // Writes base + ".ZDX" and base + ".ZDT" (one block per entry of `blocks`).
 inline void writeDataSet(const std::string& base, TZDXFile d,
@@ -92,7 +75,7 @@ inline std::string gridText(const std::vector<double>& values, int32_t nI, int32
 
 // A trajectory folder <root>/trajectory of a run over an nI x nJ x nK grid.
 struct tTrajectoryFixture {
-    TempDir root;
+    tTempFolder root{"kwd_exp_"};
     std::string folder = root.file("trajectory");
     int32_t nI, nJ, nK;
     std::vector<float> dx, dy, dz;
@@ -132,9 +115,7 @@ struct tTrajectoryFixture {
 
     // A text file of the folder from its lines (CR LF after each).
     void writeLines(const std::string& name, const std::vector<std::string>& lines) const {
-        std::string s;
-        for (const auto& l : lines) s += l + "\r\n";
-        kwd::writeWholeFile(folder + "/" + name, s);
+        kwd::test::writeLines(folder + "/" + name, lines);
     }
 
     // The output data set "VirtPart_" of `time`, holding the object codes
@@ -209,4 +190,4 @@ struct tDensityFixture : tTrajectoryFixture {
     }
 };
 
-}  // namespace exptest
+}  // namespace kwd::test
