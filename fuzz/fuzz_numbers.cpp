@@ -19,6 +19,8 @@
 #include "container/UDataXStorage.h"
 #include "dataset/DatasetText.h"
 
+using kwd::container::TDataXStorage;
+
 using kwdfuzz::check;
 using kwdfuzz::kWatchedFlags;
 

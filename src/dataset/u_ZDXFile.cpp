@@ -8,6 +8,9 @@
 #include "dataset/DatasetText.h"
 #include "platform/FileIO.h"
 
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
 using namespace dataset_text;
 
 namespace {

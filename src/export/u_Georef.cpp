@@ -11,6 +11,8 @@
 #include "export/u_ExportText.h"
 #include "platform/KwdError.h"
 
+using kwd::container::TDataXStorage;
+
 namespace {
 
 double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }

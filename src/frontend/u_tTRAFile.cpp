@@ -8,6 +8,9 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
 namespace {
 
 const char* const kTRAContentInfo = "ParticleDispersionInput";

@@ -9,6 +9,12 @@
 #include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 
+using kwd::container::TDataXData;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TElement;
+using kwd::container::TElementIndex;
+
 using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 

@@ -14,6 +14,11 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::container::TDataXData;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TDataXTextEncoding;
+
 using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 

@@ -14,6 +14,9 @@
 #include "platform/MessageSink.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
 using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 

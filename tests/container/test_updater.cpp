@@ -12,6 +12,11 @@
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TDataXTextEncoding;
+using kwd::container::TElementIndex;
+
 using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
