@@ -21,6 +21,8 @@
 #include "../tools/ExampleSimulation.h"
 #include "BenchScenes.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 using kwd::bench::benchEngine;

@@ -11,6 +11,8 @@
 
 #include "BenchScenes.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 std::unique_ptr<tParticleManager> gridEngine(int32_t n, int32_t nK) {

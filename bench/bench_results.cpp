@@ -18,6 +18,8 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 std::vector<double> mixedValues(size_t n) {

@@ -15,6 +15,9 @@
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ckAtmosphere;
+
 using kwd::container::TArray2DBool;
 using kwd::container::TArray2DFloat;
 using kwd::container::TArray2DInt;

@@ -4,6 +4,8 @@
 
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace grid_axis {
 
 const char* axisName(int aAxis) { return aAxis == 0 ? "x" : aAxis == 1 ? "y" : "z"; }

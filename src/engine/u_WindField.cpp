@@ -14,9 +14,13 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
+
 namespace {
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 std::string widthText(float w) {
     char buf[48];

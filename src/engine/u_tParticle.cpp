@@ -10,6 +10,8 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 using grid_axis::axisName;
 using grid_axis::lengthOf;
 using grid_axis::requireWidths;

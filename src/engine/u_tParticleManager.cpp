@@ -13,6 +13,8 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 // General number format with up to 15 significant digits, "." as separator.

@@ -22,6 +22,8 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::dataset::TZDXFile;
+
 const char* const kExportUsage =
     "usage: kwd-export netcdf DATASET.ZDX OUT.nc [--epsg CODE] | "
     "kwd-export footprints TRAJECTORY_FOLDER OUT.nc [--epsg CODE] | "

@@ -17,6 +17,10 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
+
 const char* const kNcTimeUnits = "seconds since 1970-01-01 00:00:00";
 
 namespace {

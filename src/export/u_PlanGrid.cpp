@@ -6,6 +6,8 @@
 #include "export/u_ExportText.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 std::vector<double> cellFaces(const std::vector<float>& widths, int32_t n, const std::string& where,
                               const char* axis) {
     const std::string along = std::string(" along ") + axis;

@@ -17,6 +17,9 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const char* const kGridPrefixes[] = {"FlxFootprintIJ_", "ConFootprintIJ_", "SourceStrengthIJ_"};

@@ -23,6 +23,8 @@
 #include "platform/Interrupt.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const char* const kSeeHelp = " (kwd-footprint --help shows the usage)";

@@ -12,6 +12,8 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const char* const kBannerCubes[] = {

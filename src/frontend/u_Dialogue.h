@@ -27,7 +27,7 @@ constexpr double kConsoleMinHeight = 0.0001;
 // (year/month/day;time) and its descriptor.
 struct tOutputEntry {
     std::string key;
-    TZDXFile descriptor;
+    kwd::dataset::TZDXFile descriptor;
 };
 
 // The chosen span of the outputs listing, both ends inclusive.
@@ -45,7 +45,7 @@ struct tRunRequest {
     int32_t particleCount = 0;         // console path only
     int32_t outputInterval = 0;        // seconds
     std::vector<tOutputEntry> outputsListing;  // console path only; kept until the run ends
-    std::vector<TZDXFile> descriptorList;      // handed to the engine
+    std::vector<kwd::dataset::TZDXFile> descriptorList;      // handed to the engine
 
     // The engine's arguments.
     bool backwardsMode = true;
@@ -90,7 +90,7 @@ bool isListedOutput(const std::string& aPath);
 
 // year + "/" + month + "/" + day + ";" + simtime, from simdate "dd.mm.yyyy".
 // Missing pieces of the date count as empty.
-std::string outputKey(const TZDXFile& aDescriptor);
+std::string outputKey(const kwd::dataset::TZDXFile& aDescriptor);
 
 // Reads every atmosphere output directly inside aRootFolder + "/atmosphere"
 // and sorts them by key (case-insensitive; equal keys keep their order).
@@ -113,7 +113,7 @@ void checkSpan(const tSpan& aSpan, size_t aListingSize);
 
 // Reads a ZDX descriptor; a file that is missing or not a ZDX descriptor
 // raises kwd::InputError naming it.
-TZDXFile readDescriptor(const std::string& aPath);
+kwd::dataset::TZDXFile readDescriptor(const std::string& aPath);
 
 // The data sets a loaded run configuration file lists, read in list order.
 // Fewer than two, or two neighbours not in strictly increasing model time
@@ -123,7 +123,7 @@ TZDXFile readDescriptor(const std::string& aPath);
 // engine, which refuses it as the run starts). Every way of running a
 // configuration file takes its data sets from here.
 class tTRAFile;
-std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
+std::vector<kwd::dataset::TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
                                              const std::string& aPath);
 
 // A decimal number with the regional decimal separator "."; other text

@@ -9,9 +9,11 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 

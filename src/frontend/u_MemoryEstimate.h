@@ -28,7 +28,7 @@ int64_t engineBytesPerParticle();
 // The estimate for a run over the grid of aGrid that releases
 // aParticlesPerPeriod particles per period (0 or less: one batch) in
 // batches of aBatchSize.
-tMemoryEstimate estimateRunMemory(const TZDXFile& aGrid, int64_t aParticlesPerPeriod,
+tMemoryEstimate estimateRunMemory(const kwd::dataset::TZDXFile& aGrid, int64_t aParticlesPerPeriod,
                                   int64_t aBatchSize);
 
 // The machine's physical memory in bytes (0 when the system does not say).
@@ -39,9 +39,9 @@ int64_t physicalMemoryBytes();
 std::string byteSizeText(int64_t aBytes);
 
 // "3.2 GB (fields of 8 x 8 x 4 cells 68.5 kB, 1000000 particles 3.2 GB)"
-std::string memoryEstimateText(const tMemoryEstimate& aEstimate, const TZDXFile& aGrid);
+std::string memoryEstimateText(const tMemoryEstimate& aEstimate, const kwd::dataset::TZDXFile& aGrid);
 
 // Refuses (kwd::RunSetupError giving the estimate and the grid) a run whose
 // estimate is more than aAvailableBytes; 0 available means unknown (no check).
-void checkRunMemory(const tMemoryEstimate& aEstimate, const TZDXFile& aGrid,
+void checkRunMemory(const tMemoryEstimate& aEstimate, const kwd::dataset::TZDXFile& aGrid,
                     int64_t aAvailableBytes);

@@ -24,11 +24,13 @@
 #include "platform/RegionalSettings.h"
 #include "run/u_MainLoop.h"
 
+using kwd::dataset::TZDXFile;
+
 const char* const kAsteriskLine = "******************************************************";
 
 namespace {
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 // The engine reads the data file's variables up to the vapour flux.
 constexpr int64_t kEngineVariableBlocks = kEngineVariableCount;

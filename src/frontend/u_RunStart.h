@@ -24,13 +24,13 @@ extern const char* const kAsteriskLine;
 // set before the engine sizes its fields from the grid (so a corrupt
 // descriptor cannot ask for more memory than its data file backs) and
 // before the first period runs.
-void checkDataFiles(const std::vector<TZDXFile>& aDescriptors);
+void checkDataFiles(const std::vector<kwd::dataset::TZDXFile>& aDescriptors);
 
 // Refuses (kwd::RunSetupError) a detector box from which no particle could
 // be released inside the model box of aFirst, the data set the run starts
 // with: along some axis the box lies wholly below 0 or beyond the model's
 // length. A box that reaches into the model in part is fine.
-void checkDetectorInModel(const tDetector& aDetector, const TZDXFile& aFirst);
+void checkDetectorInModel(const tDetector& aDetector, const kwd::dataset::TZDXFile& aFirst);
 
 // Warnings about a detector box that a run can start with but that loses
 // particles at once, against the fields of the engine's current data set

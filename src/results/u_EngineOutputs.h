@@ -30,4 +30,4 @@ void saveTouchdownList(tParticleManager& e);
 // accumulators), writes the five grid files of the vertical sums and, when
 // e.fverboseLog, the output data set aFileName + ".ZDX"/".ZDT" over the grid
 // of aZDXFile with its metadata.
-void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::string& aFileName);
+void writeOutput(tParticleManager& e, const kwd::dataset::TZDXFile& aZDXFile, const std::string& aFileName);

@@ -17,6 +17,11 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
+using kwd::dataset::ckRadiation;
+using kwd::dataset::tZDTWriter;
+
 namespace {
 
 const char* const kOutputVariableNames[17] = {
@@ -39,7 +44,7 @@ const char* const kOutputVariableNames[17] = {
     "Footprint 3d ( )",
 };
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 template <typename T>
 void checkShape(const t3DArray<T>& a, const char* name, const TZDXFile& z) {

@@ -16,7 +16,7 @@ void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {
         throw kwd::GeneralError("particle " + std::to_string(particleNr) + ": target cell (" +
                                 std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                 std::to_string(c.k) + ") lies outside the result grid " +
-                                dataset_text::gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
+                                kwd::dataset::dataset_text::gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
 }
 
 }  // namespace

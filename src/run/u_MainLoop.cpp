@@ -19,6 +19,8 @@
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const std::string kHyphens54(54, '-');

@@ -9,6 +9,25 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::ckComfort;
+using kwd::dataset::ckFacade;
+using kwd::dataset::ckFacadeSolarAccess;
+using kwd::dataset::ckFacadeStatic;
+using kwd::dataset::ckPollutants;
+using kwd::dataset::ckSoil;
+using kwd::dataset::ckSolarAccess;
+using kwd::dataset::ckSurface;
+using kwd::dataset::ckUnknown;
+using kwd::dataset::ckVegetation;
+using kwd::dataset::fsCheck;
+using kwd::dataset::fsInitialisation;
+using kwd::dataset::fsNormal;
+using kwd::dataset::fsPanicDump;
+using kwd::dataset::tSimFileContent;
+using kwd::dataset::tSimFileState;
+
 namespace {
 
 const std::string kDir = std::string(KWD_TEST_DATA_DIR) + "/dataset";

@@ -10,6 +10,11 @@
 #include "platform/KwdError.h"
 #include "support/TempFolder.h"
 
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::ZDTBlockValueCount;
+using kwd::dataset::ZDTValueIndex;
+using kwd::dataset::tZDTWriter;
+
 namespace {
 
 // Distinct values per variable and cell: 1000 * var + index.

@@ -7,6 +7,22 @@
 #include "support/TempFolder.h"
 #include "platform/FileIO.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::ckFacade;
+using kwd::dataset::ckFacadeSolarAccess;
+using kwd::dataset::ckFacadeStatic;
+using kwd::dataset::ckRadiation;
+using kwd::dataset::ckSolarAccess;
+using kwd::dataset::ckUnknown;
+using kwd::dataset::ckViewAnalysis;
+using kwd::dataset::fsCheck;
+using kwd::dataset::fsInitialisation;
+using kwd::dataset::fsNormal;
+using kwd::dataset::fsPanicDump;
+using kwd::dataset::tSimFileContent;
+using kwd::dataset::tSimFileState;
+
 namespace {
 
 using Floats = std::vector<float>;

@@ -6,6 +6,8 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 using kwd::test::makeDescriptor;

@@ -9,6 +9,8 @@
 #include "support/EngineFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 using kwd::test::tCellValues;

@@ -11,6 +11,8 @@
 #include "engine/u_Random.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 struct PhiloxCase {

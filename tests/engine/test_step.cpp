@@ -11,6 +11,8 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 using kwd::test::tCellValues;

@@ -12,6 +12,8 @@
 #include "engine/u_StepKernel.h"
 #include "platform/DateTime.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 template <class Isa>

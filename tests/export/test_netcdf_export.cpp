@@ -15,6 +15,9 @@
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ckAtmosphere;
+
 namespace {
 
 using kwd::test::tNcReader;

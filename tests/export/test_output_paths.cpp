@@ -18,6 +18,8 @@
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -13,6 +13,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 using kwd::encodeDateTime;

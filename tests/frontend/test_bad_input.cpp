@@ -30,6 +30,8 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 extern char** environ;
 
 namespace {

@@ -11,6 +11,10 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ckAtmosphere;
+
 namespace {
 
 using kwd::test::tTempFolder;

@@ -6,6 +6,8 @@
 #include "frontend/u_MemoryEstimate.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 TZDXFile grid(int32_t i, int32_t j, int32_t k) {

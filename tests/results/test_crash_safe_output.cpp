@@ -24,6 +24,9 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::dataset::tZDTWriter;
+
 using namespace kwd::test;
 
 namespace {

@@ -8,6 +8,12 @@
 #include "dataset/u_ZDTFile.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTValueIndex;
+using kwd::dataset::ckRadiation;
+using kwd::dataset::fsCheck;
+
 using namespace kwd::test;
 
 namespace {

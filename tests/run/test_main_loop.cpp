@@ -11,6 +11,8 @@
 #include "support/ResultsFixtures.h"
 #include "run/u_MainLoop.h"
 
+using kwd::dataset::TZDXFile;
+
 using namespace kwd::test;
 
 namespace {

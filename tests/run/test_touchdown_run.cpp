@@ -17,6 +17,8 @@
 #include "platform/FileIO.h"
 #include "run/u_MainLoop.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 using kwd::test::tCellValues;

@@ -67,15 +67,15 @@ inline tVariableFn flowVariables(tCellFn cells) {
 }
 
 // A descriptor of the grid for the data set `folder/baseName` (.ZDX, .ZDT).
-inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
+inline kwd::dataset::TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
                                const std::string& baseName, const std::string& date,
                                const std::string& time, int32_t numberVars = kEngineVariableCount,
                                const std::string& project = "TestProject") {
-    TZDXFile z;
+    kwd::dataset::TZDXFile z;
     z.InfoFilename = folder + "/" + baseName + ".ZDX";
     z.DataFilename = folder + "/" + baseName + ".ZDT";
     z.filetype = 1;
-    z.fileContent = ckAtmosphere;
+    z.fileContent = kwd::dataset::ckAtmosphere;
     z.SpatialDimensions = 3;
     z.GridsI = g.I;
     z.GridsJ = g.J;
@@ -96,12 +96,12 @@ inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
 
 // Writes the ZDT file of a data set (numberVars blocks, i fastest, then j,
 // then k) and returns its descriptor (not written as a ZDX file).
-inline TZDXFile writeDataSet(const std::string& folder, const std::string& baseName,
+inline kwd::dataset::TZDXFile writeDataSet(const std::string& folder, const std::string& baseName,
                              const tTestGrid& g, const std::string& date, const std::string& time,
                              const tVariableFn& values, int32_t numberVars = kEngineVariableCount,
                              const std::string& project = "TestProject") {
-    TZDXFile z = makeDescriptor(g, folder, baseName, date, time, numberVars, project);
-    tZDTWriter writer(z.DataFilename);
+    kwd::dataset::TZDXFile z = makeDescriptor(g, folder, baseName, date, time, numberVars, project);
+    kwd::dataset::tZDTWriter writer(z.DataFilename);
     std::vector<float> block(size_t(g.I) * size_t(g.J) * size_t(g.K));
     for (int32_t var = 0; var < numberVars; ++var) {
         size_t n = 0;
@@ -115,7 +115,7 @@ inline TZDXFile writeDataSet(const std::string& folder, const std::string& baseN
 }
 
 // Writes the ZDX file of a descriptor as well (needs the container writer).
-inline void writeDescriptor(const TZDXFile& z) { z.WriteFile(z.InfoFilename); }
+inline void writeDescriptor(const kwd::dataset::TZDXFile& z) { z.WriteFile(z.InfoFilename); }
 
 inline tDetector detectorBox(double x0, double x1, double y0, double y1, double z0, double z1) {
     tDetector d;
@@ -155,7 +155,7 @@ inline std::unique_ptr<tParticleManager> makeEngine(const tTestGrid& g, const tC
                                                     double minHeight = 0.1,
                                                     uint64_t seed = 20240601,
                                                     int64_t batchSize = 1000) {
-    std::vector<TZDXFile> list;
+    std::vector<kwd::dataset::TZDXFile> list;
     list.push_back(makeDescriptor(g, "/nonexistent", "MEM_2018-07-01_12.00.01", "01.07.2018",
                                   "12:00:00"));
     auto e = std::make_unique<tParticleManager>(true, detector, std::move(list), "/nonexistent",

@@ -20,20 +20,20 @@
 namespace kwd::test {
 
 // Writes base + ".ZDX" and base + ".ZDT" (one block per entry of `blocks`).
-inline void writeDataSet(const std::string& base, TZDXFile d,
+inline void writeDataSet(const std::string& base, kwd::dataset::TZDXFile d,
                          const std::vector<std::vector<float>>& blocks) {
     d.numberVars = int32_t(d.nameVars.size());
     d.WriteFile(base + ".ZDX");
-    tZDTWriter zdt(base + ".ZDT");
+    kwd::dataset::tZDTWriter zdt(base + ".ZDT");
     for (const auto& b : blocks) zdt.WriteBlock(b);
     zdt.Close();
 }
 
-inline TZDXFile descriptor(int32_t nI, int32_t nJ, int32_t nK, std::vector<float> dx,
+inline kwd::dataset::TZDXFile descriptor(int32_t nI, int32_t nJ, int32_t nK, std::vector<float> dx,
                            std::vector<float> dy, std::vector<float> dz) {
-    TZDXFile d;
+    kwd::dataset::TZDXFile d;
     d.filetype = 2;
-    d.fileContent = ckRadiation;
+    d.fileContent = kwd::dataset::ckRadiation;
     d.SpatialDimensions = 3;
     d.DataPerVariable = 1;
     d.Title = "Virtual Particles";
@@ -122,7 +122,7 @@ struct tTrajectoryFixture {
     // (ground layer `groundObjects`, code 0 above) and a wind block.
     std::string writeOutputDataSet(kwd::tDateTime time, const std::vector<float>& groundObjects,
                                    const std::string& prefix = "VirtPart_") const {
-        TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
+        kwd::dataset::TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
         d.projectname = project;
         d.simdate = kwd::regional::shortDate(time);
         d.simtime = kwd::regional::longTime(time);

@@ -195,7 +195,7 @@ struct tRotatedFixture : tTrajectoryFixture {
         ground[1 + 4 * 1] = 1;
         for (int i = 0; i < 4; ++i) ground[size_t(i)] = 11;
         ground[3 + 4 * 2] = 12;
-        TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
+        kwd::dataset::TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
         d.simdate = "01.07.2018";
         d.simtime = "12:00:00";
         d.nameVars = {"Objects ( )", "Flow u (m/s)", "Flow v (m/s)"};

@@ -20,7 +20,7 @@ inline kwd::tDateTime noon() { return kwd::encodeDateTime(2018, 7, 1, 12, 0, 0);
 // outDir; only the accumulators are allocated. fActSimTime is noon.
 inline std::unique_ptr<tParticleManager> accumulatorEngine(const tTestGrid& g,
                                                            const std::string& outDir) {
-    std::vector<TZDXFile> list;
+    std::vector<kwd::dataset::TZDXFile> list;
     list.push_back(makeDescriptor(g, outDir, "IN", "01.07.2018", "12:00:00", 23, "P"));
     auto e = std::make_unique<tParticleManager>(true, tDetector{}, std::move(list), outDir, 0.1,
                                                 100, 10);
