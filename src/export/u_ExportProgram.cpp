@@ -22,6 +22,8 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::exporter {
+
 using kwd::dataset::TZDXFile;
 
 const char* const kExportUsage =
@@ -411,3 +413,5 @@ int runKwdExport(const std::vector<std::string>& aArgs, std::ostream& aOut) {
         return 1;
     }
 }
+
+}  // namespace kwd::exporter

@@ -17,6 +17,8 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ZDTBlockValueCount;
@@ -232,3 +234,5 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     nc.commit();
     return result;
 }
+
+}  // namespace kwd::exporter

@@ -12,6 +12,8 @@ namespace kwd::dataset {
 class TZDXFile;
 }
 
+namespace kwd::exporter {
+
 // Positions of the faces of n cells of the given widths along an axis
 // ("x", "y" or "z"): n + 1 values, the first 0. Raises kwd::InputError,
 // starting with `where`, when there are no cells, fewer than n widths or a
@@ -39,3 +41,5 @@ struct tPlanGrid {
     size_t index(int32_t i, int32_t j) const { return size_t(i) + size_t(nI) * size_t(j); }
     size_t cellCount() const { return size_t(nI) * size_t(nJ); }
 };
+
+}  // namespace kwd::exporter

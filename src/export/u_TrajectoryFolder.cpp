@@ -17,6 +17,8 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::exporter {
+
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
 
@@ -556,3 +558,5 @@ tSurfaceShares readSurfaceTable(const std::string& path) {
         throw kwd::InputError(what + " \"" + path + "\": no \"Mean\" line at the end");
     return shares;
 }
+
+}  // namespace kwd::exporter

@@ -17,6 +17,31 @@
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+using kwd::exporter::colourScaleOf;
+using kwd::exporter::densityMapOf;
+using kwd::exporter::footprintMapOf;
+using kwd::exporter::kDetectorColour;
+using kwd::exporter::kEmptyColour;
+using kwd::exporter::kExportUsage;
+using kwd::exporter::kObstacleColour;
+using kwd::exporter::mapLayout;
+using kwd::exporter::meanWindInBox;
+using kwd::exporter::parseMapLevels;
+using kwd::exporter::readModelPlacement;
+using kwd::exporter::readRunLog;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::scaleColour;
+using kwd::exporter::surfaceColour;
+using kwd::exporter::tColourScale;
+using kwd::exporter::tFootprintMap;
+using kwd::exporter::tFootprintValues;
+using kwd::exporter::tMapLayout;
+using kwd::exporter::tModelPlacement;
+using kwd::exporter::tRgb;
+using kwd::exporter::tRunLog;
+using kwd::exporter::tTrajectoryFolder;
+using kwd::exporter::valueColour;
+
 // Fontconfig, which cairo uses to find its fonts, keeps caches for the life
 // of the process; the leak checker of sanitizer builds is told so.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }

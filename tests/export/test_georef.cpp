@@ -14,6 +14,11 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::exporter::readModelPlacement;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::tMapCrs;
+using kwd::exporter::tModelPlacement;
+
 namespace {
 
 using kwd::test::tGdalRaster;

@@ -15,6 +15,14 @@
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+using kwd::exporter::exportDataSetToNetCDF;
+using kwd::exporter::kExportUsage;
+using kwd::exporter::netcdfVariableName;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::tMapCrs;
+using kwd::exporter::tNetCDFExportResult;
+using kwd::exporter::udunitsUnit;
+
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;
 

@@ -18,6 +18,9 @@
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+using kwd::exporter::runKwdExport;
+using kwd::exporter::tReplacingFile;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

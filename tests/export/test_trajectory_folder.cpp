@@ -13,6 +13,21 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::exporter::parseGridFileName;
+using kwd::exporter::readFootprintTable;
+using kwd::exporter::readGridFile;
+using kwd::exporter::readRunLog;
+using kwd::exporter::readSurfaceTable;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::summaryLines;
+using kwd::exporter::tDensityData;
+using kwd::exporter::tFootprintRow;
+using kwd::exporter::tGridFile;
+using kwd::exporter::tOutputData;
+using kwd::exporter::tRunLog;
+using kwd::exporter::tSurfaceShares;
+using kwd::exporter::tTrajectoryFolder;
+
 using kwd::dataset::TZDXFile;
 
 namespace {
