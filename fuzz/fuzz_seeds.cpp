@@ -15,6 +15,8 @@
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 
+using kwd::frontend::tTRAFile;
+
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;
 

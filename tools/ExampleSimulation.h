@@ -382,7 +382,7 @@ inline tWritten writeExample(const tOptions& o) {
     if (detectorGiven) std::copy(std::begin(o.detector), std::end(o.detector), written.detector);
     else defaultDetector(s, written.detector);
 
-    tTRAFile tra;
+    kwd::frontend::tTRAFile tra;
     tra.fRootPath = root;
     const double* d = written.detector;
     tra.setDetectorValues(float(d[0]), float(d[1]), float(d[2]), float(d[3]), float(d[4]), float(d[5]));

@@ -9,6 +9,9 @@
 #include "frontend/u_CommandLine.h"
 #include "frontend/u_Program.h"
 
+using kwd::frontend::runCommandLine;
+using kwd::frontend::runKwdFootprint;
+
 int main(int argc, char** argv) {
     if (argc <= 1) return runKwdFootprint(std::cin, std::cout);
     const std::vector<std::string> args(argv + 1, argv + argc);

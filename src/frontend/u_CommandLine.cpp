@@ -23,6 +23,8 @@
 #include "platform/Interrupt.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::frontend {
+
 using kwd::dataset::TZDXFile;
 
 namespace {
@@ -331,3 +333,5 @@ int runCommandLine(const std::vector<std::string>& aArgs, std::ostream& aOut,
         return 1;
     }
 }
+
+}  // namespace kwd::frontend

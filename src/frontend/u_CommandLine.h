@@ -20,6 +20,8 @@
 #include "engine/u_Touchdowns.h"
 #include "platform/KwdError.h"
 
+namespace kwd::frontend {
+
 // A command line that does not say what to do: unknown commands and options,
 // missing or bad values, options given twice. Status 2.
 class tUsageError : public kwd::KwdError {
@@ -56,3 +58,5 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs);
 // 2 a usage error. Progress and reports go to aOut, errors to aErr.
 int runCommandLine(const std::vector<std::string>& aArgs, std::ostream& aOut,
                    std::ostream& aErr);
+
+}  // namespace kwd::frontend

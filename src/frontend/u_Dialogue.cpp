@@ -12,6 +12,8 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::frontend {
+
 using kwd::dataset::TZDXFile;
 
 namespace {
@@ -351,3 +353,5 @@ int32_t parseIntegerAnswer(const std::string& aAnswer, const std::string& aWhat)
     }
     return int32_t(value);
 }
+
+}  // namespace kwd::frontend

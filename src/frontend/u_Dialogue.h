@@ -16,6 +16,8 @@
 #include "engine/u_tParticle.h"
 #include "frontend/u_Console.h"
 
+namespace kwd::frontend {
+
 // Output interval of a run set up from a run configuration file, seconds.
 constexpr int32_t kConfigurationOutputInterval = 1800;
 // Update interval of the wind and turbulence fields, seconds.
@@ -131,3 +133,5 @@ std::vector<kwd::dataset::TZDXFile> readConfiguredDataSets(const tTRAFile& aConf
 double parseDecimalAnswer(const std::string& aAnswer, const std::string& aWhat);
 // A 32-bit decimal integer; other text raises kwd::ConversionError naming aWhat.
 int32_t parseIntegerAnswer(const std::string& aAnswer, const std::string& aWhat);
+
+}  // namespace kwd::frontend

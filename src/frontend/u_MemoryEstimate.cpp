@@ -9,6 +9,8 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
+namespace kwd::frontend {
+
 using kwd::dataset::TZDXFile;
 
 namespace {
@@ -116,3 +118,5 @@ void checkRunMemory(const tMemoryEstimate& aEstimate, const TZDXFile& aGrid,
                              "; the machine has " + byteSizeText(aAvailableBytes) +
                              " of memory (data set " + aGrid.InfoFilename + ")");
 }
+
+}  // namespace kwd::frontend

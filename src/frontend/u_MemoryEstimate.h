@@ -11,6 +11,8 @@
 
 #include "dataset/u_ZDXFile.h"
 
+namespace kwd::frontend {
+
 struct tMemoryEstimate {
     int64_t cells = 0;          // grid cells of the run
     int64_t fieldBytes = 0;     // fields, derived fields, accumulators, cell records
@@ -45,3 +47,5 @@ std::string memoryEstimateText(const tMemoryEstimate& aEstimate, const kwd::data
 // estimate is more than aAvailableBytes; 0 available means unknown (no check).
 void checkRunMemory(const tMemoryEstimate& aEstimate, const kwd::dataset::TZDXFile& aGrid,
                     int64_t aAvailableBytes);
+
+}  // namespace kwd::frontend

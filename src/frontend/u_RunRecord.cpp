@@ -7,6 +7,8 @@
 #include "frontend/u_Version.h"
 #include "platform/FileIO.h"
 
+namespace kwd::frontend {
+
 const char* const kRunRecordName = "run.json";
 
 std::string isoDateTimeText(kwd::tDateTime aValue) {
@@ -66,3 +68,5 @@ std::string runRecordJson(const tRunRecord& r) {
 void writeRunRecord(const std::string& aFolder, const tRunRecord& aRecord) {
     kwd::writeWholeFile(joinPath(aFolder, kRunRecordName), runRecordJson(aRecord));
 }
+
+}  // namespace kwd::frontend

@@ -24,6 +24,8 @@
 #include "platform/RegionalSettings.h"
 #include "run/u_MainLoop.h"
 
+namespace kwd::frontend {
+
 using kwd::dataset::TZDXFile;
 
 const char* const kAsteriskLine = "******************************************************";
@@ -283,3 +285,5 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     engine.reset();
     aRequest.outputsListing.clear();
 }
+
+}  // namespace kwd::frontend

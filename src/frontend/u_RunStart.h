@@ -14,6 +14,8 @@
 #include "frontend/u_Dialogue.h"
 #include "frontend/u_MemoryEstimate.h"
 
+namespace kwd::frontend {
+
 // The line of 54 asterisks that frames the start and the summary.
 extern const char* const kAsteriskLine;
 
@@ -70,3 +72,5 @@ struct tRunControl {
 // run record (run.json). Errors pass on.
 void runSimulation(tRunRequest& aRequest, tConsole& aConsole,
                    const tRunControl& aControl = tRunControl());
+
+}  // namespace kwd::frontend

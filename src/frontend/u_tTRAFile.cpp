@@ -8,6 +8,8 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::frontend {
+
 using kwd::container::TDataXInfo;
 using kwd::container::TDataXStorage;
 
@@ -167,3 +169,5 @@ void tTRAFile::SaveToFile(const std::string& aFilename) const {
     }
     x.FinalizeXDataFile();
 }
+
+}  // namespace kwd::frontend

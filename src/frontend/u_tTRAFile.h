@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kwd::frontend {
+
 // The detector box in model metres, as the run configuration file holds it.
 struct tSensor {
     float fxMin = 0.0f;
@@ -51,3 +53,5 @@ public:
     void setMinHeight(double Value) { fMinHeight = Value; }
     void setDetectorValues(float xMin, float xMax, float yMin, float yMax, float zMin, float zMax);
 };
+
+}  // namespace kwd::frontend

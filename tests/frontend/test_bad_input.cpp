@@ -30,6 +30,9 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::checkDetectorInModel;
+using kwd::frontend::tTRAFile;
+
 using kwd::dataset::TZDXFile;
 
 extern char** environ;

@@ -19,6 +19,16 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::filesBesideLock;
+using kwd::frontend::kLockFileName;
+using kwd::frontend::kRunRecordName;
+using kwd::frontend::parseCommandLine;
+using kwd::frontend::runCommandLine;
+using kwd::frontend::tCommand;
+using kwd::frontend::tCommandLine;
+using kwd::frontend::tOutputFolderLock;
+using kwd::frontend::tTRAFile;
+
 namespace {
 
 namespace fs = std::filesystem;

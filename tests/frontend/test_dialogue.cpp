@@ -11,6 +11,23 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::buildOutputsListing;
+using kwd::frontend::checkSpan;
+using kwd::frontend::isListedOutput;
+using kwd::frontend::outputKey;
+using kwd::frontend::parseDecimalAnswer;
+using kwd::frontend::parseIntegerAnswer;
+using kwd::frontend::parseSpan;
+using kwd::frontend::readMenuChoice;
+using kwd::frontend::runDialogue;
+using kwd::frontend::sortOutputsListing;
+using kwd::frontend::tConsole;
+using kwd::frontend::tOutputEntry;
+using kwd::frontend::tRunRequest;
+using kwd::frontend::tSpan;
+using kwd::frontend::tTRAFile;
+using kwd::frontend::writeOutputsListing;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

@@ -11,6 +11,10 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::buildOutputsListing;
+using kwd::frontend::tOutputEntry;
+using kwd::frontend::tTRAFile;
+
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;

@@ -13,6 +13,8 @@
 #include "frontend/u_RunRecord.h"
 #include "support/FrontendFixtures.h"
 
+using kwd::frontend::kRunRecordName;
+
 namespace {
 
 using kwd::test::tTempFolder;

@@ -6,6 +6,15 @@
 #include "frontend/u_MemoryEstimate.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::byteSizeText;
+using kwd::frontend::checkRunMemory;
+using kwd::frontend::engineBytesPerCell;
+using kwd::frontend::engineBytesPerParticle;
+using kwd::frontend::estimateRunMemory;
+using kwd::frontend::memoryEstimateText;
+using kwd::frontend::physicalMemoryBytes;
+using kwd::frontend::tMemoryEstimate;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

@@ -11,6 +11,9 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::tSensor;
+using kwd::frontend::tTRAFile;
+
 namespace {
 
 const std::string kDir = std::string(KWD_TEST_DATA_DIR) + "/frontend";
