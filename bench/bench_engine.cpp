@@ -21,6 +21,12 @@
 #include "../tools/ExampleSimulation.h"
 #include "BenchScenes.h"
 
+using kwd::engine::kPosGridFinished;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

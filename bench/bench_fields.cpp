@@ -11,6 +11,9 @@
 
 #include "BenchScenes.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

@@ -34,6 +34,11 @@
 
 #include "support/EngineFixtures.h"
 
+using kwd::engine::footprintModelName;
+using kwd::engine::fromExactSum;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+
 namespace {
 
 using kwd::test::tCellValues;

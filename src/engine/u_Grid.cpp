@@ -4,6 +4,8 @@
 
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 using kwd::dataset::TZDXFile;
 
 namespace grid_axis {
@@ -69,3 +71,4 @@ tGridGeometry::tGridGeometry(const TZDXFile& aZDXFile) {
     fFaceZ = facesOf(aZDXFile, 2, fMonotoneZ);
 }
 
+}  // namespace kwd::engine

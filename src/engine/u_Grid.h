@@ -13,6 +13,8 @@
 
 #include "dataset/u_ZDXFile.h"
 
+namespace kwd::engine {
+
 struct tPosMeter {
     double x = 0.0;
     double y = 0.0;
@@ -189,3 +191,5 @@ int32_t walkCell(const std::vector<float>& aWidths, int32_t n, double v);
 // The sum of the first n widths.
 double lengthOf(const std::vector<float>& aWidths, int32_t n);
 }  // namespace grid_axis
+
+}  // namespace kwd::engine

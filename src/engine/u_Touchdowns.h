@@ -25,6 +25,8 @@
 
 #include "engine/u_tParticle.h"
 
+namespace kwd::engine {
+
 enum class tFootprintModel : uint8_t { Described, Touchdown };
 
 // "described" or "touchdown".
@@ -95,3 +97,5 @@ public:
 private:
     std::vector<tTouchdownColumns> fSlots;
 };
+
+}  // namespace kwd::engine

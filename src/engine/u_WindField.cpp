@@ -14,6 +14,8 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ZDTBlockValueCount;
@@ -293,3 +295,5 @@ void tParticleManager::advanceFields(double dt_3d) {
     }
     kwd::checkFpFlags("the field advance");
 }
+
+}  // namespace kwd::engine

@@ -9,6 +9,8 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_Grid.h"
 
+namespace kwd::engine {
+
 // The detector box in model metres.
 struct tDetector {
     double xMin = 0.0;
@@ -111,3 +113,5 @@ private:
     void drawPosition(const tDetector& aDetector, bool midPoint, uint64_t aSeed);
     void finishRelease(double aDateTime);
 };
+
+}  // namespace kwd::engine

@@ -13,6 +13,8 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 using kwd::dataset::TZDXFile;
 
 namespace {
@@ -182,3 +184,5 @@ double tParticleManager::calc_dt_3d(double vMax_u, double vMax_v, double vMax_w,
     const double tz = axis(cell.z, fDetector.zMax - fDetector.zMin, vMax_w);
     return std::min(tx, std::min(ty, tz));
 }
+
+}  // namespace kwd::engine

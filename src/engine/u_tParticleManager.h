@@ -23,6 +23,8 @@
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 
+namespace kwd::engine {
+
 #ifndef KWD_BATCH_SIZE
 #define KWD_BATCH_SIZE 1000000
 #endif
@@ -301,3 +303,5 @@ private:
     int64_t fInModelOthers = 0;  // particles in the model that are not in fMoving
     std::vector<tTouchdownSums> fTouchdownPerThread;  // by OpenMP thread number
 };
+
+}  // namespace kwd::engine

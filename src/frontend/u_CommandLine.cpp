@@ -23,6 +23,12 @@
 #include "platform/Interrupt.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::engine::parseFootprintModel;
+using kwd::engine::tDetector;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticleManager;
+using kwd::engine::tryParseSeed;
+
 namespace kwd::frontend {
 
 using kwd::dataset::TZDXFile;

@@ -12,6 +12,9 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::engine::parseFootprintModel;
+using kwd::engine::tDetector;
+
 namespace kwd::frontend {
 
 using kwd::dataset::TZDXFile;

@@ -43,7 +43,7 @@ struct tRunRequest {
     std::string rootFolder;
     std::string configurationPath;     // configuration path only
     tSpan span;                        // console path only
-    tDetector detector;
+    kwd::engine::tDetector detector;
     int32_t particleCount = 0;         // console path only
     int32_t outputInterval = 0;        // seconds
     std::vector<tOutputEntry> outputsListing;  // console path only; kept until the run ends
@@ -56,7 +56,7 @@ struct tRunRequest {
     int64_t partCntPerInterval = 0;
     int32_t updateInterval = kUpdateInterval;
     bool verboseLog = true;
-    tFootprintModel footprintModel = tFootprintModel::Described;
+    kwd::engine::tFootprintModel footprintModel = kwd::engine::tFootprintModel::Described;
     bool touchdownList = false;  // touchdown model: write the touchdown list
 };
 

@@ -9,6 +9,11 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::t3DArray;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tSampleCell;
+
 namespace kwd::frontend {
 
 using kwd::dataset::TZDXFile;

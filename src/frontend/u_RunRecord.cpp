@@ -7,6 +7,8 @@
 #include "frontend/u_Version.h"
 #include "platform/FileIO.h"
 
+using kwd::engine::tDetector;
+
 namespace kwd::frontend {
 
 const char* const kRunRecordName = "run.json";

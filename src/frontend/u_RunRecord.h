@@ -30,7 +30,7 @@ struct tRunRecord {
     std::string rootFolder;
     std::string outputFolder;
     std::vector<tRunRecordDataSet> dataSets;  // in time order
-    tDetector detector;
+    kwd::engine::tDetector detector;
     int64_t particlesPerPeriod = 0;
     int64_t batchSize = 0;
     double minHeight = 0.0;

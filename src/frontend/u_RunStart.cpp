@@ -24,6 +24,15 @@
 #include "platform/RegionalSettings.h"
 #include "run/u_MainLoop.h"
 
+using kwd::engine::footprintModelName;
+using kwd::engine::kEngineVariableCount;
+using kwd::engine::releaseMillimetres;
+using kwd::engine::tDetector;
+using kwd::engine::tGridGeometry;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+using kwd::engine::tPosMeter;
+
 namespace kwd::frontend {
 
 using kwd::dataset::TZDXFile;

@@ -32,15 +32,15 @@ void checkDataFiles(const std::vector<kwd::dataset::TZDXFile>& aDescriptors);
 // be released inside the model box of aFirst, the data set the run starts
 // with: along some axis the box lies wholly below 0 or beyond the model's
 // length. A box that reaches into the model in part is fine.
-void checkDetectorInModel(const tDetector& aDetector, const kwd::dataset::TZDXFile& aFirst);
+void checkDetectorInModel(const kwd::engine::tDetector& aDetector, const kwd::dataset::TZDXFile& aFirst);
 
 // Warnings about a detector box that a run can start with but that loses
 // particles at once, against the fields of the engine's current data set
 // (loaded): one line when the box reaches outside the model area, one that
 // names the obstacle cells (object code 1) the box reaches into. None for a
 // box wholly in free cells of the model.
-std::vector<std::string> detectorWarnings(const tDetector& aDetector,
-                                          const tParticleManager& aEngine);
+std::vector<std::string> detectorWarnings(const kwd::engine::tDetector& aDetector,
+                                          const kwd::engine::tParticleManager& aEngine);
 
 // Every check of the run start before the engine is created: the data
 // files, the detector and the memory the run needs (checkRunMemory against

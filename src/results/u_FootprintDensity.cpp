@@ -12,6 +12,13 @@
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
+using kwd::engine::fromExactSum;
+using kwd::engine::t3DArrayInt64;
+using kwd::engine::tParticle;
+using kwd::engine::tPosGrid;
+using kwd::engine::tTouchdownColumns;
+using kwd::engine::tTouchdownSums;
+
 tFootprintDensities::tFootprintDensities(int32_t nI, int32_t nJ, const std::vector<float>& dx,
                                          const std::vector<float>& dy, std::string aProject)
     : fI(nI), fJ(nJ), fProject(std::move(aProject)) {

@@ -17,6 +17,13 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::engine::t3DArray;
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ZDTBlockValueCount;
 using kwd::dataset::ckRadiation;

@@ -9,6 +9,11 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
 namespace {
 
 void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {

@@ -19,6 +19,10 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tTouchdownRecord;
+
 namespace {
 
 const char* const kParticleListHeader =

@@ -19,6 +19,11 @@
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
+using kwd::engine::kCellTarget;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

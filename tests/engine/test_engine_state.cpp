@@ -6,6 +6,12 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

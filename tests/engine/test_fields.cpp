@@ -9,6 +9,10 @@
 #include "support/EngineFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::t3DArraySingle;
+using kwd::engine::tDetector;
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

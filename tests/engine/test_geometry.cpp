@@ -10,6 +10,14 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tGridGeometry;
+using kwd::engine::tParticle;
+using kwd::engine::tPosGrid;
+using kwd::engine::tPosMeter;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

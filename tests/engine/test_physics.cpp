@@ -10,6 +10,11 @@
 #include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 
+using kwd::engine::footprintModelName;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
 namespace {
 
 using kwd::test::tCellValues;

@@ -11,6 +11,13 @@
 #include "engine/u_Random.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::philox4x32_10;
+using kwd::engine::runSeed;
+using kwd::engine::tDetector;
+using kwd::engine::tParticleManager;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

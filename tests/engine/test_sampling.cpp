@@ -8,6 +8,13 @@
 
 #include "support/EngineFixtures.h"
 
+using kwd::engine::tFieldSample;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
 namespace {
 
 using kwd::test::tCellValues;

@@ -7,6 +7,9 @@
 
 #include "support/EngineFixtures.h"
 
+using kwd::engine::kPosGridOutside;
+using kwd::engine::tParticle;
+
 namespace {
 
 using kwd::test::tCellValues;

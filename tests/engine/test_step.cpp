@@ -11,6 +11,13 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

@@ -12,6 +12,19 @@
 #include "engine/u_StepKernel.h"
 #include "platform/DateTime.h"
 
+using kwd::engine::philox4x32_10;
+using kwd::engine::philox8Avx2;
+using kwd::engine::philox8Baseline;
+using kwd::engine::stepVariantAvx2Available;
+using kwd::engine::tGridGeometry;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPhilox8Fn;
+using kwd::engine::tPosGrid;
+using kwd::engine::tPosMeter;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
 using kwd::dataset::TZDXFile;
 
 namespace {
@@ -22,10 +35,10 @@ void expectThreeGaussiansAsInTurn(double limit) {
     tRandomStream inTurn(99, 7, tRandomPurpose::Velocity, 5);
     for (int n = 0; n < 20000; ++n) {
         double a, b, c;
-        kwdstep::threeGaussians<Isa>(together, limit, a, b, c);
-        const double ea = kwdstep::gauss(limit, inTurn) - 1.0;
-        const double eb = kwdstep::gauss(limit, inTurn) - 1.0;
-        const double ec = kwdstep::gauss(limit, inTurn) - 1.0;
+        kwd::engine::kwdstep::threeGaussians<Isa>(together, limit, a, b, c);
+        const double ea = kwd::engine::kwdstep::gauss(limit, inTurn) - 1.0;
+        const double eb = kwd::engine::kwdstep::gauss(limit, inTurn) - 1.0;
+        const double ec = kwd::engine::kwdstep::gauss(limit, inTurn) - 1.0;
         ASSERT_EQ(a, ea) << "triple " << n;
         ASSERT_EQ(b, eb) << "triple " << n;
         ASSERT_EQ(c, ec) << "triple " << n;
@@ -38,8 +51,8 @@ TEST(StepKernel, ThreeGaussiansSideBySideAreThoseDrawnInTurn) {
     // the stream is taken for the first, second and third number.
     for (double limit : {5.0, 1.0, 0.3}) {
         SCOPED_TRACE(limit);
-        expectThreeGaussiansAsInTurn<kwdstep::tIsaBaseline>(limit);
-        if (stepVariantAvx2Available()) expectThreeGaussiansAsInTurn<kwdstep::tIsaAvx2>(limit);
+        expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaBaseline>(limit);
+        if (stepVariantAvx2Available()) expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaAvx2>(limit);
     }
 }
 
@@ -80,8 +93,8 @@ TEST(StepKernel, AMillisecondClockMovesLikeTheDateTime) {
     // so counting milliseconds and converting once is the same as
     // converting after every sub-step.
     std::mt19937_64 gen(11);
-    std::uniform_real_distribution<double> day(-kwdstep::kMillisecondClockLimit + 1.0,
-                                               kwdstep::kMillisecondClockLimit - 1.0);
+    std::uniform_real_distribution<double> day(-kwd::engine::kwdstep::kMillisecondClockLimit + 1.0,
+                                               kwd::engine::kwdstep::kMillisecondClockLimit - 1.0);
     std::uniform_int_distribution<int64_t> step(0, 60000);
     for (int n = 0; n < 2000; ++n) {
         const double start = n < 3 ? (n == 0 ? 43282.5 : n == 1 ? -0.25 : 0.0) : day(gen);
@@ -236,7 +249,7 @@ TEST(StepKernel, TheCellSortIsAStableSortByCell) {
         std::stable_sort(expected.begin(), expected.end(),
                          [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
         std::vector<uint64_t> scratch;
-        kwdstep::sortByCell(keys, scratch, cellBits);
+        kwd::engine::kwdstep::sortByCell(keys, scratch, cellBits);
         ASSERT_EQ(keys, expected) << cellBits << " bits";
     }
 }

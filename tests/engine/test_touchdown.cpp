@@ -13,6 +13,12 @@
 #include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 
+using kwd::engine::fromExactSum;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tTouchdownColumns;
+
 namespace {
 
 using kwd::test::tCellValues;

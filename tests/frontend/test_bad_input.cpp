@@ -30,6 +30,8 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tDetector;
+
 using kwd::frontend::checkDetectorInModel;
 using kwd::frontend::tTRAFile;
 

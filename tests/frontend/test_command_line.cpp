@@ -19,6 +19,8 @@
 #include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tFootprintModel;
+
 using kwd::frontend::filesBesideLock;
 using kwd::frontend::kLockFileName;
 using kwd::frontend::kRunRecordName;

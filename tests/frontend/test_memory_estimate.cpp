@@ -6,6 +6,9 @@
 #include "frontend/u_MemoryEstimate.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tParticle;
+using kwd::engine::tSampleCell;
+
 using kwd::frontend::byteSizeText;
 using kwd::frontend::checkRunMemory;
 using kwd::frontend::engineBytesPerCell;

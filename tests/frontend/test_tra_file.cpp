@@ -11,6 +11,9 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::parseFootprintModel;
+using kwd::engine::tFootprintModel;
+
 using kwd::frontend::tSensor;
 using kwd::frontend::tTRAFile;
 

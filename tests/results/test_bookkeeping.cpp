@@ -7,6 +7,10 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
 using namespace kwd::test;
 
 namespace {

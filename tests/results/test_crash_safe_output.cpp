@@ -24,6 +24,8 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::TZDXFile;
 using kwd::dataset::tZDTWriter;
 

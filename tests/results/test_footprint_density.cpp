@@ -9,6 +9,11 @@
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
+using kwd::engine::t3DArrayInt64;
+using kwd::engine::tParticle;
+using kwd::engine::tPosGrid;
+using kwd::engine::tTouchdownSums;
+
 using namespace kwd::test;
 
 namespace {

@@ -8,6 +8,9 @@
 #include "dataset/u_ZDTFile.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ZDTValueIndex;

@@ -6,6 +6,9 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
 using namespace kwd::test;
 
 namespace {

@@ -11,6 +11,10 @@
 #include "support/ResultsFixtures.h"
 #include "run/u_MainLoop.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::TZDXFile;
 
 using namespace kwd::test;

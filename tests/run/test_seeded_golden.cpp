@@ -38,6 +38,12 @@
 #include "platform/FileIO.h"
 #include "run/u_MainLoop.h"
 
+using kwd::engine::stepVariantAvx2Available;
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

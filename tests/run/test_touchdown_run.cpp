@@ -17,6 +17,10 @@
 #include "platform/FileIO.h"
 #include "run/u_MainLoop.h"
 
+using kwd::engine::stepVariantAvx2Available;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticleManager;
+
 using kwd::dataset::TZDXFile;
 
 namespace {

@@ -69,7 +69,7 @@ inline tVariableFn flowVariables(tCellFn cells) {
 // A descriptor of the grid for the data set `folder/baseName` (.ZDX, .ZDT).
 inline kwd::dataset::TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
                                const std::string& baseName, const std::string& date,
-                               const std::string& time, int32_t numberVars = kEngineVariableCount,
+                               const std::string& time, int32_t numberVars = kwd::engine::kEngineVariableCount,
                                const std::string& project = "TestProject") {
     kwd::dataset::TZDXFile z;
     z.InfoFilename = folder + "/" + baseName + ".ZDX";
@@ -98,7 +98,7 @@ inline kwd::dataset::TZDXFile makeDescriptor(const tTestGrid& g, const std::stri
 // then k) and returns its descriptor (not written as a ZDX file).
 inline kwd::dataset::TZDXFile writeDataSet(const std::string& folder, const std::string& baseName,
                              const tTestGrid& g, const std::string& date, const std::string& time,
-                             const tVariableFn& values, int32_t numberVars = kEngineVariableCount,
+                             const tVariableFn& values, int32_t numberVars = kwd::engine::kEngineVariableCount,
                              const std::string& project = "TestProject") {
     kwd::dataset::TZDXFile z = makeDescriptor(g, folder, baseName, date, time, numberVars, project);
     kwd::dataset::tZDTWriter writer(z.DataFilename);
@@ -117,8 +117,8 @@ inline kwd::dataset::TZDXFile writeDataSet(const std::string& folder, const std:
 // Writes the ZDX file of a descriptor as well (needs the container writer).
 inline void writeDescriptor(const kwd::dataset::TZDXFile& z) { z.WriteFile(z.InfoFilename); }
 
-inline tDetector detectorBox(double x0, double x1, double y0, double y1, double z0, double z1) {
-    tDetector d;
+inline kwd::engine::tDetector detectorBox(double x0, double x1, double y0, double y1, double z0, double z1) {
+    kwd::engine::tDetector d;
     d.xMin = x0;
     d.xMax = x1;
     d.yMin = y0;
@@ -132,7 +132,7 @@ inline tDetector detectorBox(double x0, double x1, double y0, double y1, double 
 // nodes computed, and the live fields (and snapshot) filled from `cells`
 // (object codes rounded, code 2 as 1; `vapor` is the emitter field), the
 // derived fields updated, fMainLoopIdx 0 and a fixed seed.
-inline void fillFields(tParticleManager& e, const tCellFn& cells) {
+inline void fillFields(kwd::engine::tParticleManager& e, const tCellFn& cells) {
     for (int32_t i = 0; i < e.fGridI; ++i)
         for (int32_t j = 0; j < e.fGridJ; ++j)
             for (int32_t k = 0; k < e.fGridK; ++k) {
@@ -150,15 +150,15 @@ inline void fillFields(tParticleManager& e, const tCellFn& cells) {
     e.updateDerivedFields();
 }
 
-inline std::unique_ptr<tParticleManager> makeEngine(const tTestGrid& g, const tCellFn& cells,
-                                                    const tDetector& detector = {},
+inline std::unique_ptr<kwd::engine::tParticleManager> makeEngine(const tTestGrid& g, const tCellFn& cells,
+                                                    const kwd::engine::tDetector& detector = {},
                                                     double minHeight = 0.1,
                                                     uint64_t seed = 20240601,
                                                     int64_t batchSize = 1000) {
     std::vector<kwd::dataset::TZDXFile> list;
     list.push_back(makeDescriptor(g, "/nonexistent", "MEM_2018-07-01_12.00.01", "01.07.2018",
                                   "12:00:00"));
-    auto e = std::make_unique<tParticleManager>(true, detector, std::move(list), "/nonexistent",
+    auto e = std::make_unique<kwd::engine::tParticleManager>(true, detector, std::move(list), "/nonexistent",
                                                 minHeight, 100, batchSize);
     e->fSeed = seed;
     e->allocateFields();
@@ -170,9 +170,9 @@ inline std::unique_ptr<tParticleManager> makeEngine(const tTestGrid& g, const tC
 
 // A particle at a position, its cell located against the engine's grid,
 // ready for the step of interval 0.
-inline tParticle particleAt(const tParticleManager& e, double x, double y, double z,
+inline kwd::engine::tParticle particleAt(const kwd::engine::tParticleManager& e, double x, double y, double z,
                             int64_t serial = 0, double startTime = 43282.5) {
-    tParticle p;
+    kwd::engine::tParticle p;
     p.fPosMeter = {x, y, z};
     p.calcGridFromMeters(e.fGeometry);
     p.fOriginPosMeter = p.fPosMeter;
