@@ -18,6 +18,10 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::results::appendNumberText;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::writeOutput;
+
 using kwd::engine::tDetector;
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;

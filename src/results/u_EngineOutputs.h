@@ -10,6 +10,8 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_tParticleManager.h"
 
+namespace kwd::results {
+
 // Adds every particle of e's list that met its target to the source
 // strength and weight sums of its target cell (both the level-0 "IJ" and
 // the 3-D "IJK" accumulators). A target cell outside the accumulators:
@@ -31,3 +33,5 @@ void saveTouchdownList(kwd::engine::tParticleManager& e);
 // e.fverboseLog, the output data set aFileName + ".ZDX"/".ZDT" over the grid
 // of aZDXFile with its metadata.
 void writeOutput(kwd::engine::tParticleManager& e, const kwd::dataset::TZDXFile& aZDXFile, const std::string& aFileName);
+
+}  // namespace kwd::results

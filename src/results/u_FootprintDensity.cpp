@@ -12,6 +12,8 @@
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::results {
+
 using kwd::engine::fromExactSum;
 using kwd::engine::t3DArrayInt64;
 using kwd::engine::tParticle;
@@ -257,3 +259,5 @@ void tFootprintDensities::writeTables(const std::string& aOutputDir) const {
     kwd::checkFpFlags("the footprint tables");
     saveTextLines(resultFilePath(aOutputDir, "FootprintSurfaces_" + fProject + ".csv"), surfaces);
 }
+
+}  // namespace kwd::results

@@ -41,6 +41,8 @@
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 
+namespace kwd::results {
+
 class tFootprintDensities {
 public:
     // The columns of the run's grid and their widths (m); the project name
@@ -111,3 +113,5 @@ private:
     // Sum of F_t of the closed measurement times, i fastest.
     std::vector<double> fClosedFluxSum;
 };
+
+}  // namespace kwd::results

@@ -17,6 +17,8 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::results {
+
 using kwd::engine::t3DArray;
 using kwd::engine::t3DArrayDouble;
 using kwd::engine::tFootprintModel;
@@ -207,3 +209,5 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
     zdt.Close();
     out.WriteFile(aFileName + ".ZDX");
 }
+
+}  // namespace kwd::results

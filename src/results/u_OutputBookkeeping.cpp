@@ -9,6 +9,8 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+namespace kwd::results {
+
 using kwd::engine::t3DArrayDouble;
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;
@@ -50,3 +52,5 @@ void saveCurrentData(tParticleManager& e) {
     }
     kwd::checkFpFlags("accumulation of the particles that met their target");
 }
+
+}  // namespace kwd::results

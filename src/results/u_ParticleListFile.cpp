@@ -19,6 +19,8 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::results {
+
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;
 using kwd::engine::tTouchdownRecord;
@@ -171,3 +173,5 @@ void saveTouchdownList(tParticleManager& e) {
     appendLines(path, text);
     records.clear();
 }
+
+}  // namespace kwd::results

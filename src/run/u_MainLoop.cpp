@@ -19,6 +19,15 @@
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
+using kwd::results::clearOutputArrays;
+using kwd::results::resultFilePath;
+using kwd::results::saveCurrentData;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::saveTextLines;
+using kwd::results::saveTouchdownList;
+using kwd::results::tFootprintDensities;
+using kwd::results::writeOutput;
+
 using kwd::engine::kCellTarget;
 using kwd::engine::tFootprintModel;
 using kwd::engine::tParticle;

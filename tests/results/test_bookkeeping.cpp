@@ -7,6 +7,9 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::results::clearOutputArrays;
+using kwd::results::saveCurrentData;
+
 using kwd::engine::t3DArrayDouble;
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;

@@ -24,6 +24,10 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::saveTextLines;
+using kwd::results::writeOutput;
+
 using kwd::engine::tParticleManager;
 
 using kwd::dataset::TZDXFile;

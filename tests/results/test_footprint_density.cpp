@@ -9,6 +9,9 @@
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
+using kwd::results::numberText;
+using kwd::results::tFootprintDensities;
+
 using kwd::engine::t3DArrayInt64;
 using kwd::engine::tParticle;
 using kwd::engine::tPosGrid;

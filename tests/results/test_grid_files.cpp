@@ -6,6 +6,8 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::results::writeOutput;
+
 using kwd::engine::tParticle;
 
 using namespace kwd::test;

@@ -8,6 +8,8 @@
 #include "dataset/u_ZDTFile.h"
 #include "results/u_EngineOutputs.h"
 
+using kwd::results::writeOutput;
+
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;
 
