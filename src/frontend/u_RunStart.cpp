@@ -24,6 +24,9 @@
 #include "platform/RegionalSettings.h"
 #include "run/u_MainLoop.h"
 
+using kwd::run::elapsedTimeLine;
+using kwd::run::startCalculation;
+
 using kwd::engine::footprintModelName;
 using kwd::engine::kEngineVariableCount;
 using kwd::engine::releaseMillimetres;

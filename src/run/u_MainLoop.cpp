@@ -19,6 +19,8 @@
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::run {
+
 using kwd::results::clearOutputArrays;
 using kwd::results::resultFilePath;
 using kwd::results::saveCurrentData;
@@ -298,3 +300,5 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
     saveTextLines(logPath, e.fLogFile);
     return e.fTotalParticlesInTarget;
 }
+
+}  // namespace kwd::run

@@ -9,6 +9,8 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 
+namespace kwd::run {
+
 // Runs the engine e through every data-set period of its descriptor list
 // (latest first) and returns the number of particles that met their target.
 // aRunStart is the wall-clock time the run started (recorded by the run
@@ -21,3 +23,5 @@ int64_t startCalculation(kwd::engine::tParticleManager& e, int32_t outputInterva
 // "<h> hour(s), <m> minute(s), <s> second(s) elapsed since start of the
 // simulation": whole hours (not reduced), minutes and seconds modulo 60.
 std::string elapsedTimeLine(int64_t aElapsedSeconds);
+
+}  // namespace kwd::run

@@ -9,6 +9,8 @@
 #include "frontend/u_RunStart.h"
 #include "run/u_MainLoop.h"
 
+using kwd::run::elapsedTimeLine;
+
 using kwd::frontend::runKwdFootprint;
 
 namespace {

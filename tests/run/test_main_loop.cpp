@@ -11,6 +11,8 @@
 #include "support/ResultsFixtures.h"
 #include "run/u_MainLoop.h"
 
+using kwd::run::startCalculation;
+
 using kwd::engine::tDetector;
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;

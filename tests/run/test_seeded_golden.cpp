@@ -38,6 +38,8 @@
 #include "platform/FileIO.h"
 #include "run/u_MainLoop.h"
 
+using kwd::run::startCalculation;
+
 using kwd::engine::stepVariantAvx2Available;
 using kwd::engine::tDetector;
 using kwd::engine::tParticle;
