@@ -17,6 +17,8 @@ struct tSensor {
     float fyMax = 0.0f;
     float fzMin = 0.0f;
     float fzMax = 0.0f;
+
+    bool operator==(const tSensor&) const = default;
 };
 
 class tTRAFile {
