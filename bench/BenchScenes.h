@@ -32,9 +32,11 @@ inline tCellValues benchFlow(int32_t i, int32_t j, int32_t k) {
 // An engine over nI x nJ x nK cells of 2 x 2 x 1 m (the lowest layer
 // `dz0` m thick) with the bench flow, `particles` released at random in the
 // box, and one warming pass made so that the particles have their velocity.
-inline std::unique_ptr<kwd::engine::tParticleManager> benchEngine(int32_t nI, int32_t nJ, int32_t nK,
-                                                     const kwd::engine::tDetector& box, int64_t particles,
-                                                     float dz0 = 1.0f) {
+inline std::unique_ptr<kwd::engine::tParticleManager> benchEngine(int32_t nI, int32_t nJ,
+                                                                  int32_t nK,
+                                                                  const kwd::engine::tDetector& box,
+                                                                  int64_t particles,
+                                                                  float dz0 = 1.0f) {
     kwd::test::tTestGrid g = kwd::test::uniformGrid(nI, nJ, nK, 2.0f, 2.0f, 1.0f);
     g.dz[0] = dz0;
     auto e = kwd::test::makeEngine(g, benchFlow, box, 0.1, 12345, particles);

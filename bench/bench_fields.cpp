@@ -19,8 +19,8 @@ using kwd::dataset::TZDXFile;
 namespace {
 
 std::unique_ptr<tParticleManager> gridEngine(int32_t n, int32_t nK) {
-    return kwd::test::makeEngine(kwd::test::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f), kwd::bench::benchFlow,
-                               {}, 0.1, 1, 1);
+    return kwd::test::makeEngine(kwd::test::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f),
+                                 kwd::bench::benchFlow, {}, 0.1, 1, 1);
 }
 
 void setCells(benchmark::State& state, int64_t cells) {
@@ -62,8 +62,10 @@ void BM_PeriodLoading(benchmark::State& state) {
     const kwd::test::tTestGrid g = kwd::test::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f);
     auto values = kwd::test::flowVariables(kwd::bench::benchFlow);
     std::vector<TZDXFile> list;
-    list.push_back(kwd::test::writeDataSet(folder.path(), "A", g, "01.07.2018", "12:00:00", values));
-    list.push_back(kwd::test::writeDataSet(folder.path(), "B", g, "01.07.2018", "13:00:00", values));
+    list.push_back(
+        kwd::test::writeDataSet(folder.path(), "A", g, "01.07.2018", "12:00:00", values));
+    list.push_back(
+        kwd::test::writeDataSet(folder.path(), "B", g, "01.07.2018", "13:00:00", values));
     tParticleManager e(true, tDetector{}, std::move(list), folder.path(), 0.1, 1, 1);
     e.allocateFields();
     e.fCurrZDXFile = &e.fZDXFileList[0];

@@ -17,8 +17,8 @@
 
 using kwd::frontend::tTRAFile;
 
-using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;
+using kwd::dataset::TZDXFile;
 
 using kwd::container::TArray2DBool;
 using kwd::container::TArray2DFloat;

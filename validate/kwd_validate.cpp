@@ -87,8 +87,7 @@ tMixing wellMixed(tFootprintModel model, bool sine, int64_t particles) {
             return c;
         },
         kwd::test::detectorBox(5999.0, 6001.0, 5999.0, 6001.0, 0.0, sine ? 300.0 : 600.0), 0.0001,
-        20240601,
-        particles);
+        20240601, particles);
     e->fFootprintModel = model;
     e->computeNodePositions();
     e->releaseParticles(particles);
@@ -176,8 +175,12 @@ tFootprint describe(const std::vector<double>& flux, double aTotal) {
 tFootprint surfaceLayer(tFootprintModel model, int64_t particles, double& aShare) {
     const int32_t I = int32_t(std::lround(2100.0 / kDx)), J = 3;
     const int32_t detectorColumn = int32_t(std::lround(2000.0 / kDx));
-    kwd::test::tTestGrid g{I, J, 0, std::vector<float>(size_t(I), float(kDx)),
-                         std::vector<float>(size_t(J), 4000.0f), surfaceLayers()};
+    kwd::test::tTestGrid g{I,
+                           J,
+                           0,
+                           std::vector<float>(size_t(I), float(kDx)),
+                           std::vector<float>(size_t(J), 4000.0f),
+                           surfaceLayers()};
     g.K = int32_t(g.dz.size());
     std::vector<double> zc;
     double top = 0;
@@ -194,7 +197,8 @@ tFootprint surfaceLayer(tFootprintModel model, int64_t particles, double& aShare
             if (k == 0 && i > 0 && i < I - 1 && j == 1) c.obj = 11, c.vapor = 1.0f;
             return c;
         },
-        kwd::test::detectorBox(2000.5, 2001.5, 5999.5, 6000.5, 4.995, 5.005), 0.0001, 77, particles);
+        kwd::test::detectorBox(2000.5, 2001.5, 5999.5, 6000.5, 4.995, 5.005), 0.0001, 77,
+        particles);
     e->fFootprintModel = model;
     e->computeNodePositions();
     e->releaseParticles(particles);

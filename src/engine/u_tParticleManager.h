@@ -70,10 +70,10 @@ public:
     // ---- state, in declaration order of the engine ------------------------
     bool fBackwardsMode = true;
     double fdt_min_part = 0.0002;  // shortest regular sub-step, s
-    kwd::dataset::TZDXFile* fCurrZDXFile = nullptr;  // data set of the current period (item of fZDXFileList)
-    kwd::dataset::TZDXFile* fNextZDXFile = nullptr;  // the next earlier data set (set by the main loop)
+    dataset::TZDXFile* fCurrZDXFile = nullptr;  // data set of the current period (item of fZDXFileList)
+    dataset::TZDXFile* fNextZDXFile = nullptr;  // the next earlier data set (set by the main loop)
     std::vector<tParticle> fParticleList;  // release order
-    std::vector<kwd::dataset::TZDXFile> fZDXFileList;    // latest first
+    std::vector<dataset::TZDXFile> fZDXFileList;    // latest first
     int64_t fTotalParticlesInTarget = 0;   // raised atomically by the particle step
     int64_t fMainLoopIdx = -1;
     int64_t fTotalEmittedParticles = 0;
@@ -252,7 +252,8 @@ public:
     uint8_t CheckEmitter(const tParticle& aParticle) const;
     bool CheckObstacle(tParticle& aParticle) const;
     tPosMeter getSmallestCellSize(const kwd::dataset::TZDXFile& aZDXFile) const;
-    double calc_dt_3d(double vMax_u, double vMax_v, double vMax_w, const kwd::dataset::TZDXFile& aZDXFile) const;
+    double calc_dt_3d(double vMax_u, double vMax_v, double vMax_w,
+                      const kwd::dataset::TZDXFile& aZDXFile) const;
     // The flow at a live particle (its fPosMeter and fPosGrid): the step's
     // own sampling (kwdstep::sampleAt) with a context built for the call.
     tFieldSample sampleFields(const tParticle& aParticle) const;

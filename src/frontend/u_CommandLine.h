@@ -43,7 +43,7 @@ struct tCommandLine {
     std::optional<int32_t> threads;          // --threads >= 1
     std::optional<uint64_t> seed;            // --seed, as KWD_SEED reads it
     std::optional<int64_t> particles;        // --particles >= 1
-    std::optional<kwd::engine::tFootprintModel> model;    // --model; default: the file's
+    std::optional<kwd::engine::tFootprintModel> model;  // --model; default: the file's
     bool touchdownList = false;              // --touchdown-list
     bool overwrite = false;                  // --overwrite
     bool quiet = false;                      // --quiet

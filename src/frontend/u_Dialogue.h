@@ -47,7 +47,7 @@ struct tRunRequest {
     int32_t particleCount = 0;         // console path only
     int32_t outputInterval = 0;        // seconds
     std::vector<tOutputEntry> outputsListing;  // console path only; kept until the run ends
-    std::vector<kwd::dataset::TZDXFile> descriptorList;      // handed to the engine
+    std::vector<kwd::dataset::TZDXFile> descriptorList;  // handed to the engine
 
     // The engine's arguments.
     bool backwardsMode = true;
@@ -126,7 +126,7 @@ kwd::dataset::TZDXFile readDescriptor(const std::string& aPath);
 // configuration file takes its data sets from here.
 class tTRAFile;
 std::vector<kwd::dataset::TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
-                                             const std::string& aPath);
+                                                           const std::string& aPath);
 
 // A decimal number with the regional decimal separator "."; other text
 // raises kwd::ConversionError naming aWhat.

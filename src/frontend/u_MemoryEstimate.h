@@ -41,7 +41,8 @@ int64_t physicalMemoryBytes();
 std::string byteSizeText(int64_t aBytes);
 
 // "3.2 GB (fields of 8 x 8 x 4 cells 68.5 kB, 1000000 particles 3.2 GB)"
-std::string memoryEstimateText(const tMemoryEstimate& aEstimate, const kwd::dataset::TZDXFile& aGrid);
+std::string memoryEstimateText(const tMemoryEstimate& aEstimate,
+                               const kwd::dataset::TZDXFile& aGrid);
 
 // Refuses (kwd::RunSetupError giving the estimate and the grid) a run whose
 // estimate is more than aAvailableBytes; 0 available means unknown (no check).

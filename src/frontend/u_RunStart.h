@@ -32,7 +32,8 @@ void checkDataFiles(const std::vector<kwd::dataset::TZDXFile>& aDescriptors);
 // be released inside the model box of aFirst, the data set the run starts
 // with: along some axis the box lies wholly below 0 or beyond the model's
 // length. A box that reaches into the model in part is fine.
-void checkDetectorInModel(const kwd::engine::tDetector& aDetector, const kwd::dataset::TZDXFile& aFirst);
+void checkDetectorInModel(const kwd::engine::tDetector& aDetector,
+                          const kwd::dataset::TZDXFile& aFirst);
 
 // Warnings about a detector box that a run can start with but that loses
 // particles at once, against the fields of the engine's current data set

@@ -32,6 +32,7 @@ void saveTouchdownList(kwd::engine::tParticleManager& e);
 // accumulators), writes the five grid files of the vertical sums and, when
 // e.fverboseLog, the output data set aFileName + ".ZDX"/".ZDT" over the grid
 // of aZDXFile with its metadata.
-void writeOutput(kwd::engine::tParticleManager& e, const kwd::dataset::TZDXFile& aZDXFile, const std::string& aFileName);
+void writeOutput(kwd::engine::tParticleManager& e, const kwd::dataset::TZDXFile& aZDXFile,
+                 const std::string& aFileName);
 
 }  // namespace kwd::results

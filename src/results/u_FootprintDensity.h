@@ -60,7 +60,8 @@ public:
     // The caller removes them from the list afterwards, so each counts once.
     // A particle released at no known measurement time or with a target
     // outside the grid raises kwd::GeneralError.
-    void addHits(const std::vector<kwd::engine::tParticle>& aParticles, const kwd::engine::t3DArrayInt64& aObjects);
+    void addHits(const std::vector<kwd::engine::tParticle>& aParticles,
+                 const kwd::engine::t3DArrayInt64& aObjects);
     // Adds the touchdown sums of every slot (slot n: measurement time
     // aSlotTimes[n]) and empties them. A slot of an unknown or closed
     // measurement time, or of another grid, raises kwd::GeneralError.

@@ -26,10 +26,10 @@ using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;
 using kwd::engine::tPosGrid;
 
-using kwd::dataset::TZDXFile;
-using kwd::dataset::ZDTBlockValueCount;
 using kwd::dataset::ckRadiation;
 using kwd::dataset::tZDTWriter;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
+namespace dataset_text = kwd::dataset::dataset_text;
+
 namespace kwd::results {
 
 using kwd::engine::t3DArrayDouble;
@@ -23,7 +25,7 @@ void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {
         throw kwd::GeneralError("particle " + std::to_string(particleNr) + ": target cell (" +
                                 std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                 std::to_string(c.k) + ") lies outside the result grid " +
-                                kwd::dataset::dataset_text::gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
+                                dataset_text::gridText(a.sizeI(), a.sizeJ(), a.sizeK()));
 }
 
 }  // namespace

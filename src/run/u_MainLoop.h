@@ -17,8 +17,8 @@ namespace kwd::run {
 // start); the closing block of the run log gives the time elapsed since.
 // Output or update interval below 1 s, fewer than two data sets or a period
 // that cannot be stepped: kwd::RunSetupError before anything is released.
-int64_t startCalculation(kwd::engine::tParticleManager& e, int32_t outputInterval, int32_t updateInterval,
-                         bool verboseLog, kwd::tDateTime aRunStart);
+int64_t startCalculation(kwd::engine::tParticleManager& e, int32_t outputInterval,
+                         int32_t updateInterval, bool verboseLog, kwd::tDateTime aRunStart);
 
 // "<h> hour(s), <m> minute(s), <s> second(s) elapsed since start of the
 // simulation": whole hours (not reduced), minutes and seconds modulo 60.

@@ -11,11 +11,11 @@
 #include "container/UDataXStorage.h"
 #include "platform/KwdError.h"
 
+using kwd::container::kTagMatrix;
 using kwd::container::TArray2DFloat;
 using kwd::container::TBitmap;
 using kwd::container::TDataXData;
 using kwd::container::TDataXStorage;
-using kwd::container::kTagMatrix;
 
 using kwd::test::ScratchFolder;
 

@@ -9,7 +9,6 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
-using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;
 using kwd::dataset::ckComfort;
 using kwd::dataset::ckFacade;
@@ -27,6 +26,7 @@ using kwd::dataset::fsNormal;
 using kwd::dataset::fsPanicDump;
 using kwd::dataset::tSimFileContent;
 using kwd::dataset::tSimFileState;
+using kwd::dataset::TZDXFile;
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "support/TempFolder.h"
 
 using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::tZDTWriter;
 using kwd::dataset::ZDTBlockValueCount;
 using kwd::dataset::ZDTValueIndex;
-using kwd::dataset::tZDTWriter;
 
 namespace {
 

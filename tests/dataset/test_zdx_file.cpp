@@ -7,7 +7,6 @@
 #include "support/TempFolder.h"
 #include "platform/FileIO.h"
 
-using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;
 using kwd::dataset::ckFacade;
 using kwd::dataset::ckFacadeSolarAccess;
@@ -22,6 +21,7 @@ using kwd::dataset::fsNormal;
 using kwd::dataset::fsPanicDump;
 using kwd::dataset::tSimFileContent;
 using kwd::dataset::tSimFileState;
+using kwd::dataset::TZDXFile;
 
 namespace {
 

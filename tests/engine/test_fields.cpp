@@ -46,9 +46,9 @@ protected:
                                            tTestGrid nextGrid = testGrid()) {
         std::vector<TZDXFile> list;
         list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", nextGrid, "01.07.2018",
-                                             "11:00:00", kwd::test::flowVariables(next)));
+                                               "11:00:00", kwd::test::flowVariables(next)));
         list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
-                                             "12:00:00", kwd::test::flowVariables(current)));
+                                               "12:00:00", kwd::test::flowVariables(current)));
         auto e = std::make_unique<tParticleManager>(true, tDetector{}, std::move(list),
                                                     fFolder.path(), 0.1, 10, 100);
         e->fCurrZDXFile = &e->fZDXFileList[0];
@@ -185,10 +185,10 @@ TEST_F(PeriodLoading, ADataSetWithAnotherGridIsRejected) {
 
 TEST_F(PeriodLoading, AShortDataFileIsAnInputError) {
     std::vector<TZDXFile> list;
-    list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018", "11:00:00",
-                                         kwd::test::flowVariables(currentCell), 22));
-    list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018", "12:00:00",
-                                         kwd::test::flowVariables(currentCell)));
+    list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018",
+                                           "11:00:00", kwd::test::flowVariables(currentCell), 22));
+    list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
+                                           "12:00:00", kwd::test::flowVariables(currentCell)));
     tParticleManager e(true, tDetector{}, std::move(list), fFolder.path(), 0.1, 10, 100);
     e.fNextZDXFile = &e.fZDXFileList[1];
     e.allocateFields();
@@ -229,17 +229,20 @@ TEST_F(PeriodLoading, ValuesTheStepCannotWorkWithAreRefusedAtTheirFirstCell) {
         const auto good = [](int32_t var, int32_t i, int32_t j, int32_t k) {
             tCellValues v = currentCell(i, j, k);
             v.obj = i == 4 ? 1.0 : 0.0;
-            return kwd::test::flowVariables([v](int32_t, int32_t, int32_t) { return v; })(var, i, j, k);
+            return kwd::test::flowVariables([v](int32_t, int32_t, int32_t) { return v; })(var, i, j,
+                                                                                          k);
         };
         const auto spoilt = [&](int32_t var, int32_t i, int32_t j, int32_t k) {
             const bool bad = (i == 1 && j == 2 && k == 3) || (c.alsoEarlier && i == 3 && j == 1 && k == 0);
             return var == c.var && bad ? c.value : good(var, i, j, k);
         };
         std::vector<TZDXFile> list;
-        list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018", "11:00:00",
-                                             c.inNext ? kwd::test::tVariableFn(spoilt) : good));
-        list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018", "12:00:00",
-                                             c.inNext ? kwd::test::tVariableFn(good) : spoilt));
+        list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018",
+                                               "11:00:00",
+                                               c.inNext ? kwd::test::tVariableFn(spoilt) : good));
+        list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
+                                               "12:00:00",
+                                               c.inNext ? kwd::test::tVariableFn(good) : spoilt));
         tParticleManager e(true, tDetector{}, std::move(list), fFolder.path(), 0.1, 10, 100);
         e.fCurrZDXFile = &e.fZDXFileList[0];
         e.fNextZDXFile = &e.fZDXFileList[1];
@@ -299,15 +302,16 @@ TEST(FieldAllocation, GridsTheEngineCannotServeAreRejected) {
 
 // Derived fields on directly filled live fields.
 TEST(DerivedFields, LevelStatisticsLeaveObstaclesOut) {
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 4), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.obj = (i == 0 && j == 0) ? 1 : (i == 1 && j == 0 ? 2 : 0);  // two obstacle columns
-        c.u = float(i + j) + (c.obj ? 100.0f : 0.0f);
-        c.v = float(k);
-        c.w = j == 1 ? -1.0f : 2.0f;
-        c.tke = float(i * j + k);
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 4), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.obj = (i == 0 && j == 0) ? 1 : (i == 1 && j == 0 ? 2 : 0);  // two obstacle columns
+            c.u = float(i + j) + (c.obj ? 100.0f : 0.0f);
+            c.v = float(k);
+            c.w = j == 1 ? -1.0f : 2.0f;
+            c.tke = float(i * j + k);
+            return c;
+        });
     // Level cells without obstacles: 7 per level.
     for (int32_t k = 0; k < 4; ++k) {
         EXPECT_EQ(e->fLevelCellCount[size_t(k)], 7);
@@ -329,14 +333,15 @@ TEST(DerivedFields, LevelStatisticsLeaveObstaclesOut) {
 TEST(DerivedFields, AnObstaclesHugeVerticalWindIsNeverSquared) {
     // Its square (9e38) would overflow a float; an odd number of levels
     // takes both the paired and the single-level sums.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 5), [](int32_t i, int32_t j, int32_t) {
-        tCellValues c;
-        c.obj = i == 0 && j == 0 ? 1 : 0;
-        c.w = c.obj == 1 ? 3.0e19f : float(i + j);
-        c.tke = 1.0f;
-        c.eps = 0.01f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 5), [](int32_t i, int32_t j, int32_t) {
+            tCellValues c;
+            c.obj = i == 0 && j == 0 ? 1 : 0;
+            c.w = c.obj == 1 ? 3.0e19f : float(i + j);
+            c.tke = 1.0f;
+            c.eps = 0.01f;
+            return c;
+        });
     // w over the eight other columns: 1,2,1,2,3,2,3,4 -> squares sum to 48.
     for (size_t k = 0; k < 5; ++k) {
         EXPECT_DOUBLE_EQ(e->fVerticalMeanW_Ar[k], 18.0 / 8.0);
@@ -383,8 +388,8 @@ TEST(DerivedFields, GradientsOfTwoThirdsTke) {
 
 TEST(DerivedFields, ALevelOfObstaclesOnlyEndsTheRun) {
     std::vector<TZDXFile> list;
-    list.push_back(kwd::test::makeDescriptor(kwd::test::uniformGrid(3, 3, 4), "/d", "A", "01.07.2018",
-                                           "12:00:00"));
+    list.push_back(kwd::test::makeDescriptor(kwd::test::uniformGrid(3, 3, 4), "/d", "A",
+                                             "01.07.2018", "12:00:00"));
     tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.1, 10, 100);
     e.allocateFields();
     e.computeNodePositions();

@@ -219,9 +219,10 @@ TEST(Particle, MeanVelocityUsesWholeSecondsOfTheAbsoluteDifference) {
 }
 
 TEST(Helpers, DistanceSmallestCellAndTimeStep) {
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(4, 3, 5, 2.0f, 3.0f, 0.5f),
-                                 [](int32_t, int32_t, int32_t) { return kwd::test::tCellValues{}; },
-                                 kwd::test::detectorBox(10.0, 4.0, 0.0, 1.0, 0.0, 0.25));
+    auto e = kwd::test::makeEngine(
+        kwd::test::uniformGrid(4, 3, 5, 2.0f, 3.0f, 0.5f),
+        [](int32_t, int32_t, int32_t) { return kwd::test::tCellValues{}; },
+        kwd::test::detectorBox(10.0, 4.0, 0.0, 1.0, 0.0, 0.25));
     // Nodes: x 1, 3, 5, 7; y 1.5, 4.5, 7.5; z 0.25, 0.75, ...
     EXPECT_EQ(e->calc_Distance({1.0, 1.5, 0.25}, 0, 0, 0), 0.00001);
     EXPECT_EQ(e->calc_Distance({4.0, 5.5, 0.25}, 0, 0, 0), 5.0);
@@ -244,12 +245,13 @@ TEST(Helpers, DistanceSmallestCellAndTimeStep) {
 }
 
 TEST(Helpers, EmitterAndObstacleClasses) {
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(4, 4, 4), [](int32_t i, int32_t, int32_t k) {
-        kwd::test::tCellValues c;
-        c.obj = i == 1 ? 0 : i == 2 ? 1 : 11;  // free air, obstacle, other kind
-        c.vapor = k == 0 ? 1.0f : 0.0f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(4, 4, 4), [](int32_t i, int32_t, int32_t k) {
+            kwd::test::tCellValues c;
+            c.obj = i == 1 ? 0 : i == 2 ? 1 : 11;  // free air, obstacle, other kind
+            c.vapor = k == 0 ? 1.0f : 0.0f;
+            return c;
+        });
     auto classOf = [&](double x, double y, double z) {
         tParticle p = kwd::test::particleAt(*e, x, y, z);
         return int(e->CheckEmitter(p));

@@ -22,14 +22,15 @@ using kwd::test::tCellValues;
 // 2 m/s along x, 1 cm/s upwards, negligible turbulence (eps = 0: one
 // sub-step per call). Emitter plane at i = 3.
 std::unique_ptr<tParticleManager> advectionEngine() {
-    return kwd::test::makeEngine(kwd::test::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
-        tCellValues c;
-        c.u = 2.0f;
-        c.w = 0.01f;
-        c.tke = 1e-14f;
-        if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
-        return c;
-    });
+    return kwd::test::makeEngine(kwd::test::uniformGrid(12, 6, 6),
+                                 [](int32_t i, int32_t, int32_t k) {
+                                     tCellValues c;
+                                     c.u = 2.0f;
+                                     c.w = 0.01f;
+                                     c.tke = 1e-14f;
+                                     if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
+                                     return c;
+                                 });
 }
 
 TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
@@ -38,8 +39,8 @@ TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
     auto e = advectionEngine();
     for (double y : {1.5, 2.5, 4.5})
         for (double z : {1.5, 2.5, 3.5})
-            e->fParticleList.push_back(kwd::test::particleAt(*e, 9.5, y, z,
-                                                           int64_t(e->fParticleList.size())));
+            e->fParticleList.push_back(
+                kwd::test::particleAt(*e, 9.5, y, z, int64_t(e->fParticleList.size())));
     for (int call = 1; call <= 3; ++call) {
         e->moveAllParticlesParallel(1.0);
         EXPECT_EQ(e->fTotalParticlesInTarget, call < 3 ? 0 : 9);
@@ -67,8 +68,8 @@ TEST(Physics, DeterministicAdvectionCarriesTouchdownParticlesThroughTheEmitter) 
     auto e = advectionEngine();
     e->fFootprintModel = tFootprintModel::Touchdown;
     for (double z : {1.5, 2.5, 3.5})
-        e->fParticleList.push_back(kwd::test::particleAt(*e, 9.5, 2.5, z,
-                                                       int64_t(e->fParticleList.size())));
+        e->fParticleList.push_back(
+            kwd::test::particleAt(*e, 9.5, 2.5, z, int64_t(e->fParticleList.size())));
     for (int call = 1; call <= 4; ++call) e->moveAllParticlesParallel(1.0);
     EXPECT_EQ(e->fTotalParticlesInTarget, 0);
     for (const tParticle& p : e->fParticleList) {
@@ -86,12 +87,12 @@ TEST(Physics, TaylorDiffusionInHomogeneousTurbulence) {
         // No wind, k = 1.5 (sigma^2 = 1), eps = 1/15: T_L = 4k / (3 C0 eps) = 10 s.
         const float k = 1.5f, eps = 1.0f / 15.0f;
         auto e = kwd::test::makeEngine(kwd::test::uniformGrid(40, 40, 40, 10.0f, 10.0f, 10.0f),
-                                     [=](int32_t, int32_t, int32_t) {
-                                         tCellValues c;
-                                         c.tke = k;
-                                         c.eps = eps;
-                                         return c;
-                                     });
+                                       [=](int32_t, int32_t, int32_t) {
+                                           tCellValues c;
+                                           c.tke = k;
+                                           c.eps = eps;
+                                           return c;
+                                       });
         e->fFootprintModel = model;
         const int n = 3000;
         for (int m = 0; m < n; ++m)

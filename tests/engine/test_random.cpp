@@ -131,8 +131,9 @@ TEST_F(SeedEnvironment, SeedFromKwdSeedOrTheClock) {
 }
 
 TEST(RandGauss, TruncatedStandardNormalAfterSubtractingOne) {
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 4),
-                                 [](int32_t, int32_t, int32_t) { return kwd::test::tCellValues{}; });
+    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 4), [](int32_t, int32_t, int32_t) {
+        return kwd::test::tCellValues{};
+    });
     tRandomStream s(7, 0, tRandomPurpose::Velocity);
     const int n = 400000;
     double sum = 0.0, sum2 = 0.0, largest = 0.0;

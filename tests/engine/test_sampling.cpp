@@ -59,12 +59,13 @@ TEST(Sampling, BoundaryCellsUseTheirOwnValues) {
 
 TEST(Sampling, ObstacleNeighboursTakeNoPart) {
     // The 26 neighbours of cell (2, 2, 2) are obstacles; cells further away are free.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c = labelled(i, j, k);
-        const bool near = std::abs(i - 2) <= 1 && std::abs(j - 2) <= 1 && std::abs(k - 2) <= 1;
-        c.obj = near && !(i == 2 && j == 2 && k == 2) ? 1 : 0;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c = labelled(i, j, k);
+            const bool near = std::abs(i - 2) <= 1 && std::abs(j - 2) <= 1 && std::abs(k - 2) <= 1;
+            c.obj = near && !(i == 2 && j == 2 && k == 2) ? 1 : 0;
+            return c;
+        });
     ASSERT_EQ(e->fObject_Ar(2, 2, 1), 1);
     ASSERT_EQ(e->fObject_Ar(2, 2, 2), 0);
     ASSERT_EQ(e->fObject_Ar(1, 2, 2), 1);
@@ -80,11 +81,12 @@ TEST(Sampling, ObstacleNeighboursTakeNoPart) {
 
 TEST(Sampling, ParticleOnItsNodeWeighsItsCellWithOneOverTenMicrometres) {
     // Own cell u = 1, every neighbour u = 0, all cells free.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.u = i == 2 && j == 2 && k == 2 ? 1.0f : 0.0f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.u = i == 2 && j == 2 && k == 2 ? 1.0f : 0.0f;
+            return c;
+        });
     const tFieldSample s = sampleAt(*e, 2.5, 2.5, 2.5);
     // 6 neighbours at 1 m, 12 at sqrt(2) m, 8 at sqrt(3) m.
     const double others = 6.0 + 12.0 / std::sqrt(2.0) + 8.0 / std::sqrt(3.0);
@@ -174,13 +176,14 @@ TEST(Sampling, SubGridFraction) {
         double expected;  // fs
     };
     auto engineFor = [](const Case& c) {
-        return kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [c](int32_t i, int32_t j, int32_t) {
-            tCellValues v;
-            v.tke = c.tke;
-            v.u = (i + j) % 2 ? c.uSpread : -c.uSpread;
-            v.w = c.w;
-            return v;
-        });
+        return kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5),
+                                     [c](int32_t i, int32_t j, int32_t) {
+                                         tCellValues v;
+                                         v.tke = c.tke;
+                                         v.u = (i + j) % 2 ? c.uSpread : -c.uSpread;
+                                         v.w = c.w;
+                                         return v;
+                                     });
     };
     // Per level: U2 = (12 * s^2 + 13 * s^2) / 25 minus the mean^2, mean -s/25.
     auto u2 = [](double s) { return s * s - (s / 25.0) * (s / 25.0); };
@@ -209,13 +212,14 @@ TEST(Sampling, SubGridFraction) {
 TEST(Sampling, SubGridFractionStaysWithinZeroAndOne) {
     // Energy rising steeply with height: the linear profile extrapolates
     // below 0 near the bottom of layer 1; the fraction stays within 0..1.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.tke = k == 1 ? 0.01f : (k == 2 ? 10.0f : 1.0f);
-        c.u = (i + j) % 2 ? 0.3f : -0.3f;
-        c.w = 0.1f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.tke = k == 1 ? 0.01f : (k == 2 ? 10.0f : 1.0f);
+            c.u = (i + j) % 2 ? 0.3f : -0.3f;
+            c.w = 0.1f;
+            return c;
+        });
     for (double z : {1.05, 1.2, 1.5, 1.9}) {
         const tFieldSample s = sampleAt(*e, 2.5, 2.5, z);
         EXPECT_GE(s.fs, 0.0) << z;
@@ -259,14 +263,15 @@ TEST(Sampling, SubGridFractionFollowsItsFormulaWhereverThatLiesWithinZeroAndOne)
     // variance extrapolates below 0 near the bottom of level 1, while the
     // vertical wind keeps the sum of the three terms positive there: the
     // fraction is sane and must not change by clamping the terms.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.tke = k == 3 ? 0.05f : 1.0f;
-        const float spread = k <= 1 ? 0.1f : 2.0f;
-        c.u = (i + j) % 2 ? spread : -spread;
-        c.w = k == 3 ? 0.2f : 1.5f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.tke = k == 3 ? 0.05f : 1.0f;
+            const float spread = k <= 1 ? 0.1f : 2.0f;
+            c.u = (i + j) % 2 ? spread : -spread;
+            c.w = k == 3 ? 0.2f : 1.5f;
+            return c;
+        });
     int inside = 0, outside = 0;
     for (int32_t k = 0; k <= 4; ++k) {
         for (double f : {0.02, 0.05, 0.25, 0.5, 0.75, 0.95}) {

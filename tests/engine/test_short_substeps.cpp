@@ -32,11 +32,11 @@ TEST(ShortSubSteps, TheLastWindowOfACallTakesABoundedNumberOfSubSteps) {
     for (const tShortCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto e = kwd::test::makeEngine(kwd::test::uniformGrid(12, 12, 12),
-                                     [&c](int32_t, int32_t, int32_t) {
-                                         tCellValues v;
-                                         v.eps = c.eps;
-                                         return v;
-                                     });
+                                       [&c](int32_t, int32_t, int32_t) {
+                                           tCellValues v;
+                                           v.eps = c.eps;
+                                           return v;
+                                       });
         e->fParticleList.push_back(kwd::test::particleAt(*e, 5.5, 5.5, 5.5));
         e->moveParticlesParallel(0, dt3d);
         const tParticle& p = e->fParticleList[0];
@@ -56,12 +56,12 @@ TEST(ShortSubSteps, TheLastWindowOfACallTakesABoundedNumberOfSubSteps) {
 TEST(ShortSubSteps, ACallOfLittleMoreThanTheToleranceIsOneSubStepOfIt) {
     // T_L ~ 1.1e-21 s; 1.5e-8 s to go: one sub-step of 1e-8 s, and the 5e-9 s
     // left lie within the end tolerance.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(12, 12, 12),
-                                 [](int32_t, int32_t, int32_t) {
-                                     tCellValues v;
-                                     v.eps = 1.0f;
-                                     return v;
-                                 });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(12, 12, 12), [](int32_t, int32_t, int32_t) {
+            tCellValues v;
+            v.eps = 1.0f;
+            return v;
+        });
     e->fParticleList.push_back(kwd::test::particleAt(*e, 5.5, 5.5, 5.5));
     e->moveParticlesParallel(0, 1.5e-8);
     const tParticle& p = e->fParticleList[0];

@@ -35,15 +35,16 @@ struct tFlow {
 };
 
 std::unique_ptr<tParticleManager> engineWith(const tFlow& f, double minHeight = 0.25) {
-    return kwd::test::makeEngine(kwd::test::uniformGrid(12, 12, 12),
-                               [f](int32_t i, int32_t, int32_t k) {
-                                   tCellValues c;
-                                   c.u = f.u, c.v = f.v, c.w = f.w, c.tke = f.tke, c.eps = f.eps;
-                                   if (k < 11 && i == f.obstacleColumn) c.obj = 1;
-                                   if (k < 11 && i == f.emitterColumn) c.obj = 11, c.vapor = 1.0f;
-                                   return c;
-                               },
-                               {}, minHeight);
+    return kwd::test::makeEngine(
+        kwd::test::uniformGrid(12, 12, 12),
+        [f](int32_t i, int32_t, int32_t k) {
+            tCellValues c;
+            c.u = f.u, c.v = f.v, c.w = f.w, c.tke = f.tke, c.eps = f.eps;
+            if (k < 11 && i == f.obstacleColumn) c.obj = 1;
+            if (k < 11 && i == f.emitterColumn) c.obj = 11, c.vapor = 1.0f;
+            return c;
+        },
+        {}, minHeight);
 }
 
 tParticle& addParticle(tParticleManager& e, double x, double y, double z) {
@@ -290,8 +291,8 @@ TEST(ParticleStep, TheCellRecordsAreBuiltBeforeAnyCall) {
     // Calls for several indices may run at once: none of them builds the
     // records. They stand from the field allocation on.
     std::vector<TZDXFile> list;
-    list.push_back(kwd::test::makeDescriptor(kwd::test::uniformGrid(4, 4, 4), "/d", "A", "01.07.2018",
-                                           "12:00:00"));
+    list.push_back(kwd::test::makeDescriptor(kwd::test::uniformGrid(4, 4, 4), "/d", "A",
+                                             "01.07.2018", "12:00:00"));
     tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.1, 10, 100);
     EXPECT_TRUE(e.fSampleCells.empty());
     e.allocateFields();

@@ -52,7 +52,8 @@ TEST(StepKernel, ThreeGaussiansSideBySideAreThoseDrawnInTurn) {
     for (double limit : {5.0, 1.0, 0.3}) {
         SCOPED_TRACE(limit);
         expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaBaseline>(limit);
-        if (stepVariantAvx2Available()) expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaAvx2>(limit);
+        if (stepVariantAvx2Available())
+            expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaAvx2>(limit);
     }
 }
 

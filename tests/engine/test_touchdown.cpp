@@ -102,15 +102,16 @@ TEST(TouchdownModel, KeepsAColumnWellMixedWhereTheDescribedStepDoesNot) {
 // 1 m/s (w = +1 m/s), no turbulence to speak of (eps = 0: one sub-step per call).
 std::unique_ptr<tParticleManager> roofEngine(tFootprintModel model) {
     // Equal widths: both models have the same nodes.
-    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(8, 8, 8), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.w = 1.0f;
-        c.tke = 1e-14f;
-        const bool block = i >= 2 && i <= 4 && j >= 2 && j <= 4;
-        if (block && k <= 1) c.obj = 1, c.w = 0.0f;
-        if (block && k == 2) c.obj = 11, c.vapor = 1.0f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(8, 8, 8), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.w = 1.0f;
+            c.tke = 1e-14f;
+            const bool block = i >= 2 && i <= 4 && j >= 2 && j <= 4;
+            if (block && k <= 1) c.obj = 1, c.w = 0.0f;
+            if (block && k == 2) c.obj = 11, c.vapor = 1.0f;
+            return c;
+        });
     e->fFootprintModel = model;
     for (double x : {2.5, 3.5, 4.5})
         e->fParticleList.push_back(
@@ -165,13 +166,14 @@ TEST(TouchdownModel, PutsTheNodesAtTheCellCentres) {
 
 TEST(TouchdownModel, HasNoWindBelowTheRoughnessLength) {
     auto make = [](tFootprintModel model) {
-        auto e = kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t, int32_t, int32_t) {
-            tCellValues c;
-            c.u = 2.0f;
-            c.tke = 0.1f;
-            c.eps = 0.01f;
-            return c;
-        });
+        auto e =
+            kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t, int32_t, int32_t) {
+                tCellValues c;
+                c.u = 2.0f;
+                c.tke = 0.1f;
+                c.eps = 0.01f;
+                return c;
+            });
         e->fFootprintModel = model;
         return e;
     };

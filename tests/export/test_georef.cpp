@@ -269,7 +269,8 @@ TEST(Footprints, UnrotatedGridHasMapCoordinates) {
     const std::string tif = f.root.file("f.tif");
     ASSERT_EQ(runKwdExport({"geotiff", f.folder, tif, "--epsg", "25833"}, out), 0) << out.str();
     for (const std::string& name : {tif, "NETCDF:\"" + nc + "\":flux_footprint"}) {
-        const auto [status, text] = kwd::test::runCommand("gdalinfo '" + name + "'", f.root.file("info.txt"));
+        const auto [status, text] =
+            kwd::test::runCommand("gdalinfo '" + name + "'", f.root.file("info.txt"));
         ASSERT_EQ(status, 0) << text;
         EXPECT_NE(text.find("ETRS89 / UTM zone 33N"), std::string::npos) << text;
         EXPECT_NE(text.find("Pixel Size = (2.000000000000000,-5.000000000000000)"), std::string::npos)

@@ -23,8 +23,8 @@ using kwd::exporter::tMapCrs;
 using kwd::exporter::tNetCDFExportResult;
 using kwd::exporter::udunitsUnit;
 
-using kwd::dataset::TZDXFile;
 using kwd::dataset::ckAtmosphere;
+using kwd::dataset::TZDXFile;
 
 namespace {
 

@@ -199,7 +199,8 @@ TEST(TrajectoryFolder, DataSetOfTheOutputIsPreferred) {
     kwd::createFolders(g.root.file("atmosphere"));
     TZDXFile d = kwd::test::descriptor(2, 2, 1, {5, 5}, {5, 5}, {1});
     d.nameVars = {"Objects ( )"};
-    kwd::test::writeDataSet(g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00"), d, {{1, 0, 0, 0}});
+    kwd::test::writeDataSet(g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00"), d,
+                            {{1, 0, 0, 0}});
     const tTrajectoryFolder only(g.folder);
     const tOutputData data = only.load(only.outputs()[0]);
     EXPECT_EQ(data.dataSetPath, g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00.ZDX"));

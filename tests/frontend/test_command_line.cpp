@@ -281,7 +281,8 @@ TEST(CommandLineRun, RunRecord) {
     EXPECT_LE(start, end);
     EXPECT_EQ(r["totals"]["particlesSimulated"], 3000);  // two periods of 1500
     // The run log agrees.
-    const std::vector<std::string> log = kwd::test::lines(kwd::test::readText(res + "/logFile.log"));
+    const std::vector<std::string> log =
+        kwd::test::lines(kwd::test::readText(res + "/logFile.log"));
     EXPECT_TRUE(contains(log, "Particle Factor: 1500"));
     EXPECT_TRUE(contains(log, "Total amount of particles simulated: 3000"));
     EXPECT_TRUE(contains(log, "Total amount of particles through emitter: " +
@@ -363,7 +364,8 @@ TEST(OutputFolderLock, ASecondRunOnTheFolderEndsAtOnce) {
     const tRun run = runWith(sim.dir.path(), {"run", sim.tra});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, line + "\n");
-    const kwd::test::tProgramRun dialogue = kwd::test::runProgram(sim.dir.path(), "1\n" + sim.tra + "\n\n\n");
+    const kwd::test::tProgramRun dialogue =
+        kwd::test::runProgram(sim.dir.path(), "1\n" + sim.tra + "\n\n\n");
     EXPECT_EQ(dialogue.status, 1);
     EXPECT_EQ(dialogue.lines.back(), line);
     const tRun check = runWith(sim.dir.path(), {"check", sim.tra});
@@ -412,13 +414,15 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
         bool beforeStart = true;  // the run refuses it before the output folder is made
     } cases[] = {
         {"missing data file of the last period",
-         [](const Simulation& s) { fs::remove(s.zdt(0)); }, {},
+         [](const Simulation& s) { fs::remove(s.zdt(0)); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.written.zdxPaths[0] + ": ZDT file \"" + s.zdt(0) +
                     "\" cannot be read: No such file or directory";
          }},
         {"short data file",
-         [](const Simulation& s) { fs::resize_file(s.zdt(1), 100); }, {},
+         [](const Simulation& s) { fs::resize_file(s.zdt(1), 100); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.written.zdxPaths[1] + ": ZDT file \"" + s.zdt(1) +
                     "\" holds 100 bytes; its grid of 8 x 8 x 4 cells needs at least 23552 (23 variables)";
@@ -428,15 +432,20 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
              std::fstream f(s.zdt(1), std::ios::in | std::ios::out | std::ios::binary);
              const float code = std::nanf("");
              f.write(reinterpret_cast<const char*>(&code), 4);
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.written.zdxPaths[1] +
                     ": object code nan of cell (0, 0, 0) is not a whole number";
-         }, false},
-        {"more particles than the machine can hold", {}, {"--particles", "1000000000000000"},
+         },
+         false},
+        {"more particles than the machine can hold",
+         {},
+         {"--particles", "1000000000000000"},
          [](const Simulation&) { return std::string("RunSetupError: the run needs about "); }},
         {"missing run configuration",
-         [](const Simulation& s) { fs::remove(s.tra); }, {},
+         [](const Simulation& s) { fs::remove(s.tra); },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra + "\" is missing or not a file";
          }},
@@ -445,7 +454,8 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
              std::string t = kwd::test::readText(s.tra);
              t.replace(t.find("<RootPath> " + s.root), 11 + s.root.size(), "<RootPath> " + s.root + "-gone");
              kwd::test::writeText(s.tra, t);
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: the root folder \"" + s.root + "-gone\" of the run configuration file \"" +
                     s.tra + "\" (RootPath) is not a folder";
@@ -454,12 +464,14 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
          [](const Simulation& s) {
              fs::create_directories(s.root + "/trajectory");
              kwd::test::writeText(s.root + "/trajectory/logFile.log", "x");
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "FileError: the output folder \"" + s.root + "/trajectory\" already holds results (1 file(s), "
                     "for instance \"logFile.log\"); a run would add to them: choose an empty folder or "
                     "give --overwrite to empty it first";
-         }, false},
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -492,11 +504,14 @@ TEST(CommandLineCheck, DetectorPartlyOutsideIsAWarning) {
     t.SaveToFile(sim.tra.substr(0, sim.tra.size() - 4));
     const tRun run = runWith(sim.dir.path(), {"check", sim.tra});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(contains(kwd::test::lines(run.out),
-                         "Warning: the detector box (x -1 to 1, y 1 to 2, z 0.5 to 1 m) reaches outside "
-                         "the model area of data set " + sim.written.zdxPaths[1] +
-                         " (x 0 to 16, y 0 to 16, z 0 to 4 m): particles released there leave the "
-                         "model at once")) << run.out;
+    EXPECT_TRUE(
+        contains(kwd::test::lines(run.out),
+                 "Warning: the detector box (x -1 to 1, y 1 to 2, z 0.5 to 1 m) reaches outside "
+                 "the model area of data set " +
+                     sim.written.zdxPaths[1] +
+                     " (x 0 to 16, y 0 to 16, z 0 to 4 m): particles released there leave the "
+                     "model at once"))
+        << run.out;
 }
 
 }  // namespace

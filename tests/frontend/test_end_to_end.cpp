@@ -82,12 +82,14 @@ void expectResultFiles(const std::string& trajectory, size_t periods) {
 
 TEST(EndToEnd, ConfigurationFileRunFinishes) {
     Simulation sim(3);
-    const kwd::test::tProgramRun run = runProgram(sim.dir.path(), "1\n" + sim.written.traPath + "\n\n\n");
+    const kwd::test::tProgramRun run =
+        runProgram(sim.dir.path(), "1\n" + sim.written.traPath + "\n\n\n");
     EXPECT_EQ(run.status, 0) << run.output;
     expectSummary(run, std::to_string(2 * int64_t(KWD_BATCH_SIZE)));
     expectResultFiles(sim.trajectory(), 2);
     // The run log's closing block matches the console's totals.
-    const std::vector<std::string> log = kwd::test::lines(kwd::test::readText(sim.trajectory() + "/logFile.log"));
+    const std::vector<std::string> log =
+        kwd::test::lines(kwd::test::readText(sim.trajectory() + "/logFile.log"));
     EXPECT_TRUE(contains(log, "Simulation finished!"));
     EXPECT_TRUE(contains(log, run.lines[run.lines.size() - 4]));
 }

@@ -15,9 +15,9 @@ using kwd::frontend::buildOutputsListing;
 using kwd::frontend::tOutputEntry;
 using kwd::frontend::tTRAFile;
 
+using kwd::dataset::ckAtmosphere;
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
-using kwd::dataset::ckAtmosphere;
 
 namespace {
 

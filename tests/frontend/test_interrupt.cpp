@@ -36,7 +36,8 @@ pid_t startProgram(const std::string& workDir, const std::vector<std::string>& a
 // Waits until `path` holds `text` (at most a minute).
 bool waitFor(const std::string& path, const std::string& text) {
     for (int n = 0; n < 600; ++n) {
-        if (std::filesystem::exists(path) && kwd::test::readText(path).find(text) != std::string::npos)
+        if (std::filesystem::exists(path) &&
+            kwd::test::readText(path).find(text) != std::string::npos)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -70,7 +71,8 @@ TEST(Interrupt, RunStopsCleanlyWithTheSignalsStatus) {
                       "; the files written so far are whole\n");
 
         const std::string out = dir.file("out");
-        const std::vector<std::string> log = kwd::test::lines(kwd::test::readText(out + "/logFile.log"));
+        const std::vector<std::string> log =
+            kwd::test::lines(kwd::test::readText(out + "/logFile.log"));
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.back().rfind(std::string("Run interrupted by ") + c.name + " at model time ", 0), 0u)
             << log.back();

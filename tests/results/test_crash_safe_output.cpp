@@ -30,8 +30,8 @@ using kwd::results::writeOutput;
 
 using kwd::engine::tParticleManager;
 
-using kwd::dataset::TZDXFile;
 using kwd::dataset::tZDTWriter;
+using kwd::dataset::TZDXFile;
 
 using namespace kwd::test;
 

@@ -13,11 +13,11 @@ using kwd::results::writeOutput;
 using kwd::engine::tParticle;
 using kwd::engine::tParticleManager;
 
+using kwd::dataset::ckRadiation;
+using kwd::dataset::fsCheck;
 using kwd::dataset::ReadZDTBlock;
 using kwd::dataset::TZDXFile;
 using kwd::dataset::ZDTValueIndex;
-using kwd::dataset::ckRadiation;
-using kwd::dataset::fsCheck;
 
 using namespace kwd::test;
 

@@ -241,9 +241,9 @@ tRun seededRun(int threads, bool avx2, const std::string& inDir, const std::stri
     const char* times[] = {"12:00:00", "12:04:00", "12:08:00"};
     for (int32_t n = 0; n < 3; ++n) {
         list.push_back(kwd::test::writeDataSet(
-            inDir, "DS_" + std::to_string(n), goldenGrid(),
-            "01.07.2018", times[n],
-            kwd::test::flowVariables([n](int32_t i, int32_t j, int32_t k) { return cellOf(n, i, j, k); }),
+            inDir, "DS_" + std::to_string(n), goldenGrid(), "01.07.2018", times[n],
+            kwd::test::flowVariables(
+                [n](int32_t i, int32_t j, int32_t k) { return cellOf(n, i, j, k); }),
             23, "Golden"));
     }
     // The detector covers the whole ground plan and the lowest three layers.

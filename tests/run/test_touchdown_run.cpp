@@ -52,11 +52,12 @@ std::map<std::string, std::string> touchdownRun(int threads, bool avx2, const st
     for (int32_t n = 0; n < 3; ++n)
         list.push_back(kwd::test::writeDataSet(
             in, "TD_" + std::to_string(n), kwd::test::uniformGrid(12, 10, 8, 2.0f, 2.0f, 1.0f),
-            "01.07.2018", times[n],
-            kwd::test::flowVariables([n](int32_t i, int32_t j, int32_t k) { return runCell(n, i, j, k); }),
+            "01.07.2018", times[n], kwd::test::flowVariables([n](int32_t i, int32_t j, int32_t k) {
+                return runCell(n, i, j, k);
+            }),
             23, "Touch"));
-    tParticleManager e(true, kwd::test::detectorBox(14.0, 20.0, 6.0, 14.0, 0.5, 4.0), std::move(list),
-                       out, 0.05, 300, 150);
+    tParticleManager e(true, kwd::test::detectorBox(14.0, 20.0, 6.0, 14.0, 0.5, 4.0),
+                       std::move(list), out, 0.05, 300, 150);
     e.fSeed = 77;
     e.fStepAvx2 = avx2;
     e.fFootprintModel = tFootprintModel::Touchdown;

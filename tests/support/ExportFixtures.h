@@ -30,7 +30,7 @@ inline void writeDataSet(const std::string& base, kwd::dataset::TZDXFile d,
 }
 
 inline kwd::dataset::TZDXFile descriptor(int32_t nI, int32_t nJ, int32_t nK, std::vector<float> dx,
-                           std::vector<float> dy, std::vector<float> dz) {
+                                         std::vector<float> dy, std::vector<float> dz) {
     kwd::dataset::TZDXFile d;
     d.filetype = 2;
     d.fileContent = kwd::dataset::ckRadiation;
@@ -81,8 +81,8 @@ struct tTrajectoryFixture {
     std::vector<float> dx, dy, dz;
     std::string project = "Park";
 
-    tTrajectoryFixture(int32_t i, int32_t j, int32_t k, std::vector<float> sx, std::vector<float> sy,
-                       std::vector<float> sz)
+    tTrajectoryFixture(int32_t i, int32_t j, int32_t k, std::vector<float> sx,
+                       std::vector<float> sy, std::vector<float> sz)
         : nI(i), nJ(j), nK(k), dx(std::move(sx)), dy(std::move(sy)), dz(std::move(sz)) {
         kwd::createFolders(folder);
     }
@@ -174,19 +174,21 @@ struct tDensityFixture : tTrajectoryFixture {
         writeLines("Footprints_Park.csv", {"Date;Time;Released;Hits;FluxShare;NegativeTakeOff",
                                            "01.07.2018;11:00:00;1000;0;0.00000000000000000;0",
                                            "01.07.2018;11:30:00;1000;8;0.50000000000000000;2"});
-        writeLines("FootprintSurfaces_Park.csv",
-                   {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
-                    "01.07.2018;11:30:00;0.60000000000000000;0.40000000000000000",
-                    "Mean;;0.60000000000000000;0.40000000000000000"});
+        writeLines(
+            "FootprintSurfaces_Park.csv",
+            {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
+             "01.07.2018;11:30:00;0.60000000000000000;0.40000000000000000",
+             "Mean;;0.60000000000000000;0.40000000000000000"});
         std::vector<double> described(9, 0.0);
         described[0] = 1;
         writeGrids(t1200, described, described, described);
         std::vector<float> ground(9, 0.0f);
         ground[6] = 1;  // an obstacle at (0, 2)
         writeOutputDataSet(t1200, ground);
-        writeLog({"Detector xMin: 4 Detector xMax: 6 Detector yMin: 4 Detector yMax: 6 Detector "
-                  "zMin: 0 Detector zMax: 1",
-                  "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
+        writeLog(
+            {"Detector xMin: 4 Detector xMax: 6 Detector yMin: 4 Detector yMax: 6 Detector "
+             "zMin: 0 Detector zMax: 1",
+             "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
     }
 };
 

@@ -188,10 +188,11 @@ struct tRotatedFixture : tTrajectoryFixture {
         writeLines("Footprints_Park.csv", {"Date;Time;Released;Hits;FluxShare;NegativeTakeOff",
                                            "01.07.2018;11:00:00;3000000000;0;0.00000000000000000;0",
                                            "01.07.2018;12:00:00;1000;66;0.75000000000000000;7"});
-        writeLines("FootprintSurfaces_Park.csv",
-                   {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
-                    "01.07.2018;12:00:00;0.90000000000000000;0.10000000000000000",
-                    "Mean;;0.90000000000000000;0.10000000000000000"});
+        writeLines(
+            "FootprintSurfaces_Park.csv",
+            {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
+             "01.07.2018;12:00:00;0.90000000000000000;0.10000000000000000",
+             "Mean;;0.90000000000000000;0.10000000000000000"});
         ground[1 + 4 * 1] = 1;
         for (int i = 0; i < 4; ++i) ground[size_t(i)] = 11;
         ground[3 + 4 * 2] = 12;
@@ -202,14 +203,16 @@ struct tRotatedFixture : tTrajectoryFixture {
         std::vector<float> objects(24, 0.0f);
         std::copy(ground.begin(), ground.end(), objects.begin());
         const std::string base = folder + "/VirtPart_Park_01.07.2018 12.00.00";
-        writeDataSet(base, d, {objects, std::vector<float>(24, 1.5f), std::vector<float>(24, -2.0f)});
+        writeDataSet(base, d,
+                     {objects, std::vector<float>(24, 1.5f), std::vector<float>(24, -2.0f)});
         dataSet = base + ".ZDX";
         setZdxTag(dataSet, "location_georef_x", "500000.25000");
         setZdxTag(dataSet, "location_georef_y", "5800000.75000");
         setZdxTag(dataSet, "model_rotation", "30.00000");
-        writeLog({"Detector xMin: 3 Detector xMax: 5 Detector yMin: 6 Detector yMax: 9 Detector "
-                  "zMin: 0 Detector zMax: 2",
-                  "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
+        writeLog(
+            {"Detector xMin: 3 Detector xMax: 5 Detector yMin: 6 Detector yMax: 9 Detector "
+             "zMin: 0 Detector zMax: 2",
+             "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
         kwd::writeWholeFile(folder + "/run.json",
                             "{\"program\": \"kwd-footprint\", \"version\": \"1.0.0\", \"commit\": "
                             "\"abc\", \"settings\": {\"seed\": 7, \"particlesPerPeriod\": 1000}, "

@@ -19,17 +19,18 @@ inline kwd::tDateTime noon() { return kwd::encodeDateTime(2018, 7, 1, 12, 0, 0);
 // An engine over one in-memory data set of grid g (project "P") writing into
 // outDir; only the accumulators are allocated. fActSimTime is noon.
 inline std::unique_ptr<kwd::engine::tParticleManager> accumulatorEngine(const tTestGrid& g,
-                                                           const std::string& outDir) {
+                                                                        const std::string& outDir) {
     std::vector<kwd::dataset::TZDXFile> list;
     list.push_back(makeDescriptor(g, outDir, "IN", "01.07.2018", "12:00:00", 23, "P"));
-    auto e = std::make_unique<kwd::engine::tParticleManager>(true, kwd::engine::tDetector{}, std::move(list), outDir, 0.1,
-                                                100, 10);
+    auto e = std::make_unique<kwd::engine::tParticleManager>(true, kwd::engine::tDetector{},
+                                                             std::move(list), outDir, 0.1, 100, 10);
     e->fActSimTime = noon();
     return e;
 }
 
 // A particle that met its target in `cell` with the two vertical velocities.
-inline kwd::engine::tParticle hitParticle(kwd::engine::tPosGrid cell, double wEmitter, double wDetector) {
+inline kwd::engine::tParticle hitParticle(kwd::engine::tPosGrid cell, double wEmitter,
+                                          double wDetector) {
     kwd::engine::tParticle p;
     p.fMetTarget = true;
     p.fInModel = false;

@@ -61,21 +61,22 @@ inline std::vector<std::string> fileNames(const std::string& folder) {
 }
 
 inline size_t countStartingWith(const std::vector<std::string>& names, const std::string& prefix) {
-    return size_t(std::count_if(names.begin(), names.end(), [&](const std::string& n) {
-        return n.rfind(prefix, 0) == 0;
-    }));
+    return size_t(std::count_if(names.begin(), names.end(),
+                                [&](const std::string& n) { return n.rfind(prefix, 0) == 0; }));
 }
 
 // The names of the temporary files ("*.tmp~") a writer left in a folder.
 inline std::vector<std::string> temporaryFiles(const std::string& folder) {
     std::vector<std::string> names;
     for (const std::string& name : fileNames(folder))
-        if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".tmp~") == 0) names.push_back(name);
+        if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".tmp~") == 0)
+            names.push_back(name);
     return names;
 }
 
 // Standard output and error of a shell command, and its status.
-inline std::pair<int, std::string> runCommand(const std::string& command, const std::string& scratch) {
+inline std::pair<int, std::string> runCommand(const std::string& command,
+                                              const std::string& scratch) {
     const int status = std::system((command + " > '" + scratch + "' 2>&1").c_str());
     return {status, readText(scratch)};
 }
