@@ -10,11 +10,11 @@
 #include <memory>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
 
-namespace kwdbench {
+namespace kwd::bench {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // Sheared wind of about 0.3 m/s with turbulence: T_L of a few seconds, so a
 // pass of 0.5 s is about ten sub-steps and a particle moves a few
@@ -32,20 +32,22 @@ inline tCellValues benchFlow(int32_t i, int32_t j, int32_t k) {
 // An engine over nI x nJ x nK cells of 2 x 2 x 1 m (the lowest layer
 // `dz0` m thick) with the bench flow, `particles` released at random in the
 // box, and one warming pass made so that the particles have their velocity.
-inline std::unique_ptr<tParticleManager> benchEngine(int32_t nI, int32_t nJ, int32_t nK,
-                                                     const tDetector& box, int64_t particles,
-                                                     float dz0 = 1.0f) {
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(nI, nJ, nK, 2.0f, 2.0f, 1.0f);
+inline std::unique_ptr<kwd::engine::tParticleManager> benchEngine(int32_t nI, int32_t nJ,
+                                                                  int32_t nK,
+                                                                  const kwd::engine::tDetector& box,
+                                                                  int64_t particles,
+                                                                  float dz0 = 1.0f) {
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(nI, nJ, nK, 2.0f, 2.0f, 1.0f);
     g.dz[0] = dz0;
-    auto e = kwdtest::makeEngine(g, benchFlow, box, 0.1, 12345, particles);
+    auto e = kwd::test::makeEngine(g, benchFlow, box, 0.1, 12345, particles);
     e->releaseParticles(particles);
     e->moveAllParticlesParallel(0.5);
     return e;
 }
 
-inline int64_t subStepsOf(const tParticleManager& e) {
+inline int64_t subStepsOf(const kwd::engine::tParticleManager& e) {
     int64_t n = 0;
-    for (const tParticle& p : e.fParticleList) n += p.fSubSteps;
+    for (const kwd::engine::tParticle& p : e.fParticleList) n += p.fSubSteps;
     return n;
 }
 
@@ -59,4 +61,4 @@ private:
     int fSaved;
 };
 
-}  // namespace kwdbench
+}  // namespace kwd::bench

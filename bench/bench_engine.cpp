@@ -21,11 +21,19 @@
 #include "../tools/ExampleSimulation.h"
 #include "BenchScenes.h"
 
+using kwd::engine::kPosGridFinished;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using kwdbench::benchEngine;
-using kwdbench::subStepsOf;
-using kwdbench::tThreads;
+using kwd::bench::benchEngine;
+using kwd::bench::subStepsOf;
+using kwd::bench::tThreads;
 
 constexpr double kPass = 0.5;  // seconds of model time per pass
 
@@ -75,7 +83,8 @@ void BM_Interior27Spread(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
     const int32_t n = int32_t(state.range(1));
     const double L = 2.0 * n;
-    auto e = benchEngine(n, n, 30, kwdtest::detectorBox(4.0, L - 4.0, 4.0, L - 4.0, 2.0, 27.0), 200000);
+    auto e = benchEngine(n, n, 30, kwd::test::detectorBox(4.0, L - 4.0, 4.0, L - 4.0, 2.0, 27.0),
+                         200000);
     timePasses(state, *e);
 }
 BENCHMARK(BM_Interior27Spread)
@@ -87,7 +96,8 @@ BENCHMARK(BM_Interior27Spread)
 // call) for particles starting in a box in the middle of the grid.
 void BM_Interior27Step60(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 8.0, 20.0), 2000);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(90.0, 110.0, 90.0, 110.0, 8.0, 20.0),
+                         2000);
     timePasses(state, *e, 60.0);
 }
 BENCHMARK(BM_Interior27Step60)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -96,7 +106,8 @@ BENCHMARK(BM_Interior27Step60)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchma
 // release in a detector): the cells they read stay in the cache.
 void BM_Interior27Box(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0), 50000);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0),
+                         50000);
     timePasses(state, *e);
 }
 BENCHMARK(BM_Interior27Box)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -104,7 +115,8 @@ BENCHMARK(BM_Interior27Box)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark:
 // Lowest layer (4 m thick, node at 2 m), above the node: 18 cells.
 void BM_Layer0Above18(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(4.0, 196.0, 4.0, 196.0, 2.4, 3.6), 100000, 4.0f);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(4.0, 196.0, 4.0, 196.0, 2.4, 3.6),
+                         100000, 4.0f);
     timePasses(state, *e);
 }
 BENCHMARK(BM_Layer0Above18)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -112,7 +124,8 @@ BENCHMARK(BM_Layer0Above18)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark:
 // Lowest layer below the node: logarithmic wind, 9 cells for the rest.
 void BM_Layer0LogProfile(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(4.0, 196.0, 4.0, 196.0, 0.4, 1.6), 100000, 4.0f);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(4.0, 196.0, 4.0, 196.0, 0.4, 1.6),
+                         100000, 4.0f);
     timePasses(state, *e);
 }
 BENCHMARK(BM_Layer0LogProfile)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -120,7 +133,8 @@ BENCHMARK(BM_Layer0LogProfile)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchma
 // Side boundary: the last column (x from 198 to 200 m), the cell's own values.
 void BM_Boundary(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(198.6, 199.6, 4.0, 196.0, 2.0, 27.0), 100000);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(198.6, 199.6, 4.0, 196.0, 2.0, 27.0),
+                         100000);
     timePasses(state, *e);
 }
 BENCHMARK(BM_Boundary)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -128,7 +142,8 @@ BENCHMARK(BM_Boundary)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMil
 // A pass over a batch of 1,000,000 particles that have all finished.
 void BM_VisitFinished(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    auto e = benchEngine(20, 20, 10, kwdtest::detectorBox(10.0, 30.0, 10.0, 30.0, 2.0, 8.0), 1000);
+    auto e =
+        benchEngine(20, 20, 10, kwd::test::detectorBox(10.0, 30.0, 10.0, 30.0, 2.0, 8.0), 1000);
     tParticle done = e->fParticleList.front();
     done.fInModel = false;
     done.fMetTarget = true;
@@ -148,7 +163,8 @@ BENCHMARK(BM_VisitFinished)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark:
 void BM_FewMoving(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
     const int64_t moving = state.range(1);
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0), moving);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0),
+                         moving);
     if (state.range(2) != 0) {
         std::vector<tParticle> list;
         list.reserve(1000000);
@@ -178,7 +194,7 @@ BENCHMARK(BM_FewMoving)
 // street canyon until they reach a lawn, leave or end in a building.
 void BM_ExampleFirstStep(benchmark::State& state) {
     tThreads threads(int(state.range(0)));
-    kwdtest::tTempFolder folder("kwd_bench_example_");
+    kwd::test::tTempFolder folder("kwd_bench_example_");
     example::tOptions o;
     o.folder = folder.path();
     const example::tWritten written = example::writeExample(o);
@@ -189,8 +205,8 @@ void BM_ExampleFirstStep(benchmark::State& state) {
         list.push_back(z);
     }
     const double* d = written.detector;
-    tParticleManager e(true, kwdtest::detectorBox(d[0], d[1], d[2], d[3], d[4], d[5]), std::move(list),
-                       folder.path(), o.minHeight, 20000, 20000);
+    tParticleManager e(true, kwd::test::detectorBox(d[0], d[1], d[2], d[3], d[4], d[5]),
+                       std::move(list), folder.path(), o.minHeight, 20000, 20000);
     e.fSeed = 4242;
     e.fCurrZDXFile = &e.fZDXFileList[0];
     e.fNextZDXFile = &e.fZDXFileList[1];
@@ -207,7 +223,8 @@ BENCHMARK(BM_ExampleFirstStep)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchma
 // The parts of an interior sub-step on their own: one sampling over 27
 // cells (cache-resident), and the three truncated Gaussian numbers.
 void BM_Sampling27(benchmark::State& state) {
-    auto e = benchEngine(100, 100, 30, kwdtest::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0), 4096);
+    auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0),
+                         4096);
     const std::vector<tParticle>& list = e->fParticleList;
     size_t n = 0;
     for (auto _ : state) {
@@ -220,7 +237,7 @@ void BM_Sampling27(benchmark::State& state) {
 BENCHMARK(BM_Sampling27);
 
 void BM_ThreeGaussians(benchmark::State& state) {
-    auto e = benchEngine(20, 20, 10, kwdtest::detectorBox(10.0, 30.0, 10.0, 30.0, 2.0, 8.0), 1);
+    auto e = benchEngine(20, 20, 10, kwd::test::detectorBox(10.0, 30.0, 10.0, 30.0, 2.0, 8.0), 1);
     tRandomStream stream(1, 2, tRandomPurpose::Velocity);
     for (auto _ : state) {
         benchmark::DoNotOptimize(e->randGauss(5.0, stream));

@@ -11,11 +11,16 @@
 
 #include "BenchScenes.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 std::unique_ptr<tParticleManager> gridEngine(int32_t n, int32_t nK) {
-    return kwdtest::makeEngine(kwdtest::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f), kwdbench::benchFlow,
-                               {}, 0.1, 1, 1);
+    return kwd::test::makeEngine(kwd::test::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f),
+                                 kwd::bench::benchFlow, {}, 0.1, 1, 1);
 }
 
 void setCells(benchmark::State& state, int64_t cells) {
@@ -53,12 +58,14 @@ BENCHMARK(BM_BatchReset)->ArgNames({"n", "k"}) GRID_SIZES->Unit(benchmark::kMill
 // Period loading: 12 blocks of nI x nJ x nK values from two data sets.
 void BM_PeriodLoading(benchmark::State& state) {
     const int32_t n = int32_t(state.range(0)), nK = int32_t(state.range(1));
-    kwdtest::tTempFolder folder("kwd_bench_zdt_");
-    const kwdtest::tTestGrid g = kwdtest::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f);
-    auto values = kwdtest::flowVariables(kwdbench::benchFlow);
+    kwd::test::tTempFolder folder("kwd_bench_zdt_");
+    const kwd::test::tTestGrid g = kwd::test::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f);
+    auto values = kwd::test::flowVariables(kwd::bench::benchFlow);
     std::vector<TZDXFile> list;
-    list.push_back(kwdtest::writeDataSet(folder.path(), "A", g, "01.07.2018", "12:00:00", values));
-    list.push_back(kwdtest::writeDataSet(folder.path(), "B", g, "01.07.2018", "13:00:00", values));
+    list.push_back(
+        kwd::test::writeDataSet(folder.path(), "A", g, "01.07.2018", "12:00:00", values));
+    list.push_back(
+        kwd::test::writeDataSet(folder.path(), "B", g, "01.07.2018", "13:00:00", values));
     tParticleManager e(true, tDetector{}, std::move(list), folder.path(), 0.1, 1, 1);
     e.allocateFields();
     e.fCurrZDXFile = &e.fZDXFileList[0];

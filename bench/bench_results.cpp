@@ -12,11 +12,21 @@
 #include <string>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
+
+using kwd::results::appendNumberText;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::writeOutput;
+
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -122,14 +132,14 @@ BENCHMARK(BM_GridFiles)->Arg(200)->Unit(benchmark::kMillisecond);
 void BM_OutputDataSet(benchmark::State& state) {
     tBenchFolder folder;
     const int32_t n = int32_t(state.range(0)), nK = int32_t(state.range(1));
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f),
-                                 [](int32_t i, int32_t j, int32_t k) {
-                                     kwdtest::tCellValues c;
-                                     c.u = 0.1f * float(i), c.v = 0.2f * float(j), c.w = 0.01f * float(k);
-                                     c.obj = (i + j) % 7 == 0 ? 11 : 0;
-                                     c.vapor = c.obj > 10 ? 1.0f : 0.0f;
-                                     return c;
-                                 });
+    auto e = kwd::test::makeEngine(
+        kwd::test::uniformGrid(n, n, nK, 2.0f, 2.0f, 1.0f), [](int32_t i, int32_t j, int32_t k) {
+            kwd::test::tCellValues c;
+            c.u = 0.1f * float(i), c.v = 0.2f * float(j), c.w = 0.01f * float(k);
+            c.obj = (i + j) % 7 == 0 ? 11 : 0;
+            c.vapor = c.obj > 10 ? 1.0f : 0.0f;
+            return c;
+        });
     e->fOutputDir = folder.path;
     e->fverboseLog = true;
     e->fTotalEmittedParticles = 1000000;

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "BenchScenes.h"
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 #include "run/u_MainLoop.h"
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // Uniform wind, turbulence and dissipation everywhere (T_L of about 200 s, sub-steps of about 5 s);
 // the lowest layer is an emitter.
@@ -40,16 +40,16 @@ tCellValues homogeneous(int32_t, int32_t, int32_t k) {
 void BM_HomogeneousRun(benchmark::State& state) {
     kwdbench::tThreads threads(int(state.range(0)));
     const int64_t particles = 1000000;
-    const kwdtest::tTestGrid grid = kwdtest::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f);
+    const kwd::test::tTestGrid grid = kwd::test::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f);
     for (auto _ : state) {
         state.PauseTiming();
-        kwdtest::tTempFolder in("kwd_bench_run_in_"), out("kwd_bench_run_out_");
+        kwd::test::tTempFolder in("kwd_bench_run_in_"), out("kwd_bench_run_out_");
         std::vector<TZDXFile> list;
-        list.push_back(kwdtest::writeDataSet(in.path(), "DS_0", grid, "01.07.2018", "12:00:00",
-                                             kwdtest::flowVariables(homogeneous)));
-        list.push_back(kwdtest::writeDataSet(in.path(), "DS_1", grid, "01.07.2018", "12:02:00",
-                                             kwdtest::flowVariables(homogeneous)));
-        tParticleManager e(true, kwdtest::detectorBox(50, 70, 50, 70, 4, 12), std::move(list),
+        list.push_back(kwd::test::writeDataSet(in.path(), "DS_0", grid, "01.07.2018", "12:00:00",
+                                             kwd::test::flowVariables(homogeneous)));
+        list.push_back(kwd::test::writeDataSet(in.path(), "DS_1", grid, "01.07.2018", "12:02:00",
+                                             kwd::test::flowVariables(homogeneous)));
+        tParticleManager e(true, kwd::test::detectorBox(50, 70, 50, 70, 4, 12), std::move(list),
                            out.path(), 0.1, particles, particles);
         e.fSeed = 11;
         std::ostringstream progress;
@@ -76,8 +76,8 @@ namespace {
 // The release of a batch of a million particles into an empty list.
 void BM_Release(benchmark::State& state) {
     kwdbench::tThreads threads(int(state.range(0)));
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f), homogeneous,
-                                 kwdtest::detectorBox(50, 70, 50, 70, 4, 12));
+    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f), homogeneous,
+                                 kwd::test::detectorBox(50, 70, 50, 70, 4, 12));
     for (auto _ : state) {
         state.PauseTiming();
         std::vector<tParticle>().swap(e->fParticleList);

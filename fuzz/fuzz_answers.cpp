@@ -20,6 +20,12 @@
 #include "frontend/u_Dialogue.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::checkSpan;
+using kwd::frontend::parseDecimalAnswer;
+using kwd::frontend::parseIntegerAnswer;
+using kwd::frontend::parseSpan;
+using kwd::frontend::tSpan;
+
 using kwdfuzz::check;
 using kwdfuzz::kWatchedFlags;
 

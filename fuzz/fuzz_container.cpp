@@ -20,6 +20,17 @@
 #include "container/UDataXStorage.h"
 #include "platform/KwdError.h"
 
+using kwd::container::TArray2DBool;
+using kwd::container::TArray2DFloat;
+using kwd::container::TArray2DInt;
+using kwd::container::TArray2DString;
+using kwd::container::TArray3DFloat;
+using kwd::container::TArray3DInt;
+using kwd::container::TArray3DString;
+using kwd::container::TBitmap;
+using kwd::container::TDataXData;
+using kwd::container::TDataXStorage;
+
 namespace {
 
 // Sizes of the caller's arrays for the readers that do not size them

@@ -15,6 +15,16 @@
 #include "export/u_TrajectoryFolder.h"
 #include "platform/KwdError.h"
 
+using kwd::exporter::parseGridFileName;
+using kwd::exporter::readFootprintTable;
+using kwd::exporter::readGridFile;
+using kwd::exporter::readRunLog;
+using kwd::exporter::readSurfaceTable;
+using kwd::exporter::tGridFile;
+using kwd::exporter::tRunLog;
+using kwd::exporter::tSurfaceShares;
+using kwd::exporter::tTrajectoryFolder;
+
 namespace {
 
 std::string safeName(std::string_view text) {

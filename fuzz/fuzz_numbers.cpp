@@ -19,6 +19,8 @@
 #include "container/UDataXStorage.h"
 #include "dataset/DatasetText.h"
 
+using kwd::container::TDataXStorage;
+
 using kwdfuzz::check;
 using kwdfuzz::kWatchedFlags;
 
@@ -30,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t i = TDataXStorage::ReadIntegerText(text, &intComplete);
     const double d = TDataXStorage::ReadDoubleText(text, &doubleComplete);
     const float f = TDataXStorage::ReadFloatText(text);
-    const int32_t li = dataset_text::leadingInt(text);
-    const float lf = dataset_text::leadingFloat(text);
+    const int32_t li = kwd::dataset::dataset_text::leadingInt(text);
+    const float lf = kwd::dataset::dataset_text::leadingFloat(text);
     check(std::fetestexcept(kWatchedFlags) == 0);
     check(std::isfinite(d) && std::isfinite(f) && std::isfinite(lf));
     (void)li;
@@ -59,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string nText = std::to_string(n);
         bool complete = false;
         check(TDataXStorage::ReadIntegerText(nText, &complete) == n && complete);
-        check(dataset_text::leadingInt(nText) == n);
+        check(kwd::dataset::dataset_text::leadingInt(nText) == n);
     }
     return 0;
 }

@@ -15,6 +15,22 @@
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 
+using kwd::frontend::tTRAFile;
+
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::TZDXFile;
+
+using kwd::container::TArray2DBool;
+using kwd::container::TArray2DFloat;
+using kwd::container::TArray2DInt;
+using kwd::container::TArray2DString;
+using kwd::container::TArray3DFloat;
+using kwd::container::TArray3DInt;
+using kwd::container::TArray3DString;
+using kwd::container::TBitmap;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
 namespace fs = std::filesystem;
 
 namespace {

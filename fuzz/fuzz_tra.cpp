@@ -8,6 +8,8 @@
 #include "frontend/u_tTRAFile.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::tTRAFile;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kwdfuzz::silenceMessages();
     const std::string path = kwdfuzz::writeInput("input.tra", kwdfuzz::asText(data, size));

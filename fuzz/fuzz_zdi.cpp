@@ -12,6 +12,8 @@
 #include "dataset/u_ZDXFile.h"
 #include "platform/KwdError.h"
 
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 std::string safeName(std::string_view text) {
@@ -38,8 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string given = kwdfuzz::scratchFolder() + "/" + name;
     // Each input names its own file: it is removed once read, so that the
     // scratch folder holds one file at a time, not one per input.
-    const kwdfuzz::tScratchFile file(kwdfuzz::writeInput(
-        dataset_text::extractFileName(dataset_text::changeFileExt(given, ".ZDI")), content));
+    const kwdfuzz::tScratchFile file(
+        kwdfuzz::writeInput(kwd::dataset::dataset_text::extractFileName(
+                                kwd::dataset::dataset_text::changeFileExt(given, ".ZDI")),
+                            content));
     TZDXFile d;
     try {
         if (d.ImportZDIFile(given) != 0) return 0;

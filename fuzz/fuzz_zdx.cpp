@@ -9,6 +9,8 @@
 #include "FuzzInput.h"
 #include "dataset/u_ZDXFile.h"
 
+using kwd::dataset::TZDXFile;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     kwdfuzz::silenceMessages();
     const std::string path = kwdfuzz::writeInput("input.ZDX", kwdfuzz::asText(data, size));

@@ -299,10 +299,10 @@ inline const std::vector<std::string>& variableNames() {
 // ---- writing ---------------------------------------------------------------------
 
 inline void writeDataSet(const tScene& s, const tOptions& o, int32_t n, kwd::tDateTime when,
-                         tSimFileState state, const std::string& zdxPath) {
-    TZDXFile d;
+                         kwd::dataset::tSimFileState state, const std::string& zdxPath) {
+    kwd::dataset::TZDXFile d;
     d.filetype = 2;
-    d.fileContent = ckAtmosphere;
+    d.fileContent = kwd::dataset::ckAtmosphere;
     d.SimFileState = state;
     d.SpatialDimensions = 3;
     d.GridsI = s.nI;
@@ -328,7 +328,7 @@ inline void writeDataSet(const tScene& s, const tOptions& o, int32_t n, kwd::tDa
     d.WriteFile(zdxPath);
 
     const std::vector<std::vector<float>> fields = makeFields(s, n);
-    tZDTWriter zdt(zdxPath.substr(0, zdxPath.size() - 4) + ".ZDT");
+    kwd::dataset::tZDTWriter zdt(zdxPath.substr(0, zdxPath.size() - 4) + ".ZDT");
     for (const std::vector<float>& block : fields) zdt.WriteBlock(block);
     zdt.Close();
 }
@@ -368,12 +368,12 @@ inline tWritten writeExample(const tOptions& o) {
     if (o.initialisation) {
         const kwd::tDateTime start = kwd::incMilliseconds(first, -int64_t(o.outputSpacing) * 1000);
         written.initialisationPath = atmosphere + "/" + outputFileName(o.project, start, "(initialisation)_");
-        writeDataSet(s, o, 0, start, fsInitialisation, written.initialisationPath);
+        writeDataSet(s, o, 0, start, kwd::dataset::fsInitialisation, written.initialisationPath);
     }
     for (int32_t n = 0; n < o.outputs; ++n) {
         const kwd::tDateTime when = kwd::incMilliseconds(first, int64_t(n) * o.outputSpacing * 1000);
         const std::string path = atmosphere + "/" + outputFileName(o.project, when);
-        writeDataSet(s, o, n, when, fsNormal, path);
+        writeDataSet(s, o, n, when, kwd::dataset::fsNormal, path);
         written.zdxPaths.push_back(path);
     }
 
@@ -382,7 +382,7 @@ inline tWritten writeExample(const tOptions& o) {
     if (detectorGiven) std::copy(std::begin(o.detector), std::end(o.detector), written.detector);
     else defaultDetector(s, written.detector);
 
-    tTRAFile tra;
+    kwd::frontend::tTRAFile tra;
     tra.fRootPath = root;
     const double* d = written.detector;
     tra.setDetectorValues(float(d[0]), float(d[1]), float(d[2]), float(d[3]), float(d[4]), float(d[5]));

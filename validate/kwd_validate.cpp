@@ -32,11 +32,16 @@
 #include <string>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
+
+using kwd::engine::footprintModelName;
+using kwd::engine::fromExactSum;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // Solves the normal equations of a least-squares fit y = sum p_k x_k.
 std::vector<double> leastSquares(const std::vector<std::vector<double>>& rows,
@@ -72,8 +77,8 @@ tMixing wellMixed(tFootprintModel model, bool sine, int64_t particles) {
     auto kOf = [sine](double z) {
         return sine ? 1.5 * (1.0 + 0.5 * std::sin(2.0 * M_PI * z / 80.0)) : 0.5 + 2.0 * z / 300.0;
     };
-    auto e = kwdtest::makeEngine(
-        kwdtest::uniformGrid(3, 3, sine ? 60 : 120, 4000.0f, 4000.0f, 5.0f),
+    auto e = kwd::test::makeEngine(
+        kwd::test::uniformGrid(3, 3, sine ? 60 : 120, 4000.0f, 4000.0f, 5.0f),
         [&](int32_t, int32_t, int32_t k) {
             tCellValues c;
             const double tke = kOf(5.0 * k + 2.5);
@@ -81,9 +86,8 @@ tMixing wellMixed(tFootprintModel model, bool sine, int64_t particles) {
             c.eps = float(4.0 * tke / (9.0 * 10.0));
             return c;
         },
-        kwdtest::detectorBox(5999.0, 6001.0, 5999.0, 6001.0, 0.0, sine ? 300.0 : 600.0), 0.0001,
-        20240601,
-        particles);
+        kwd::test::detectorBox(5999.0, 6001.0, 5999.0, 6001.0, 0.0, sine ? 300.0 : 600.0), 0.0001,
+        20240601, particles);
     e->fFootprintModel = model;
     e->computeNodePositions();
     e->releaseParticles(particles);
@@ -171,14 +175,18 @@ tFootprint describe(const std::vector<double>& flux, double aTotal) {
 tFootprint surfaceLayer(tFootprintModel model, int64_t particles, double& aShare) {
     const int32_t I = int32_t(std::lround(2100.0 / kDx)), J = 3;
     const int32_t detectorColumn = int32_t(std::lround(2000.0 / kDx));
-    kwdtest::tTestGrid g{I, J, 0, std::vector<float>(size_t(I), float(kDx)),
-                         std::vector<float>(size_t(J), 4000.0f), surfaceLayers()};
+    kwd::test::tTestGrid g{I,
+                           J,
+                           0,
+                           std::vector<float>(size_t(I), float(kDx)),
+                           std::vector<float>(size_t(J), 4000.0f),
+                           surfaceLayers()};
     g.K = int32_t(g.dz.size());
     std::vector<double> zc;
     double top = 0;
     for (float d : g.dz) zc.push_back(top + 0.5 * d), top += d;
     const double tke = 1.5 * (1.25 * kUStar) * (1.25 * kUStar);
-    auto e = kwdtest::makeEngine(
+    auto e = kwd::test::makeEngine(
         g,
         [&](int32_t i, int32_t j, int32_t k) {
             tCellValues c;
@@ -189,7 +197,8 @@ tFootprint surfaceLayer(tFootprintModel model, int64_t particles, double& aShare
             if (k == 0 && i > 0 && i < I - 1 && j == 1) c.obj = 11, c.vapor = 1.0f;
             return c;
         },
-        kwdtest::detectorBox(2000.5, 2001.5, 5999.5, 6000.5, 4.995, 5.005), 0.0001, 77, particles);
+        kwd::test::detectorBox(2000.5, 2001.5, 5999.5, 6000.5, 4.995, 5.005), 0.0001, 77,
+        particles);
     e->fFootprintModel = model;
     e->computeNodePositions();
     e->releaseParticles(particles);

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace kwd::container {
+
 class TBitmap {
 public:
     static constexpr uint32_t kColourMask = 0xFFFFFF;
@@ -47,3 +49,5 @@ private:
     int32_t fWidth = 0, fHeight = 0;
     std::vector<uint32_t> fPixels;  // row by row from the top
 };
+
+}  // namespace kwd::container

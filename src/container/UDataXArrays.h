@@ -9,6 +9,8 @@
 #include <string>
 #include <utility>
 
+namespace kwd::container {
+
 // Owning rectangular arrays for the array tags, indexed [i][j] and [i][j][k]
 // with the last index fastest. resize() sets the sizes (negative counts as 0)
 // and every cell; a default-constructed array is empty. Copies are deep.
@@ -140,3 +142,5 @@ using TArray3DInt = TDataXArray3D<int32_t>;
 // Cells are short strings: the container cuts every cell it reads or writes
 // to its first 50 characters (TDataXStorage::kShortStringLength).
 using TArray3DString = TDataXArray3D<std::string>;
+
+}  // namespace kwd::container

@@ -11,6 +11,8 @@
 #include "platform/MessageSink.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::container {
+
 namespace {
 
 constexpr int32_t kStateClosed = 0;
@@ -223,3 +225,5 @@ void TDataXStorage::FinalizeXDataFile2List(std::vector<std::string>& List) {
     List = _DataXStream;
     _DataXStreamFilename.clear();
 }
+
+}  // namespace kwd::container

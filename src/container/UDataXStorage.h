@@ -36,6 +36,8 @@
 #include "container/TBitmap.h"
 #include "container/UDataXArrays.h"
 
+namespace kwd::container {
+
 // The header record of a container file.
 struct TDataXInfo {
     std::string ContentInfo;                // header tag "filetype"
@@ -453,3 +455,5 @@ private:
     // the last line; a retry then does not append a second one.
     bool _ClosingLinePending = false;
 };
+
+}  // namespace kwd::container

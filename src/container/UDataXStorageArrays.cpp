@@ -12,6 +12,8 @@
 #include "container/UDataXStorage.h"
 #include "platform/KwdError.h"
 
+namespace kwd::container {
+
 namespace {
 
 constexpr char kBlank = ' ';
@@ -726,3 +728,5 @@ int32_t TDataXStorage::GetTagValueAsBinary(const std::string& ID, std::ostream& 
     const std::streamoff position = aStream.tellp();
     return position < 0 ? 0 : int32_t(std::min<std::streamoff>(position, INT32_MAX));
 }
+
+}  // namespace kwd::container

@@ -9,6 +9,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+namespace kwd::container {
+
 namespace {
 
 constexpr int32_t kStateClosed = 0;
@@ -394,3 +396,5 @@ void TDataXStorage::GetTagValueAsFloatCollection(int32_t elementindex, const std
     ListCount = int32_t(count);
     for (size_t k = 0; k < count; ++k) FloatCollection[k] = ReadFloatText(items[k]);
 }
+
+}  // namespace kwd::container

@@ -11,6 +11,8 @@
 
 #include "container/UDataXStorage.h"
 
+namespace kwd::container {
+
 namespace {
 
 constexpr char kBlank = ' ';
@@ -486,3 +488,5 @@ std::string TDataXStorage::EncodeTextLines(const std::vector<std::string>& lines
     }
     return text;
 }
+
+}  // namespace kwd::container

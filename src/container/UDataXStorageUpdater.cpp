@@ -10,6 +10,8 @@
 #include "container/UDataXStorage.h"
 #include "platform/FileIO.h"
 
+namespace kwd::container {
+
 namespace {
 
 constexpr int32_t kStateClosed = 0;
@@ -108,3 +110,5 @@ int32_t TDataXStorage::StripElements(const std::string& _elementname) {
     }
     return removed;
 }
+
+}  // namespace kwd::container

@@ -5,6 +5,8 @@
 
 #include "dataset/u_ZDXFile.h"
 
+namespace kwd::dataset {
+
 namespace dataset_text {
 
 namespace {
@@ -109,3 +111,5 @@ std::string_view part(std::string_view text, size_t pos, size_t count) {
 }
 
 }  // namespace dataset_text
+
+}  // namespace kwd::dataset

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace kwd::dataset {
+
 class TZDXFile;
 
 namespace dataset_text {
@@ -43,3 +45,5 @@ std::string gridText(const TZDXFile& aZDXFile);
 std::string_view part(std::string_view text, size_t pos, size_t count);
 
 }  // namespace dataset_text
+
+}  // namespace kwd::dataset

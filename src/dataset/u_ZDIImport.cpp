@@ -12,6 +12,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+namespace kwd::dataset {
+
 using namespace dataset_text;
 
 namespace {
@@ -182,3 +184,5 @@ int32_t TZDXFile::ImportZDIFile(const std::string& filename) {
     if (upperCase(lines.next()) == "%WINDINFLOW") WindInflow = leadingFloat(lines.next());
     return 0;
 }
+
+}  // namespace kwd::dataset

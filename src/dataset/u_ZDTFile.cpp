@@ -14,6 +14,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+namespace kwd::dataset {
+
 namespace {
 
 static_assert(sizeof(float) == 4 && std::numeric_limits<float>::is_iec559,
@@ -208,3 +210,5 @@ void tZDTWriter::Close() {
         throw kwd::FileError("cannot replace file \"" + fPath + "\": " + kwd::systemReason(err));
     }
 }
+
+}  // namespace kwd::dataset

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kwd::dataset {
+
 // Number of values of one block, nI * nJ * nK. Raises kwd::InputError when a
 // count is zero or negative or the product does not fit 32 bits.
 int64_t ZDTBlockValueCount(int32_t nI, int32_t nJ, int32_t nK);
@@ -55,3 +57,5 @@ private:
     int64_t fBytesWritten = 0;
     std::vector<unsigned char> fScratch;
 };
+
+}  // namespace kwd::dataset

@@ -8,6 +8,11 @@
 #include "dataset/DatasetText.h"
 #include "platform/FileIO.h"
 
+namespace kwd::dataset {
+
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
 using namespace dataset_text;
 
 namespace {
@@ -173,3 +178,5 @@ void TZDXFile::SplitNamesAndUnits() {
         name.erase(bracket);
     }
 }
+
+}  // namespace kwd::dataset

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kwd::dataset {
+
 // Health status of an output (tag data_health_status).
 enum tSimFileState : uint8_t {
     fsNormal = 0,          // regular output
@@ -115,3 +117,5 @@ private:
     // and the unit (into UnitVars).
     void SplitNamesAndUnits();
 };
+
+}  // namespace kwd::dataset

@@ -14,6 +14,8 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 namespace {
 
 // Two levels side by side: each lane holds the values of one level.
@@ -246,3 +248,5 @@ void tParticleManager::buildSampleCells(bool gradients) {
     }
     if (stream) _mm_sfence();
 }
+
+}  // namespace kwd::engine

@@ -8,6 +8,8 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 namespace {
 
 tFieldSample sampleBaseline(const kwdstep::tStepContext& c, const tPosMeter& pos,
@@ -31,3 +33,5 @@ tFieldSample tParticleManager::sampleFields(const tParticle& aParticle) const {
     return fStepAvx2 ? sampleAvx2(c, aParticle.fPosMeter, aParticle.fPosGrid)
                      : sampleBaseline(c, aParticle.fPosMeter, aParticle.fPosGrid);
 }
+
+}  // namespace kwd::engine

@@ -4,6 +4,10 @@
 
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
+using kwd::dataset::TZDXFile;
+
 namespace grid_axis {
 
 const char* axisName(int aAxis) { return aAxis == 0 ? "x" : aAxis == 1 ? "y" : "z"; }
@@ -67,3 +71,4 @@ tGridGeometry::tGridGeometry(const TZDXFile& aZDXFile) {
     fFaceZ = facesOf(aZDXFile, 2, fMonotoneZ);
 }
 
+}  // namespace kwd::engine

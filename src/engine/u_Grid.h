@@ -13,6 +13,8 @@
 
 #include "dataset/u_ZDXFile.h"
 
+namespace kwd::engine {
+
 struct tPosMeter {
     double x = 0.0;
     double y = 0.0;
@@ -94,7 +96,7 @@ public:
     tGridGeometry() = default;
     // Uses the first GridsI / GridsJ / GridsK widths of the descriptor; a
     // width array shorter than its count raises kwd::InputError.
-    explicit tGridGeometry(const TZDXFile& aZDXFile);
+    explicit tGridGeometry(const kwd::dataset::TZDXFile& aZDXFile);
 
     int32_t cellsI() const { return int32_t(fFaceX.size()) - 1; }
     int32_t cellsJ() const { return int32_t(fFaceY.size()) - 1; }
@@ -178,14 +180,16 @@ private:
 // cells from precomputed faces).
 namespace grid_axis {
 const char* axisName(int aAxis);
-const std::vector<float>& widthsOf(const TZDXFile& aZDXFile, int aAxis);
+const std::vector<float>& widthsOf(const kwd::dataset::TZDXFile& aZDXFile, int aAxis);
 // GridsI, GridsJ or GridsK.
-int32_t countOf(const TZDXFile& aZDXFile, int aAxis);
+int32_t countOf(const kwd::dataset::TZDXFile& aZDXFile, int aAxis);
 // A width array shorter than the axis' cell count raises kwd::InputError.
-void requireWidths(const TZDXFile& aZDXFile, int aAxis);
+void requireWidths(const kwd::dataset::TZDXFile& aZDXFile, int aAxis);
 // First of the n cells whose upper face (widths summed from 0) is >= v,
 // else the last cell (0 without cells).
 int32_t walkCell(const std::vector<float>& aWidths, int32_t n, double v);
 // The sum of the first n widths.
 double lengthOf(const std::vector<float>& aWidths, int32_t n);
 }  // namespace grid_axis
+
+}  // namespace kwd::engine

@@ -11,6 +11,8 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/ParallelChunks.h"
 
+namespace kwd::engine {
+
 // Sorts keys (cell << 32 | list index), cells below 2^cellBits, by their
 // cell, keeping the order of keys of the same cell: least significant digit
 // first, in as few passes of at most 11 bits as the cells need (two for a
@@ -105,3 +107,5 @@ int64_t tParticleManager::particlesInModel() const {
         return int64_t(fMoving.size()) + fInModelOthers;
     return getNumberOfParticlesInModel();
 }
+
+}  // namespace kwd::engine

@@ -21,6 +21,8 @@
 #include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 namespace {
 
 constexpr int kWatchedFlags = FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW;
@@ -340,3 +342,5 @@ void tParticleManager::movingPass(double dt_3d) {
         findMovingParticles();
     runMovingPass(dt_3d);
 }
+
+}  // namespace kwd::engine

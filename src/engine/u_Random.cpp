@@ -9,6 +9,8 @@
 
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
 namespace {
 
 constexpr uint32_t kPhiloxM0 = 0xD2511F53u;
@@ -195,3 +197,5 @@ uint64_t runSeed() {
     const uint64_t mono = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
     return splitmix64(wall ^ splitmix64(mono));
 }
+
+}  // namespace kwd::engine

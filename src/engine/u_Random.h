@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kwd::engine {
+
 // One Philox4x32 block with 10 rounds.
 std::array<uint32_t, 4> philox4x32_10(std::array<uint32_t, 4> ctr, std::array<uint32_t, 2> key);
 
@@ -95,3 +97,5 @@ uint64_t runSeed();
 // A seed as KWD_SEED gives it: a decimal integer with an optional sign,
 // nothing else; a negative value counts modulo 2^64. False for other text.
 bool tryParseSeed(const std::string& aText, uint64_t& aSeed);
+
+}  // namespace kwd::engine

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <iostream>
 
+namespace kwd::engine {
+
 namespace {
 
 constexpr auto kEvery = std::chrono::seconds(2);
@@ -83,3 +85,5 @@ void tRunProgress::report(int64_t aMoving, double aStepDone, tClock::time_point 
     fLast = aNow;
     *fOut << line(aMoving, aStepDone, rate, elapsed) << std::endl;
 }
+
+}  // namespace kwd::engine

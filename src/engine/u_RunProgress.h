@@ -11,6 +11,8 @@
 #include <iosfwd>
 #include <string>
 
+namespace kwd::engine {
+
 class tRunProgress {
 public:
     using tClock = std::chrono::steady_clock;
@@ -43,3 +45,5 @@ private:
     tClock::time_point fStart{}, fLast{};
     std::atomic<int64_t> fSubSteps{0};
 };
+
+}  // namespace kwd::engine

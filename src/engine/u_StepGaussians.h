@@ -11,6 +11,8 @@
 #include "engine/u_Random.h"
 #include "engine/u_StepIsa.h"
 
+namespace kwd::engine {
+
 namespace kwdstep {
 
 // Normal number of mean 1 and deviation 1 truncated to 1 -+ aUpperLimit
@@ -79,3 +81,5 @@ KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit
 }
 
 }  // namespace kwdstep
+
+}  // namespace kwd::engine

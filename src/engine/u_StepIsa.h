@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+namespace kwd::engine {
+
 #define KWD_ALWAYS_INLINE inline __attribute__((always_inline))
 
 namespace kwdstep {
@@ -71,3 +73,5 @@ struct tIsaAvx2 {
 KWD_ALWAYS_INLINE void load4(tV4& v, const double* p) { std::memcpy(&v, p, sizeof v); }
 
 }  // namespace kwdstep
+
+}  // namespace kwd::engine

@@ -32,6 +32,8 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 
+namespace kwd::engine {
+
 namespace kwdstep {
 
 constexpr double kC0 = 3.0;                  // Kolmogorov constant before scaling by fs
@@ -581,3 +583,5 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
 }
 
 }  // namespace kwdstep
+
+}  // namespace kwd::engine

@@ -2,6 +2,8 @@
 
 #include "engine/u_Touchdowns.h"
 
+namespace kwd::engine {
+
 const char* footprintModelName(tFootprintModel aModel) {
     return aModel == tFootprintModel::Touchdown ? "touchdown" : "described";
 }
@@ -53,3 +55,5 @@ void tTouchdownSums::take(tTouchdownSums& aOther) {
     records.insert(records.end(), aOther.records.begin(), aOther.records.end());
     aOther.records.clear();
 }
+
+}  // namespace kwd::engine

@@ -25,6 +25,8 @@
 
 #include "engine/u_tParticle.h"
 
+namespace kwd::engine {
+
 enum class tFootprintModel : uint8_t { Described, Touchdown };
 
 // "described" or "touchdown".
@@ -97,3 +99,5 @@ public:
 private:
     std::vector<tTouchdownColumns> fSlots;
 };
+
+}  // namespace kwd::engine

@@ -14,9 +14,15 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
+
 namespace {
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 std::string widthText(float w) {
     char buf[48];
@@ -289,3 +295,5 @@ void tParticleManager::advanceFields(double dt_3d) {
     }
     kwd::checkFpFlags("the field advance");
 }
+
+}  // namespace kwd::engine

@@ -10,6 +10,10 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+namespace kwd::engine {
+
+using kwd::dataset::TZDXFile;
+
 using grid_axis::axisName;
 using grid_axis::lengthOf;
 using grid_axis::requireWidths;
@@ -137,3 +141,5 @@ double tParticle::getMeanVelocity() const {
     const int64_t seconds = kwd::secondsBetween(fStartTime, fTimeUntilHit);
     return seconds > 0 ? fTravelDistance / double(seconds) : 0.0;
 }
+
+}  // namespace kwd::engine

@@ -9,6 +9,8 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_Grid.h"
 
+namespace kwd::engine {
+
 // The detector box in model metres.
 struct tDetector {
     double xMin = 0.0;
@@ -87,14 +89,14 @@ public:
     // stream of (aSeed, aSerialNr), x, y, z in turn; each axis from
     // [min(a, b), max(a, b)) with a, b the rounded bounds in mm (a when equal).
     // A bound that does not fit 32-bit millimetres raises kwd::RunSetupError.
-    tParticle(const tDetector& aDetector, bool midPoint, const TZDXFile& aZDXFile,
+    tParticle(const tDetector& aDetector, bool midPoint, const kwd::dataset::TZDXFile& aZDXFile,
               double aDateTime, uint64_t aSeed, int64_t aSerialNr);
     // The same, locating the cell with the precomputed faces of the data set.
     tParticle(const tDetector& aDetector, bool midPoint, const tGridGeometry& aGeometry,
               double aDateTime, uint64_t aSeed, int64_t aSerialNr);
 
     // fPosGrid from fPosMeter; outside the box (-999, -999, -999) and fInModel false.
-    void calcGridFromMeters(const TZDXFile& aZDXFile);
+    void calcGridFromMeters(const kwd::dataset::TZDXFile& aZDXFile);
     void calcGridFromMeters(const tGridGeometry& aGeometry) {
         if (!aGeometry.locate(fPosMeter, fPosGrid)) {
             fPosGrid = kPosGridOutside;
@@ -103,7 +105,7 @@ public:
     }
     // fPosMeter := centre of cell fPosGrid. An index outside the width arrays
     // raises kwd::GeneralError and leaves the particle unchanged.
-    void calcMeterFromGrid(const TZDXFile& aZDXFile);
+    void calcMeterFromGrid(const kwd::dataset::TZDXFile& aZDXFile);
     // fTravelDistance / whole seconds between fStartTime and fTimeUntilHit; 0 below 1 s.
     double getMeanVelocity() const;
 
@@ -111,3 +113,5 @@ private:
     void drawPosition(const tDetector& aDetector, bool midPoint, uint64_t aSeed);
     void finishRelease(double aDateTime);
 };
+
+}  // namespace kwd::engine

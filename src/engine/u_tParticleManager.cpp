@@ -15,6 +15,10 @@
 #include "platform/LargeMemory.h"
 #include "platform/ParallelChunks.h"
 
+namespace kwd::engine {
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 // General number format with up to 15 significant digits, "." as separator.
@@ -200,3 +204,5 @@ double tParticleManager::calc_dt_3d(double vMax_u, double vMax_v, double vMax_w,
     const double tz = axis(cell.z, fDetector.zMax - fDetector.zMin, vMax_w);
     return std::min(tx, std::min(ty, tz));
 }
+
+}  // namespace kwd::engine

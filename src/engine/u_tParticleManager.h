@@ -27,6 +27,8 @@
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 
+namespace kwd::engine {
+
 #ifndef KWD_BATCH_SIZE
 #define KWD_BATCH_SIZE 1000000
 #endif
@@ -72,10 +74,10 @@ public:
     // ---- state, in declaration order of the engine ------------------------
     bool fBackwardsMode = true;
     double fdt_min_part = 0.0002;  // shortest regular sub-step, s
-    TZDXFile* fCurrZDXFile = nullptr;  // data set of the current period (item of fZDXFileList)
-    TZDXFile* fNextZDXFile = nullptr;  // the next earlier data set (set by the main loop)
+    dataset::TZDXFile* fCurrZDXFile = nullptr;  // data set of the current period (item of fZDXFileList)
+    dataset::TZDXFile* fNextZDXFile = nullptr;  // the next earlier data set (set by the main loop)
     std::vector<tParticle> fParticleList;  // release order
-    std::vector<TZDXFile> fZDXFileList;    // latest first
+    std::vector<dataset::TZDXFile> fZDXFileList;    // latest first
     int64_t fTotalParticlesInTarget = 0;   // raised atomically by the particle step
     int64_t fMainLoopIdx = -1;
     int64_t fTotalEmittedParticles = 0;
@@ -180,7 +182,7 @@ public:
     // run-log head and allocates the accumulators from the first descriptor.
     // No descriptor: kwd::RunSetupError. The seed comes from runSeed().
     tParticleManager(bool backwardsMode, const tDetector& aDetectorPos,
-                     std::vector<TZDXFile> ZDXList, const std::string& aOutputDir,
+                     std::vector<kwd::dataset::TZDXFile> ZDXList, const std::string& aOutputDir,
                      double aMinHeight, int64_t partCntPerInterval,
                      int64_t batchSize = KWD_BATCH_SIZE);
     virtual ~tParticleManager();
@@ -263,15 +265,16 @@ public:
     // from the object codes (the step: fCellClass, built by buildSampleCells).
     uint8_t CheckEmitter(const tParticle& aParticle) const;
     bool CheckObstacle(tParticle& aParticle) const;
-    tPosMeter getSmallestCellSize(const TZDXFile& aZDXFile) const;
-    double calc_dt_3d(double vMax_u, double vMax_v, double vMax_w, const TZDXFile& aZDXFile) const;
+    tPosMeter getSmallestCellSize(const kwd::dataset::TZDXFile& aZDXFile) const;
+    double calc_dt_3d(double vMax_u, double vMax_v, double vMax_w,
+                      const kwd::dataset::TZDXFile& aZDXFile) const;
     // The flow at a live particle (its fPosMeter and fPosGrid): the step's
     // own sampling (kwdstep::sampleAt) with a context built for the call.
     tFieldSample sampleFields(const tParticle& aParticle) const;
 
     // Model time of a data set: simdate "dd.mm.yyyy" + simtime "hh:mm:ss";
     // text that does not read raises kwd::ConversionError naming the data set.
-    static double getModelTime(const TZDXFile& aZDXFile);
+    static double getModelTime(const kwd::dataset::TZDXFile& aZDXFile);
 
     // ---- the main loop's view of the particle list ------------------------------
     // The particles of interval fMainLoopIdx that still move, kept between the
@@ -290,7 +293,7 @@ public:
     int64_t particlesInModel() const;
 
 private:
-    void checkSameGrid(const TZDXFile& aZDXFile) const;
+    void checkSameGrid(const kwd::dataset::TZDXFile& aZDXFile) const;
     // The cell records, with the TKE gradients of the inner columns computed
     // on the way when `gradients`.
     void buildSampleCells(bool gradients);
@@ -316,3 +319,5 @@ private:
     int64_t fInModelOthers = 0;  // particles in the model that are not in fMoving
     std::vector<tTouchdownSums> fTouchdownPerThread;  // by OpenMP thread number
 };
+
+}  // namespace kwd::engine

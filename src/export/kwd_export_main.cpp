@@ -7,6 +7,8 @@
 
 #include "export/u_ExportProgram.h"
 
+using kwd::exporter::runKwdExport;
+
 // Fontconfig, which cairo uses to find its fonts, keeps caches for the life
 // of the process; the leak checker of sanitizer builds is told so.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }

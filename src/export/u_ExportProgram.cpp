@@ -22,6 +22,10 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::exporter {
+
+using kwd::dataset::TZDXFile;
+
 const char* const kExportUsage =
     "usage: kwd-export netcdf DATASET.ZDX OUT.nc [--epsg CODE] | "
     "kwd-export footprints TRAJECTORY_FOLDER OUT.nc [--epsg CODE] | "
@@ -409,3 +413,5 @@ int runKwdExport(const std::vector<std::string>& aArgs, std::ostream& aOut) {
         return 1;
     }
 }
+
+}  // namespace kwd::exporter

@@ -21,6 +21,8 @@
 #include "export/u_FootprintMap.h"
 #include "export/u_TrajectoryFolder.h"
 
+namespace kwd::exporter {
+
 extern const char* const kExportUsage;
 
 // `aArgs` are the arguments after the program name.
@@ -38,3 +40,5 @@ tFootprintMap footprintMapOf(const tTrajectoryFolder& aFolder, const tOutputData
 // concentration) or of the climatology (flux).
 tFootprintMap densityMapOf(const tTrajectoryFolder& aFolder, const tDensityData& aData,
                            const tRunLog& aLog);
+
+}  // namespace kwd::exporter

@@ -5,6 +5,8 @@
 
 #include "platform/RegionalSettings.h"
 
+namespace kwd::exporter {
+
 namespace export_text {
 
 std::string shortNumber(double value) {
@@ -44,3 +46,5 @@ bool tryParseDateTimeArgument(const std::string& text, kwd::tDateTime& out) {
 }
 
 }  // namespace export_text
+
+}  // namespace kwd::exporter

@@ -5,6 +5,8 @@
 
 #include "platform/DateTime.h"
 
+namespace kwd::exporter {
+
 namespace export_text {
 
 // The shortest text that reads back as the same double ("2.5", "1e-05").
@@ -21,3 +23,5 @@ std::string fullDateTimeText(kwd::tDateTime value);
 bool tryParseDateTimeArgument(const std::string& text, kwd::tDateTime& out);
 
 }  // namespace export_text
+
+}  // namespace kwd::exporter

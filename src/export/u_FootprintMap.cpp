@@ -17,6 +17,8 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
 namespace {
 
 // Layout in pixels.
@@ -811,3 +813,5 @@ void renderFootprintMap(const tFootprintMap& map, const std::string& path) {
     if (written != CAIRO_STATUS_SUCCESS) file.fail("write the file", cairo_status_to_string(written));
     file.commit();
 }
+
+}  // namespace kwd::exporter

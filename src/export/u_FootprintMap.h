@@ -24,6 +24,8 @@
 #include "export/u_FootprintStats.h"
 #include "export/u_PlanGrid.h"
 
+namespace kwd::exporter {
+
 struct tMapPanel {
     std::string title;           // above the panel: "Flux footprint density"
     std::string barLabel;        // beside the colour bar: "flux footprint (m^-2)"
@@ -115,3 +117,5 @@ tMapFormat mapFormatOf(const std::string& path);
 // for an unknown extension, kwd::GeneralError when drawing fails and
 // kwd::FileError when the file cannot be written.
 void renderFootprintMap(const tFootprintMap& map, const std::string& path);
+
+}  // namespace kwd::exporter

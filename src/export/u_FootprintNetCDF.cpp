@@ -16,6 +16,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
 namespace {
 
 bool sameTime(kwd::tDateTime a, kwd::tDateTime b) {
@@ -190,3 +192,5 @@ tFootprintsExportResult exportFootprintsToNetCDF(const tTrajectoryFolder& folder
     r.nJ = grid.nJ;
     return r;
 }
+
+}  // namespace kwd::exporter

@@ -18,6 +18,8 @@
 
 #include "export/u_TrajectoryFolder.h"
 
+namespace kwd::exporter {
+
 class tMapCrs;
 
 struct tFootprintsExportResult {
@@ -36,3 +38,5 @@ tFootprintsExportResult exportFootprintsToNetCDF(const tTrajectoryFolder& folder
 // "obstacle" (1), "building" (2), "emitting_surface_<code>" above 10,
 // "object_<code>" otherwise.
 std::string objectCodeMeaning(int32_t code);
+
+}  // namespace kwd::exporter

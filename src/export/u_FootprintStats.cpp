@@ -9,6 +9,8 @@
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
 namespace {
 
 void checkValues(std::span<const double> values, const tPlanGrid& grid) {
@@ -110,3 +112,5 @@ std::optional<tFootprintPeak> footprintPeak(std::span<const double> values, cons
     kwd::checkFpFlags("footprint peak");
     return p;
 }
+
+}  // namespace kwd::exporter

@@ -20,6 +20,8 @@
 
 #include "export/u_PlanGrid.h"
 
+namespace kwd::exporter {
+
 // The detector box in model metres.
 struct tDetectorBox {
     double xMin = 0, xMax = 0, yMin = 0, yMax = 0, zMin = 0, zMax = 0;
@@ -65,3 +67,5 @@ struct tFootprintPeak {
 // equal ones); none when no value is positive.
 std::optional<tFootprintPeak> footprintPeak(std::span<const double> values, const tPlanGrid& grid,
                                             const tDetectorBox& detector);
+
+}  // namespace kwd::exporter

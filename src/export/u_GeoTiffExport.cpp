@@ -7,6 +7,8 @@
 #include "export/u_OutputFile.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
 namespace {
 
 // GDAL's messages go to the caller's error, not to standard error.
@@ -72,3 +74,5 @@ void writeGeoTiff(const tGeoTiffContent& content, const tMapCrs* crs, const std:
     if (CPLGetLastErrorType() >= CE_Failure) file.fail("write the file", tQuietGdal::reason());
     file.commit();
 }
+
+}  // namespace kwd::exporter

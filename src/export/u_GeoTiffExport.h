@@ -11,6 +11,8 @@
 #include "export/u_Georef.h"
 #include "export/u_PlanGrid.h"
 
+namespace kwd::exporter {
+
 struct tGeoTiffContent {
     tPlanGrid grid;
     std::vector<double> values;  // i fastest, j = 0 first
@@ -24,3 +26,5 @@ struct tGeoTiffContent {
 // complete. kwd::InputError for a grid of uneven widths, kwd::FileError when
 // GDAL cannot write the file (with GDAL's message).
 void writeGeoTiff(const tGeoTiffContent& content, const tMapCrs* crs, const std::string& path);
+
+}  // namespace kwd::exporter

@@ -11,6 +11,10 @@
 #include "export/u_ExportText.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
+using kwd::container::TDataXStorage;
+
 namespace {
 
 double radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
@@ -224,3 +228,5 @@ std::vector<double> geoTransform(const tPlanGrid& grid, const tModelPlacement& p
     const auto [x0, y0] = placement.toMap(0.0, bottomUp ? 0.0 : grid.yMax());
     return {x0, dx * c, rowY * s, y0, -dx * s, rowY * c};
 }
+
+}  // namespace kwd::exporter

@@ -28,6 +28,8 @@
 
 #include "export/u_PlanGrid.h"
 
+namespace kwd::exporter {
+
 struct tModelPlacement {
     double georefX = 0;   // easting of the model origin, m
     double georefY = 0;   // northing of the model origin, m
@@ -95,3 +97,5 @@ double uniformWidth(const std::vector<double>& faces);
 // kwd::InputError naming the axis otherwise.
 std::vector<double> geoTransform(const tPlanGrid& grid, const tModelPlacement& placement,
                                  bool bottomUp);
+
+}  // namespace kwd::exporter

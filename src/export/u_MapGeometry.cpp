@@ -6,6 +6,8 @@
 
 #include "export/u_ExportText.h"
 
+namespace kwd::exporter {
+
 double niceStep(double range, double targetCount) {
     const double raw = range / targetCount;
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
@@ -74,3 +76,5 @@ tOutline outlineOf(const std::vector<double>& values, const tPlanGrid& g, double
     }
     return o;
 }
+
+}  // namespace kwd::exporter

@@ -9,6 +9,8 @@
 
 #include "export/u_PlanGrid.h"
 
+namespace kwd::exporter {
+
 // A round step (1, 2 or 5 times a power of ten) that cuts range into about
 // targetCount parts.
 double niceStep(double range, double targetCount);
@@ -31,3 +33,5 @@ struct tOutline {
 // The outline of the cells of `values` at or above `level` (and above 0),
 // its edges chained end to end so that dashes run on around corners.
 tOutline outlineOf(const std::vector<double>& values, const tPlanGrid& g, double level);
+
+}  // namespace kwd::exporter

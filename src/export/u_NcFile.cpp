@@ -2,6 +2,8 @@
 
 #include <netcdf.h>
 
+namespace kwd::exporter {
+
 tNcFile::tNcFile(const std::string& finalPath) : fFile(finalPath, "NetCDF file") {
     // The library opens the file itself; the name stays reserved for it.
     fFile.close();
@@ -119,3 +121,5 @@ void tNcFile::commit() {
     check(nc_close(fId), "close the file");
     fFile.commit();
 }
+
+}  // namespace kwd::exporter

@@ -13,6 +13,8 @@
 
 #include "export/u_OutputFile.h"
 
+namespace kwd::exporter {
+
 class tNcFile {
 public:
     explicit tNcFile(const std::string& finalPath);
@@ -55,3 +57,5 @@ private:
     int fId = -1;
     bool fOpen = false;
 };
+
+}  // namespace kwd::exporter

@@ -6,6 +6,8 @@
 
 #include "export/u_ExportText.h"
 
+namespace kwd::exporter {
+
 namespace {
 
 std::vector<double> shifted(std::vector<double> v, double by) {
@@ -142,3 +144,5 @@ void markOnGrid(tNcFile& nc, int var, const tNcGrid& grid, const std::string& mo
         coordinates += (coordinates.empty() ? "" : " ") + grid.coordinates;
     if (!coordinates.empty()) nc.text(var, "coordinates", coordinates);
 }
+
+}  // namespace kwd::exporter

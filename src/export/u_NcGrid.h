@@ -23,6 +23,8 @@
 #include "export/u_NcFile.h"
 #include "export/u_PlanGrid.h"
 
+namespace kwd::exporter {
+
 struct tNcGrid {
     int dimX = -1, dimY = -1;
     std::string gridMapping;  // "crs", or empty
@@ -41,3 +43,5 @@ void markOnGrid(tNcFile& nc, int var, const tNcGrid& grid, const std::string& mo
 // The cell centres and the bounds (two per cell) of faces.
 std::vector<double> cellCentres(const std::vector<double>& faces);
 std::vector<double> cellBounds(const std::vector<double>& faces);
+
+}  // namespace kwd::exporter

@@ -17,6 +17,12 @@
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
+
 const char* const kNcTimeUnits = "seconds since 1970-01-01 00:00:00";
 
 namespace {
@@ -228,3 +234,5 @@ tNetCDFExportResult exportDataSetToNetCDF(const std::string& zdxPath, const std:
     nc.commit();
     return result;
 }
+
+}  // namespace kwd::exporter

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace kwd::exporter {
+
 class tMapCrs;
 
 // The value the run writes into its output data sets where a value is 0.
@@ -70,3 +72,5 @@ class tNcFile;
 // Defines and writes the time coordinate of the dimension `dim`: the model
 // times `times` in kNcTimeUnits.
 void writeNcTime(tNcFile& nc, int dim, const std::string& longName, const std::vector<double>& times);
+
+}  // namespace kwd::exporter

@@ -12,6 +12,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -121,3 +123,5 @@ void tReplacingFile::commit() {
         fail("rename \"" + fTemp + "\" into place", kwd::systemReason(errno));
     fCommitted = true;
 }
+
+}  // namespace kwd::exporter

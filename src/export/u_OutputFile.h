@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kwd::exporter {
+
 // Raises kwd::InputError naming `output` when it is one of `inputs` or lies
 // inside (or is) one of `folders`. Paths are compared after links are
 // resolved: those of the folder the output would be written into, and the
@@ -47,3 +49,5 @@ private:
     int fFd = -1;
     bool fCommitted = false;
 };
+
+}  // namespace kwd::exporter

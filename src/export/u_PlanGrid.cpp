@@ -6,6 +6,10 @@
 #include "export/u_ExportText.h"
 #include "platform/KwdError.h"
 
+namespace kwd::exporter {
+
+using kwd::dataset::TZDXFile;
+
 std::vector<double> cellFaces(const std::vector<float>& widths, int32_t n, const std::string& where,
                               const char* axis) {
     const std::string along = std::string(" along ") + axis;
@@ -33,3 +37,5 @@ tPlanGrid tPlanGrid::fromDescriptor(const TZDXFile& d, const std::string& where)
     g.yFace = cellFaces(d.sizedy, d.GridsJ, where, "y");
     return g;
 }
+
+}  // namespace kwd::exporter

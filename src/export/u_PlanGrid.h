@@ -8,7 +8,11 @@
 #include <string>
 #include <vector>
 
+namespace kwd::dataset {
 class TZDXFile;
+}
+
+namespace kwd::exporter {
 
 // Positions of the faces of n cells of the given widths along an axis
 // ("x", "y" or "z"): n + 1 values, the first 0. Raises kwd::InputError,
@@ -24,7 +28,7 @@ struct tPlanGrid {
     std::vector<double> yFace;  // nJ + 1 values
 
     // From the spacings of a descriptor; `where` names the data set in errors.
-    static tPlanGrid fromDescriptor(const TZDXFile& d, const std::string& where);
+    static tPlanGrid fromDescriptor(const kwd::dataset::TZDXFile& d, const std::string& where);
 
     double xMax() const { return xFace.back(); }
     double yMax() const { return yFace.back(); }
@@ -37,3 +41,5 @@ struct tPlanGrid {
     size_t index(int32_t i, int32_t j) const { return size_t(i) + size_t(nI) * size_t(j); }
     size_t cellCount() const { return size_t(nI) * size_t(nJ); }
 };
+
+}  // namespace kwd::exporter

@@ -17,6 +17,11 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::exporter {
+
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const char* const kGridPrefixes[] = {"FlxFootprintIJ_", "ConFootprintIJ_", "SourceStrengthIJ_"};
@@ -553,3 +558,5 @@ tSurfaceShares readSurfaceTable(const std::string& path) {
         throw kwd::InputError(what + " \"" + path + "\": no \"Mean\" line at the end");
     return shares;
 }
+
+}  // namespace kwd::exporter

@@ -26,6 +26,8 @@
 #include "export/u_PlanGrid.h"
 #include "platform/DateTime.h"
 
+namespace kwd::exporter {
+
 // A grid file: one line per j, values for every i separated by ";".
 struct tGridFile {
     int32_t nI = 0, nJ = 0;
@@ -170,3 +172,5 @@ private:
     std::vector<tOutputTime> fOutputs;
     std::vector<tOutputTime> fMeasurements;
 };
+
+}  // namespace kwd::exporter

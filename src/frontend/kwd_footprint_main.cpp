@@ -14,11 +14,15 @@
 #include "frontend/u_Program.h"
 #include "run/u_Ranks.h"
 
+using kwd::frontend::runCommandLine;
+using kwd::frontend::runKwdFootprint;
+using kwd::frontend::tNullBuffer;
+
 int main(int argc, char** argv) {
-    const kwd::ranks::tRankSession ranks(argc, argv);
-    const bool prints = kwd::ranks::writesFiles();
+    const kwd::run::ranks::tRankSession ranks(argc, argv);
+    const bool prints = kwd::run::ranks::writesFiles();
     if (argc <= 1) {
-        if (kwd::ranks::count() == 1) return runKwdFootprint(std::cin, std::cout);
+        if (kwd::run::ranks::count() == 1) return runKwdFootprint(std::cin, std::cout);
         // The dialogue reads its answers on one process only.
         if (prints)
             std::cerr << "UsageError: the console dialogue runs on one process; on several, "
@@ -32,9 +36,9 @@ int main(int argc, char** argv) {
     const int status = runCommandLine(args, prints ? std::cout : quiet, prints ? std::cerr : quiet);
     // KWD_EXCHANGE_TIMES=1: what the exchanges between the processes cost
     // each of them (for benchmarks), one line per process on standard error.
-    if (kwd::ranks::count() > 1 && std::getenv("KWD_EXCHANGE_TIMES") != nullptr) {
-        const kwd::ranks::tExchangeTotals t = kwd::ranks::exchangeTotals();
-        std::cerr << "process " << kwd::ranks::rank() << " of " << kwd::ranks::count()
+    if (kwd::run::ranks::count() > 1 && std::getenv("KWD_EXCHANGE_TIMES") != nullptr) {
+        const kwd::run::ranks::tExchangeTotals t = kwd::run::ranks::exchangeTotals();
+        std::cerr << "process " << kwd::run::ranks::rank() << " of " << kwd::run::ranks::count()
                   << ": waited " << t.waitSeconds << " s, exchanged " << t.exchangeSeconds
                   << " s, received " << t.bytes << " bytes" << std::endl;
     }

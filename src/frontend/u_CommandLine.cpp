@@ -24,6 +24,16 @@
 #include "platform/RegionalSettings.h"
 #include "run/u_Ranks.h"
 
+using kwd::engine::parseFootprintModel;
+using kwd::engine::tDetector;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticleManager;
+using kwd::engine::tryParseSeed;
+
+namespace kwd::frontend {
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const char* const kSeeHelp = " (kwd-footprint --help shows the usage)";
@@ -242,9 +252,9 @@ int runCommand(const tCommandLine& aCl, const std::vector<std::string>& aArgs,
     try {
         runRequest(aCl, aArgs, aOut);
     } catch (...) {
-        kwd::ranks::failTogether(std::current_exception());
+        kwd::run::ranks::failTogether(std::current_exception());
     }
-    (void)kwd::ranks::agree();
+    (void)kwd::run::ranks::agree();
     return 0;
 }
 
@@ -335,3 +345,5 @@ int runCommandLine(const std::vector<std::string>& aArgs, std::ostream& aOut,
         return 1;
     }
 }
+
+}  // namespace kwd::frontend

@@ -21,6 +21,8 @@
 #include "engine/u_Touchdowns.h"
 #include "platform/KwdError.h"
 
+namespace kwd::frontend {
+
 // A command line that does not say what to do: unknown commands and options,
 // missing or bad values, options given twice. Status 2.
 class tUsageError : public kwd::KwdError {
@@ -50,7 +52,7 @@ struct tCommandLine {
     std::optional<int32_t> threads;          // --threads >= 1
     std::optional<uint64_t> seed;            // --seed, as KWD_SEED reads it
     std::optional<int64_t> particles;        // --particles >= 1
-    std::optional<tFootprintModel> model;    // --model; default: the file's
+    std::optional<kwd::engine::tFootprintModel> model;  // --model; default: the file's
     bool touchdownList = false;              // --touchdown-list
     bool overwrite = false;                  // --overwrite
     bool quiet = false;                      // --quiet
@@ -65,3 +67,5 @@ tCommandLine parseCommandLine(const std::vector<std::string>& aArgs);
 // 2 a usage error. Progress and reports go to aOut, errors to aErr.
 int runCommandLine(const std::vector<std::string>& aArgs, std::ostream& aOut,
                    std::ostream& aErr);
+
+}  // namespace kwd::frontend

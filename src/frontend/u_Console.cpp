@@ -5,6 +5,8 @@
 
 #include "platform/KwdError.h"
 
+namespace kwd::frontend {
+
 void tConsole::writeLine(const std::string& aText) { fOut << aText << '\n'; }
 
 std::optional<std::string> tConsole::readLine() {
@@ -22,3 +24,5 @@ std::string tConsole::readAnswer(const std::string& aWaitingFor) {
 }
 
 void tConsole::waitForEnter() { (void)readLine(); }
+
+}  // namespace kwd::frontend

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+namespace kwd::frontend {
+
 class tConsole {
 public:
     tConsole(std::istream& aIn, std::ostream& aOut) : fIn(aIn), fOut(aOut) {}
@@ -31,3 +33,5 @@ private:
     std::istream& fIn;
     std::ostream& fOut;
 };
+
+}  // namespace kwd::frontend

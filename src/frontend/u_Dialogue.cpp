@@ -12,6 +12,13 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+using kwd::engine::parseFootprintModel;
+using kwd::engine::tDetector;
+
+namespace kwd::frontend {
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const char* const kBannerCubes[] = {
@@ -349,3 +356,5 @@ int32_t parseIntegerAnswer(const std::string& aAnswer, const std::string& aWhat)
     }
     return int32_t(value);
 }
+
+}  // namespace kwd::frontend

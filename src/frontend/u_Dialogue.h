@@ -16,6 +16,8 @@
 #include "engine/u_tParticle.h"
 #include "frontend/u_Console.h"
 
+namespace kwd::frontend {
+
 // Output interval of a run set up from a run configuration file, seconds.
 constexpr int32_t kConfigurationOutputInterval = 1800;
 // Update interval of the wind and turbulence fields, seconds.
@@ -27,7 +29,7 @@ constexpr double kConsoleMinHeight = 0.0001;
 // (year/month/day;time) and its descriptor.
 struct tOutputEntry {
     std::string key;
-    TZDXFile descriptor;
+    kwd::dataset::TZDXFile descriptor;
 };
 
 // The chosen span of the outputs listing, both ends inclusive.
@@ -41,11 +43,11 @@ struct tRunRequest {
     std::string rootFolder;
     std::string configurationPath;     // configuration path only
     tSpan span;                        // console path only
-    tDetector detector;
+    kwd::engine::tDetector detector;
     int32_t particleCount = 0;         // console path only
     int32_t outputInterval = 0;        // seconds
     std::vector<tOutputEntry> outputsListing;  // console path only; kept until the run ends
-    std::vector<TZDXFile> descriptorList;      // handed to the engine
+    std::vector<kwd::dataset::TZDXFile> descriptorList;  // handed to the engine
 
     // The engine's arguments.
     bool backwardsMode = true;
@@ -54,7 +56,7 @@ struct tRunRequest {
     int64_t partCntPerInterval = 0;
     int32_t updateInterval = kUpdateInterval;
     bool verboseLog = true;
-    tFootprintModel footprintModel = tFootprintModel::Described;
+    kwd::engine::tFootprintModel footprintModel = kwd::engine::tFootprintModel::Described;
     bool touchdownList = false;  // touchdown model: write the touchdown list
 };
 
@@ -90,7 +92,7 @@ bool isListedOutput(const std::string& aPath);
 
 // year + "/" + month + "/" + day + ";" + simtime, from simdate "dd.mm.yyyy".
 // Missing pieces of the date count as empty.
-std::string outputKey(const TZDXFile& aDescriptor);
+std::string outputKey(const kwd::dataset::TZDXFile& aDescriptor);
 
 // Reads every atmosphere output directly inside aRootFolder + "/atmosphere"
 // and sorts them by key (case-insensitive; equal keys keep their order).
@@ -113,7 +115,7 @@ void checkSpan(const tSpan& aSpan, size_t aListingSize);
 
 // Reads a ZDX descriptor; a file that is missing or not a ZDX descriptor
 // raises kwd::InputError naming it.
-TZDXFile readDescriptor(const std::string& aPath);
+kwd::dataset::TZDXFile readDescriptor(const std::string& aPath);
 
 // The data sets a loaded run configuration file lists, read in list order.
 // Fewer than two, or two neighbours not in strictly increasing model time
@@ -123,11 +125,13 @@ TZDXFile readDescriptor(const std::string& aPath);
 // engine, which refuses it as the run starts). Every way of running a
 // configuration file takes its data sets from here.
 class tTRAFile;
-std::vector<TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
-                                             const std::string& aPath);
+std::vector<kwd::dataset::TZDXFile> readConfiguredDataSets(const tTRAFile& aConfiguration,
+                                                           const std::string& aPath);
 
 // A decimal number with the regional decimal separator "."; other text
 // raises kwd::ConversionError naming aWhat.
 double parseDecimalAnswer(const std::string& aAnswer, const std::string& aWhat);
 // A 32-bit decimal integer; other text raises kwd::ConversionError naming aWhat.
 int32_t parseIntegerAnswer(const std::string& aAnswer, const std::string& aWhat);
+
+}  // namespace kwd::frontend

@@ -9,9 +9,18 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::t3DArray;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tSampleCell;
+
+namespace kwd::frontend {
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 
@@ -114,3 +123,5 @@ void checkRunMemory(const tMemoryEstimate& aEstimate, const TZDXFile& aGrid,
                              "; the machine has " + byteSizeText(aAvailableBytes) +
                              " of memory (data set " + aGrid.InfoFilename + ")");
 }
+
+}  // namespace kwd::frontend

@@ -11,6 +11,8 @@
 
 #include "dataset/u_ZDXFile.h"
 
+namespace kwd::frontend {
+
 struct tMemoryEstimate {
     int64_t cells = 0;          // grid cells of the run
     int64_t fieldBytes = 0;     // fields, derived fields, accumulators, cell records
@@ -28,7 +30,7 @@ int64_t engineBytesPerParticle();
 // The estimate for a run over the grid of aGrid that releases
 // aParticlesPerPeriod particles per period (0 or less: one batch) in
 // batches of aBatchSize.
-tMemoryEstimate estimateRunMemory(const TZDXFile& aGrid, int64_t aParticlesPerPeriod,
+tMemoryEstimate estimateRunMemory(const kwd::dataset::TZDXFile& aGrid, int64_t aParticlesPerPeriod,
                                   int64_t aBatchSize);
 
 // The machine's physical memory in bytes (0 when the system does not say).
@@ -39,9 +41,12 @@ int64_t physicalMemoryBytes();
 std::string byteSizeText(int64_t aBytes);
 
 // "3.2 GB (fields of 8 x 8 x 4 cells 68.5 kB, 1000000 particles 3.2 GB)"
-std::string memoryEstimateText(const tMemoryEstimate& aEstimate, const TZDXFile& aGrid);
+std::string memoryEstimateText(const tMemoryEstimate& aEstimate,
+                               const kwd::dataset::TZDXFile& aGrid);
 
 // Refuses (kwd::RunSetupError giving the estimate and the grid) a run whose
 // estimate is more than aAvailableBytes; 0 available means unknown (no check).
-void checkRunMemory(const tMemoryEstimate& aEstimate, const TZDXFile& aGrid,
+void checkRunMemory(const tMemoryEstimate& aEstimate, const kwd::dataset::TZDXFile& aGrid,
                     int64_t aAvailableBytes);
+
+}  // namespace kwd::frontend

@@ -13,6 +13,8 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+namespace kwd::frontend {
+
 const char* const kLockFileName = ".kwd-footprint.lock";
 
 tOutputFolderLock::tOutputFolderLock(const std::string& aFolder)
@@ -75,3 +77,5 @@ void removeEarlierResults(const std::string& aFolder) {
         }
     }
 }
+
+}  // namespace kwd::frontend

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kwd::frontend {
+
 // The lock file's name in the output folder. It stays after the run; only
 // the lock on it ends.
 extern const char* const kLockFileName;
@@ -44,3 +46,5 @@ void requireNoEarlierResults(const std::string& aFolder);
 // Deletes every file directly inside aFolder except the lock file; folders
 // inside it stay. Failures raise kwd::FileError.
 void removeEarlierResults(const std::string& aFolder);
+
+}  // namespace kwd::frontend

@@ -10,6 +10,8 @@
 #include "platform/Interrupt.h"
 #include "platform/KwdError.h"
 
+namespace kwd::frontend {
+
 int runKwdFootprint(std::istream& aIn, std::ostream& aOut) {
     try {
         tConsole console(aIn, aOut);
@@ -29,3 +31,5 @@ int runKwdFootprint(std::istream& aIn, std::ostream& aOut) {
         return 1;
     }
 }
+
+}  // namespace kwd::frontend

@@ -7,4 +7,8 @@
 
 #include <iosfwd>
 
+namespace kwd::frontend {
+
 int runKwdFootprint(std::istream& aIn, std::ostream& aOut);
+
+}  // namespace kwd::frontend

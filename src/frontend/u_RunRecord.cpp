@@ -7,6 +7,10 @@
 #include "frontend/u_Version.h"
 #include "platform/FileIO.h"
 
+using kwd::engine::tDetector;
+
+namespace kwd::frontend {
+
 const char* const kRunRecordName = "run.json";
 
 std::string isoDateTimeText(kwd::tDateTime aValue) {
@@ -66,3 +70,5 @@ std::string runRecordJson(const tRunRecord& r) {
 void writeRunRecord(const std::string& aFolder, const tRunRecord& aRecord) {
     kwd::writeWholeFile(joinPath(aFolder, kRunRecordName), runRecordJson(aRecord));
 }
+
+}  // namespace kwd::frontend

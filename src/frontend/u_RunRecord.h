@@ -14,6 +14,8 @@
 #include "engine/u_tParticle.h"
 #include "platform/DateTime.h"
 
+namespace kwd::frontend {
+
 extern const char* const kRunRecordName;  // "run.json"
 
 struct tRunRecordDataSet {
@@ -28,7 +30,7 @@ struct tRunRecord {
     std::string rootFolder;
     std::string outputFolder;
     std::vector<tRunRecordDataSet> dataSets;  // in time order
-    tDetector detector;
+    kwd::engine::tDetector detector;
     int64_t particlesPerPeriod = 0;
     int64_t batchSize = 0;
     double minHeight = 0.0;
@@ -54,3 +56,5 @@ std::string runRecordJson(const tRunRecord& aRecord);
 
 // Writes the record to aFolder + "/run.json", replacing it whole.
 void writeRunRecord(const std::string& aFolder, const tRunRecord& aRecord);
+
+}  // namespace kwd::frontend

@@ -25,11 +25,27 @@
 #include "run/u_MainLoop.h"
 #include "run/u_Ranks.h"
 
+using kwd::run::elapsedTimeLine;
+using kwd::run::startCalculation;
+
+using kwd::engine::footprintModelName;
+using kwd::engine::kEngineVariableCount;
+using kwd::engine::releaseMillimetres;
+using kwd::engine::tDetector;
+using kwd::engine::tGridGeometry;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+using kwd::engine::tPosMeter;
+
+namespace kwd::frontend {
+
+using kwd::dataset::TZDXFile;
+
 const char* const kAsteriskLine = "******************************************************";
 
 namespace {
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 // The engine reads the data file's variables up to the vapour flux.
 constexpr int64_t kEngineVariableBlocks = kEngineVariableCount;
@@ -223,9 +239,9 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     engine->fTouchdownList = aRequest.touchdownList;
     // A run on several processes: the seed of process 0, and each its share
     // of the particles to step (u_Ranks.h).
-    engine->fSeed = kwd::ranks::sharedSeed(engine->fSeed);
-    kwd::ranks::shareParticles(*engine);
-    const bool writer = kwd::ranks::writesFiles();
+    engine->fSeed = kwd::run::ranks::sharedSeed(engine->fSeed);
+    kwd::run::ranks::shareParticles(*engine);
+    const bool writer = kwd::run::ranks::writesFiles();
 
     // The output folder only now, after the engine has been created; it
     // belongs to this run until the run ends. Only the process that writes
@@ -292,3 +308,5 @@ void runSimulation(tRunRequest& aRequest, tConsole& aConsole, const tRunControl&
     engine.reset();
     aRequest.outputsListing.clear();
 }
+
+}  // namespace kwd::frontend

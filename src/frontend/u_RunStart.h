@@ -14,6 +14,8 @@
 #include "frontend/u_Dialogue.h"
 #include "frontend/u_MemoryEstimate.h"
 
+namespace kwd::frontend {
+
 // The line of 54 asterisks that frames the start and the summary.
 extern const char* const kAsteriskLine;
 
@@ -24,21 +26,22 @@ extern const char* const kAsteriskLine;
 // set before the engine sizes its fields from the grid (so a corrupt
 // descriptor cannot ask for more memory than its data file backs) and
 // before the first period runs.
-void checkDataFiles(const std::vector<TZDXFile>& aDescriptors);
+void checkDataFiles(const std::vector<kwd::dataset::TZDXFile>& aDescriptors);
 
 // Refuses (kwd::RunSetupError) a detector box from which no particle could
 // be released inside the model box of aFirst, the data set the run starts
 // with: along some axis the box lies wholly below 0 or beyond the model's
 // length. A box that reaches into the model in part is fine.
-void checkDetectorInModel(const tDetector& aDetector, const TZDXFile& aFirst);
+void checkDetectorInModel(const kwd::engine::tDetector& aDetector,
+                          const kwd::dataset::TZDXFile& aFirst);
 
 // Warnings about a detector box that a run can start with but that loses
 // particles at once, against the fields of the engine's current data set
 // (loaded): one line when the box reaches outside the model area, one that
 // names the obstacle cells (object code 1) the box reaches into. None for a
 // box wholly in free cells of the model.
-std::vector<std::string> detectorWarnings(const tDetector& aDetector,
-                                          const tParticleManager& aEngine);
+std::vector<std::string> detectorWarnings(const kwd::engine::tDetector& aDetector,
+                                          const kwd::engine::tParticleManager& aEngine);
 
 // Every check of the run start before the engine is created: the data
 // files, the detector and the memory the run needs (checkRunMemory against
@@ -70,3 +73,5 @@ struct tRunControl {
 // run record (run.json). Errors pass on.
 void runSimulation(tRunRequest& aRequest, tConsole& aConsole,
                    const tRunControl& aControl = tRunControl());
+
+}  // namespace kwd::frontend

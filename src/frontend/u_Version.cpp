@@ -2,6 +2,8 @@
 
 #include "kwd_build_version.h"
 
+namespace kwd::frontend {
+
 std::string programVersion() { return KWD_VERSION; }
 
 std::string programCommit() { return KWD_GIT_COMMIT; }
@@ -9,3 +11,5 @@ std::string programCommit() { return KWD_GIT_COMMIT; }
 std::string versionLine() {
     return "kwd-footprint " + programVersion() + " (commit " + programCommit() + ")";
 }
+
+}  // namespace kwd::frontend

@@ -4,7 +4,11 @@
 
 #include <string>
 
+namespace kwd::frontend {
+
 std::string programVersion();  // "1.0.0"
 std::string programCommit();   // 40 hexadecimal digits, or "unknown"
 // "kwd-footprint 1.0.0 (commit <commit>)"
 std::string versionLine();
+
+}  // namespace kwd::frontend

@@ -8,6 +8,11 @@
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::frontend {
+
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
 namespace {
 
 const char* const kTRAContentInfo = "ParticleDispersionInput";
@@ -164,3 +169,5 @@ void tTRAFile::SaveToFile(const std::string& aFilename) const {
     }
     x.FinalizeXDataFile();
 }
+
+}  // namespace kwd::frontend

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kwd::frontend {
+
 // The detector box in model metres, as the run configuration file holds it.
 struct tSensor {
     float fxMin = 0.0f;
@@ -15,6 +17,8 @@ struct tSensor {
     float fyMax = 0.0f;
     float fzMin = 0.0f;
     float fzMax = 0.0f;
+
+    bool operator==(const tSensor&) const = default;
 };
 
 class tTRAFile {
@@ -51,3 +55,5 @@ public:
     void setMinHeight(double Value) { fMinHeight = Value; }
     void setDetectorValues(float xMin, float xMax, float yMin, float yMax, float zMin, float zMax);
 };
+
+}  // namespace kwd::frontend

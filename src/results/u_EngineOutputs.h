@@ -10,24 +10,29 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_tParticleManager.h"
 
+namespace kwd::results {
+
 // Adds every particle of e's list that met its target to the source
 // strength and weight sums of its target cell (both the level-0 "IJ" and
 // the 3-D "IJK" accumulators). A target cell outside the accumulators:
 // kwd::GeneralError naming the particle.
-void saveCurrentData(tParticleManager& e);
+void saveCurrentData(kwd::engine::tParticleManager& e);
 // Sets all 11 accumulators of e to zero.
-void clearOutputArrays(tParticleManager& e);
+void clearOutputArrays(kwd::engine::tParticleManager& e);
 // Appends the particles of e's list that met their target to the particle
 // list of e's current model time (ParticleList_<time>_<project>.csv in e's
 // output folder); creates the file with its header line when it is missing.
-void saveCurrentParticlesInTargetToFile(const tParticleManager& e);
+void saveCurrentParticlesInTargetToFile(const kwd::engine::tParticleManager& e);
 // Touchdown model: appends the touchdowns of e.fTouchdowns.records to the
 // touchdown list of the current period (TouchdownList_<model time of
 // fCurrZDXFile>_<project>.csv, the particle list's columns, ParticleNr the
 // serial number, the touchdown as the target) and clears them.
-void saveTouchdownList(tParticleManager& e);
+void saveTouchdownList(kwd::engine::tParticleManager& e);
 // Turns e's sums into footprints (CurrPosIJK and the four footprint
 // accumulators), writes the five grid files of the vertical sums and, when
 // e.fverboseLog, the output data set aFileName + ".ZDX"/".ZDT" over the grid
 // of aZDXFile with its metadata.
-void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::string& aFileName);
+void writeOutput(kwd::engine::tParticleManager& e, const kwd::dataset::TZDXFile& aZDXFile,
+                 const std::string& aFileName);
+
+}  // namespace kwd::results

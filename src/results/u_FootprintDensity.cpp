@@ -14,6 +14,15 @@
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::results {
+
+using kwd::engine::fromExactSum;
+using kwd::engine::t3DArrayInt64;
+using kwd::engine::tParticle;
+using kwd::engine::tPosGrid;
+using kwd::engine::tTouchdownColumns;
+using kwd::engine::tTouchdownSums;
+
 tFootprintDensities::tFootprintDensities(int32_t nI, int32_t nJ, const std::vector<float>& dx,
                                          const std::vector<float>& dy, std::string aProject)
     : fI(nI), fJ(nJ), fProject(std::move(aProject)) {
@@ -291,3 +300,5 @@ void tFootprintDensities::writeTables(const std::string& aOutputDir) const {
     kwd::checkFpFlags("the footprint tables");
     saveTextLines(resultFilePath(aOutputDir, "FootprintSurfaces_" + fProject + ".csv"), surfaces);
 }
+
+}  // namespace kwd::results

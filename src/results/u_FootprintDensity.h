@@ -42,6 +42,8 @@
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
 
+namespace kwd::results {
+
 class tFootprintDensities {
 public:
     // The columns of the run's grid and their widths (m); the project name
@@ -59,15 +61,16 @@ public:
     // The caller removes them from the list afterwards, so each counts once.
     // A particle released at no known measurement time or with a target
     // outside the grid raises kwd::GeneralError.
-    void addHits(const std::vector<tParticle>& aParticles, const t3DArrayInt64& aObjects);
+    void addHits(const std::vector<kwd::engine::tParticle>& aParticles,
+                 const kwd::engine::t3DArrayInt64& aObjects);
     // Adds the touchdown sums of every slot (slot n: measurement time
     // aSlotTimes[n]) and empties them. A slot of an unknown or closed
     // measurement time, or of another grid, raises kwd::GeneralError.
-    void addTouchdowns(const std::vector<double>& aSlotTimes, tTouchdownSums& aSums);
+    void addTouchdowns(const std::vector<double>& aSlotTimes, kwd::engine::tTouchdownSums& aSums);
     // Measurement times none of whose particles still moves (none in
     // aParticles) are complete: written one last time, their column sums
     // dropped.
-    void closeFinished(const std::vector<tParticle>& aParticles);
+    void closeFinished(const std::vector<kwd::engine::tParticle>& aParticles);
     // Writes the files of every measurement time that changed since the last
     // call, the mean, the table and the surface shares, each whole
     // (temporary file and rename).
@@ -112,3 +115,5 @@ private:
     // Sum of F_t of the closed measurement times, i fastest.
     std::vector<double> fClosedFluxSum;
 };
+
+}  // namespace kwd::results

@@ -18,6 +18,20 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::results {
+
+using kwd::engine::t3DArray;
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
+using kwd::dataset::ckRadiation;
+using kwd::dataset::tZDTWriter;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTBlockValueCount;
+
 namespace {
 
 const char* const kOutputVariableNames[17] = {
@@ -40,7 +54,7 @@ const char* const kOutputVariableNames[17] = {
     "Footprint 3d ( )",
 };
 
-using dataset_text::gridText;
+using kwd::dataset::dataset_text::gridText;
 
 template <typename T>
 void checkShape(const t3DArray<T>& a, const char* name, const TZDXFile& z) {
@@ -212,3 +226,5 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
     zdt.Close();
     out.WriteFile(aFileName + ".ZDX");
 }
+
+}  // namespace kwd::results

@@ -12,6 +12,15 @@
 #include "platform/ParallelChunks.h"
 #include "results/u_EngineOutputs.h"
 
+namespace dataset_text = kwd::dataset::dataset_text;
+
+namespace kwd::results {
+
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
 namespace {
 
 void checkCell(const t3DArrayDouble& a, const tPosGrid& c, size_t particleNr) {
@@ -82,3 +91,5 @@ void saveCurrentData(tParticleManager& e) {
     }
     kwd::checkFpFlags("accumulation of the particles that met their target");
 }
+
+}  // namespace kwd::results

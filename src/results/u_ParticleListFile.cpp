@@ -22,6 +22,12 @@
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
+namespace kwd::results {
+
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tTouchdownRecord;
+
 namespace {
 
 const char* const kParticleListHeader =
@@ -180,3 +186,5 @@ void saveTouchdownList(tParticleManager& e) {
     });
     records.clear();
 }
+
+}  // namespace kwd::results

@@ -9,6 +9,8 @@
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
+namespace kwd::results {
+
 namespace {
 
 constexpr int kPlaces = 17;         // digits after the point
@@ -265,3 +267,5 @@ void saveTextLines(const std::string& path, const std::vector<std::string>& line
     }
     kwd::writeWholeFile(path, bytes);
 }
+
+}  // namespace kwd::results

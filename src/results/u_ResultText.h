@@ -12,6 +12,8 @@
 #include "platform/FileIO.h"
 #include "platform/ParallelChunks.h"
 
+namespace kwd::results {
+
 // Fixed-point text with exactly 17 digits after a ".": the value is rounded
 // to 17 significant digits (and to no more than 32 decimal places), laid out
 // around the point, cut after the 17th place without a further rounding and
@@ -68,3 +70,5 @@ void writeGridFile(const std::string& path, int32_t nI, int32_t nJ, F valueAt) {
 
 // The lines, each followed by CR LF, written as one file (temp file + rename).
 void saveTextLines(const std::string& path, const std::vector<std::string>& lines);
+
+}  // namespace kwd::results

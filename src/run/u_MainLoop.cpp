@@ -21,6 +21,24 @@
 #include "results/u_ResultText.h"
 #include "run/u_Ranks.h"
 
+namespace kwd::run {
+
+using kwd::results::clearOutputArrays;
+using kwd::results::resultFilePath;
+using kwd::results::saveCurrentData;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::saveTextLines;
+using kwd::results::saveTouchdownList;
+using kwd::results::tFootprintDensities;
+using kwd::results::writeOutput;
+
+using kwd::engine::kCellTarget;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 const std::string kHyphens54(54, '-');
@@ -93,7 +111,7 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
 
     // A run on several processes: process 0 alone writes the files; every
     // process keeps the same state (u_Ranks.h).
-    const bool writer = kwd::ranks::writesFiles();
+    const bool writer = kwd::run::ranks::writesFiles();
     const std::string logPath = resultFilePath(e.fOutputDir, "logFile.log");
     auto saveLog = [&]() {
         if (writer) saveTextLines(logPath, e.fLogFile);
@@ -120,7 +138,7 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
     auto countHits = [&]() {
         densities.addHits(e.fParticleList, e.fObject_Ar);
         if (touchdown) {
-            kwd::ranks::combineTouchdowns(e);
+            kwd::run::ranks::combineTouchdowns(e);
             densities.addTouchdowns(e.fMeasurementTimes, e.fTouchdowns);
         }
     };
@@ -163,7 +181,7 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
         bool firstBatch = true;
 
         for (int64_t batch = 0;; ++batch) {
-            stopIfInterrupted(kwd::ranks::agree(nullptr, kwd::interruptSignal()));
+            stopIfInterrupted(kwd::run::ranks::agree(nullptr, kwd::interruptSignal()));
             e.fActSimTime = periodStart;
             nextOutputTime = kwd::incMilliseconds(e.fActSimTime, -intervalMs);
             e.resetBatchFields();
@@ -206,14 +224,14 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
                 if (inModel > 0) {
                     // The pass is where the processes of a run differ:
                     // they agree on how it ended before going on.
-                    const kwd::ranks::tPassShare share = kwd::ranks::beforePass(e);
+                    const kwd::run::ranks::tPassShare share = kwd::run::ranks::beforePass(e);
                     std::exception_ptr failure;
                     try {
                         e.movingPass(dt_3d);
                     } catch (...) {
                         failure = std::current_exception();
                     }
-                    stopIfInterrupted(kwd::ranks::afterPass(e, share, failure));
+                    stopIfInterrupted(kwd::run::ranks::afterPass(e, share, failure));
                     if (touchdown && e.fTouchdownList) {
                         if (writer)
                             saveTouchdownList(e);
@@ -307,6 +325,8 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
     e.fLogFile.push_back(kAsterisks54);
     saveLog();
     // The run has ended on every process before it counts as finished.
-    (void)kwd::ranks::agree();
+    (void)kwd::run::ranks::agree();
     return e.fTotalParticlesInTarget;
 }
+
+}  // namespace kwd::run

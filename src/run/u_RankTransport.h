@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace kwd::ranks::transport {
+namespace kwd::run::ranks::transport {
 
 // Starts the processes' communication (argc and argv as main has them) and
 // ends it; start() before any other call, finish() at the very end.
@@ -44,4 +44,4 @@ std::vector<char> allGather(const void* aData, size_t aItems, size_t aItemSize,
 // The sum of aValue over the processes.
 int64_t sum(int64_t aValue);
 
-}  // namespace kwd::ranks::transport
+}  // namespace kwd::run::ranks::transport

@@ -13,7 +13,14 @@
 #include "platform/Interrupt.h"
 #include "run/u_RankTransport.h"
 
-namespace kwd::ranks {
+namespace kwd::run::ranks {
+
+using engine::tParticle;
+using engine::tParticleManager;
+using engine::tExactSum;
+using engine::tFootprintModel;
+using engine::tTouchdownColumns;
+using engine::tTouchdownRecord;
 
 namespace {
 
@@ -273,4 +280,4 @@ void combineTouchdowns(tParticleManager& e) {
 
 tExchangeTotals exchangeTotals() { return gTotals; }
 
-}  // namespace kwd::ranks
+}  // namespace kwd::run::ranks

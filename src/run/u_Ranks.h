@@ -30,7 +30,7 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/KwdError.h"
 
-namespace kwd::ranks {
+namespace kwd::run::ranks {
 
 // The processes' communication for the life of the program (main).
 class tRankSession {
@@ -62,7 +62,7 @@ int agree(std::exception_ptr aLocal = nullptr, int aSignal = 0);
 uint64_t sharedSeed(uint64_t aSeed);
 // Gives the engine this process's share of the particles; the processes
 // other than 0 draw no progress line.
-void shareParticles(tParticleManager& e);
+void shareParticles(engine::tParticleManager& e);
 
 // What a pass of this process stepped: the list indices of its moving
 // particles before the pass and the hit count then.
@@ -72,16 +72,16 @@ struct tPassShare {
     size_t recordsBefore = 0;
 };
 // Before a pass (none on one process).
-tPassShare beforePass(const tParticleManager& e);
+tPassShare beforePass(const engine::tParticleManager& e);
 // Collective, after a pass that ended with aFailure (null: none): agrees on
 // errors and signals (as agree), copies every process's stepped particles
 // into the list, adds the hits of all processes and puts the touchdown
 // records of the pass in list order. Returns the signal that asked the run
 // to stop (0: none).
-int afterPass(tParticleManager& e, const tPassShare& aShare, std::exception_ptr aFailure);
+int afterPass(engine::tParticleManager& e, const tPassShare& aShare, std::exception_ptr aFailure);
 // Collective: adds the touchdown sums of every process (exact) so that each
 // holds the sums of all.
-void combineTouchdowns(tParticleManager& e);
+void combineTouchdowns(engine::tParticleManager& e);
 
 // The error of another process: its type name and message, as the line
 // "<TypeName>: <message>" gives them.
@@ -111,4 +111,4 @@ struct tExchangeTotals {
 };
 tExchangeTotals exchangeTotals();
 
-}  // namespace kwd::ranks
+}  // namespace kwd::run::ranks

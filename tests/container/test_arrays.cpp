@@ -8,12 +8,24 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
-using container_test::ScratchFolder;
+using kwd::container::TArray2DBool;
+using kwd::container::TArray2DFloat;
+using kwd::container::TArray2DInt;
+using kwd::container::TArray2DString;
+using kwd::container::TArray3DFloat;
+using kwd::container::TArray3DInt;
+using kwd::container::TArray3DString;
+using kwd::container::TBitmap;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TDataXTextEncoding;
+
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

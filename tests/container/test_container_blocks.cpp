@@ -6,10 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 
-using container_test::ScratchFolder;
+using kwd::container::TDataXData;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TElement;
+using kwd::container::TElementIndex;
+
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

@@ -9,12 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
-using container_test::ScratchFolder;
+using kwd::container::TDataXData;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TDataXTextEncoding;
+
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

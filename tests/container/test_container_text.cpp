@@ -10,6 +10,9 @@
 #include "container/UDataXStorage.h"
 #include "platform/FpControl.h"
 
+using kwd::container::TDataXStorage;
+using kwd::container::TDataXTextEncoding;
+
 using Words = std::vector<std::string>;
 
 TEST(ContainerText, SplitTokens) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
@@ -14,7 +14,10 @@
 #include "platform/MessageSink.h"
 #include "platform/RegionalSettings.h"
 
-using container_test::ScratchFolder;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

@@ -7,11 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/KwdError.h"
 
-using container_test::ScratchFolder;
+using kwd::container::kTagMatrix;
+using kwd::container::TArray2DFloat;
+using kwd::container::TBitmap;
+using kwd::container::TDataXData;
+using kwd::container::TDataXStorage;
+
+using kwd::test::ScratchFolder;
 
 namespace {
 

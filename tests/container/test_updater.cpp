@@ -6,13 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "ContainerTestUtil.h"
+#include "support/ContainerFixtures.h"
 #include "container/UDataXStorage.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
-using container_test::ScratchFolder;
+using kwd::container::TDataXInfo;
+using kwd::container::TDataXStorage;
+using kwd::container::TDataXTextEncoding;
+using kwd::container::TElementIndex;
+
+using kwd::test::ScratchFolder;
 using Lines = std::vector<std::string>;
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "dataset/DatasetText.h"
 
-using namespace dataset_text;
+using namespace kwd::dataset::dataset_text;
 
 TEST(DatasetText, LeadingNumbersReadAsFarAsTheyAreNumeric) {
     struct IntCase {

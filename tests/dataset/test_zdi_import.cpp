@@ -5,9 +5,28 @@
 #include <vector>
 
 #include "dataset/u_ZDXFile.h"
-#include "dataset_test_util.h"
+#include "support/TempFolder.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
+
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::ckComfort;
+using kwd::dataset::ckFacade;
+using kwd::dataset::ckFacadeSolarAccess;
+using kwd::dataset::ckFacadeStatic;
+using kwd::dataset::ckPollutants;
+using kwd::dataset::ckSoil;
+using kwd::dataset::ckSolarAccess;
+using kwd::dataset::ckSurface;
+using kwd::dataset::ckUnknown;
+using kwd::dataset::ckVegetation;
+using kwd::dataset::fsCheck;
+using kwd::dataset::fsInitialisation;
+using kwd::dataset::fsNormal;
+using kwd::dataset::fsPanicDump;
+using kwd::dataset::tSimFileContent;
+using kwd::dataset::tSimFileState;
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -133,7 +152,7 @@ TEST(ZDIImport, WordsOfTheNameGiveStateAndContent) {
         {"a_SAFAC_", fsNormal, ckFacadeSolarAccess, false},
         {"a_AT_SO_", fsNormal, ckSoil, true},  // later rows win
     };
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     for (const Case& c : cases) {
         const std::string name = dir.file(std::string(c.prefix) + "12.00.00_01.07.2018.ZDI");
         kwd::writeWholeFile(name, "Title\r\n1\r\n1\r\n1\r\n1\r\nV (x)\r\n-\r\n1\r\n1\r\n1\r\n");
@@ -149,7 +168,7 @@ TEST(ZDIImport, EmptyMissingAndShortNames) {
     TZDXFile d;
     EXPECT_EQ(d.ImportZDIFile(""), -1);
     EXPECT_EQ(d.DataFilename, "");
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string missing = dir.file("None_AT_12.00.00_01.07.2018.ZDX");
     EXPECT_EQ(d.ImportZDIFile(missing), -2);
     EXPECT_EQ(d.DataFilename, dir.file("None_AT_12.00.00_01.07.2018.ZDT"));
@@ -172,7 +191,7 @@ TEST(ZDIImport, EmptyMissingAndShortNames) {
 }
 
 TEST(ZDIImport, MissingLinesReadAsEmptyAndAbsurdCountsAreRefused) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string cut = dir.file("Cut_AT_12.00.00_01.07.2018.ZDI");
     kwd::writeWholeFile(cut, "F_3D+1\nCut\n4\n1\n1\n1\nV (x)\n-\n7\n8");
     TZDXFile d;

@@ -8,7 +8,12 @@
 #include "dataset/u_ZDTFile.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
-#include "dataset_test_util.h"
+#include "support/TempFolder.h"
+
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::tZDTWriter;
+using kwd::dataset::ZDTBlockValueCount;
+using kwd::dataset::ZDTValueIndex;
 
 namespace {
 
@@ -32,7 +37,7 @@ std::string inputErrorText(F&& f) {
 }  // namespace
 
 TEST(ZDTFile, BlocksWrittenAreReadBackByPosition) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("data.ZDT");
     const int32_t nI = 4, nJ = 3, nK = 2;
     const int64_t count = ZDTBlockValueCount(nI, nJ, nK);
@@ -58,7 +63,7 @@ TEST(ZDTFile, BlocksWrittenAreReadBackByPosition) {
 }
 
 TEST(ZDTFile, ValuesAreLittleEndianIeeeFloats) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("le.ZDT");
     tZDTWriter w(path);
     const std::vector<float> v = {1.0f, -999.0f};
@@ -71,7 +76,7 @@ TEST(ZDTFile, ValuesAreLittleEndianIeeeFloats) {
 }
 
 TEST(ZDTFile, UnfinishedWriteKeepsThePreviousFile) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("keep.ZDT");
     {
         tZDTWriter w(path);
@@ -87,7 +92,7 @@ TEST(ZDTFile, UnfinishedWriteKeepsThePreviousFile) {
 }
 
 TEST(ZDTFile, WriterNeverWritesThroughLinks) {
-    kwdtest::tTempFolder dir;
+    kwd::test::tTempFolder dir;
     const std::string input = dir.file("input.ZDT"), out = dir.file("out.ZDT");
     const std::vector<float> values = {1.0f, 2.0f};
     kwd::writeWholeFile(input, "input");
@@ -116,12 +121,12 @@ TEST(ZDTFile, WriterNeverWritesThroughLinks) {
 }
 
 TEST(ZDTFile, WriterThatCannotCreateRaisesFileError) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     EXPECT_THROW(tZDTWriter(dir.file("no_such_folder/x.ZDT")), kwd::FileError);
 }
 
 TEST(ZDTFile, ShortFileNamesFilePositionAndSizes) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("short.ZDT");
     kwd::writeWholeFile(path, std::string(100, '\0'));
     // Block 2 of a 3 x 2 x 2 grid ends at byte 3 * 48 = 144.
@@ -134,7 +139,7 @@ TEST(ZDTFile, ShortFileNamesFilePositionAndSizes) {
 }
 
 TEST(ZDTFile, MissingFileNamesFileAndPosition) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("missing.ZDT");
     std::vector<float> out(8);
     EXPECT_EQ(inputErrorText([&] { ReadZDTBlock(path, 0, 2, 2, 2, out); }),
@@ -150,7 +155,7 @@ TEST(ZDTFile, BadCountsAndPositionsAreInputErrors) {
     const Case cases[] = {{0, 0, 1, 1},          {0, 1, -1, 1},     {0, 1, 1, 0},
                           {0, 65536, 65536, 1},  {0, 2147483647, 2, 1},
                           {-1, 1, 1, 1}};
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("one.ZDT");
     kwd::writeWholeFile(path, std::string(4, '\0'));
     for (const Case& c : cases) {
@@ -171,7 +176,7 @@ TEST(ZDTFile, BadCountsAndPositionsAreInputErrors) {
 }
 
 TEST(ZDTFile, BufferOfWrongSizeIsRejected) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("two.ZDT");
     kwd::writeWholeFile(path, std::string(8, '\0'));
     std::vector<float> out(3);

@@ -4,8 +4,24 @@
 #include <vector>
 
 #include "dataset/u_ZDXFile.h"
-#include "dataset_test_util.h"
+#include "support/TempFolder.h"
 #include "platform/FileIO.h"
+
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::ckFacade;
+using kwd::dataset::ckFacadeSolarAccess;
+using kwd::dataset::ckFacadeStatic;
+using kwd::dataset::ckRadiation;
+using kwd::dataset::ckSolarAccess;
+using kwd::dataset::ckUnknown;
+using kwd::dataset::ckViewAnalysis;
+using kwd::dataset::fsCheck;
+using kwd::dataset::fsInitialisation;
+using kwd::dataset::fsNormal;
+using kwd::dataset::fsPanicDump;
+using kwd::dataset::tSimFileContent;
+using kwd::dataset::tSimFileState;
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -78,7 +94,7 @@ TEST(ZDXFile, FreshDescriptorHoldsTheConstructionValues) {
 }
 
 TEST(ZDXFile, WrittenFileHasTheHeaderAndTheFiveElementsInOrder) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("fresh.ZDX");
     TZDXFile d;
     d.nameVars = {"unused"};  // numberVars 0: no name written
@@ -140,7 +156,7 @@ TEST(ZDXFile, WrittenFileHasTheHeaderAndTheFiveElementsInOrder) {
 }
 
 TEST(ZDXFile, WriteThenReadKeepsGridNamesAndMetadata) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("Park_12.00.00_01.07.2018.ZDX");
     const TZDXFile out = sampleDescriptor();
     out.WriteFile(path);
@@ -207,7 +223,7 @@ TEST(ZDXFile, GridAndNameCountsFollowTheValuesFound) {
         {2, "", 1, "", 0, {0, 0}, 1, {"VAR"}},
         {-4, "1,2", -1, "a", 0, {}, 0, {}},
     };
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     for (const Case& c : cases) {
         std::vector<std::string> dd = {"<nr_xdata> " + std::to_string(c.nrX) + " </nr_xdata>"};
         if (!c.spacing.empty()) dd.push_back("<spacing_x> " + c.spacing + " </spacing_x>");
@@ -232,7 +248,7 @@ TEST(ZDXFile, GridAndNameCountsFollowTheValuesFound) {
 }
 
 TEST(ZDXFile, NamesSplitAtTheLastBracket) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("names.ZDX");
     kwd::writeWholeFile(
         path, zdxText("ZDX", element("variables",
@@ -246,7 +262,7 @@ TEST(ZDXFile, NamesSplitAtTheLastBracket) {
 }
 
 TEST(ZDXFile, MissingElementsAndTagsTakeTheDefaults) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string path = dir.file("bare.ZDX");
     kwd::writeWholeFile(path, zdxText("zdx lower case", element("other", {"<x> 1 </x>"})));
     TZDXFile d;
@@ -287,7 +303,7 @@ TEST(ZDXFile, EightBitFieldsKeepTheLowBitsAndContentDecidesTimeSeries) {
         {128, 11, 0, -128, ckRadiation, fsNormal, true},
         {1, 7, 0, 1, ckFacade, fsNormal, true},
     };
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     for (const Case& c : cases) {
         const std::string path = dir.file("bits.ZDX");
         kwd::writeWholeFile(
@@ -307,7 +323,7 @@ TEST(ZDXFile, EightBitFieldsKeepTheLowBitsAndContentDecidesTimeSeries) {
 }
 
 TEST(ZDXFile, FileThatIsNoDescriptorLeavesTheDescriptorUntouched) {
-    dstest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string other = dir.file("run.tra");
     kwd::writeWholeFile(other, zdxText("ParticleDispersionInput", element("x", {"<a> 1 </a>"})));
     const std::string notContainer = dir.file("plain.ZDX");

@@ -5,14 +5,22 @@
 
 #include <memory>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using kwdtest::makeDescriptor;
-using kwdtest::uniformGrid;
+using kwd::test::makeDescriptor;
+using kwd::test::uniformGrid;
 
 std::vector<TZDXFile> threeOutputs() {
     std::vector<TZDXFile> list;
@@ -23,7 +31,7 @@ std::vector<TZDXFile> threeOutputs() {
 }
 
 TEST(EngineState, ConstructionTakesTheDataSetsLatestFirstAndWritesTheLogHead) {
-    const tDetector box = kwdtest::detectorBox(10.0, 20.5, -3.25, 4.0, 0.0, 1e-3);
+    const tDetector box = kwd::test::detectorBox(10.0, 20.5, -3.25, 4.0, 0.0, 1e-3);
     tParticleManager e(true, box, threeOutputs(), "/out/run", 1.5, 250000, 500);
     ASSERT_EQ(e.fZDXFileList.size(), 3u);
     EXPECT_EQ(e.fZDXFileList[0].simtime, "08:00:00");
@@ -95,7 +103,7 @@ TEST(EngineState, UpdateEntriesRemovesFinishedParticlesAndKeepsTheOrder) {
 
 TEST(EngineState, ReleaseAppendsParticlesOfTheCurrentDataSet) {
     // Box of 5 x 4 x 6 m; the detector reaches 1 m past the box along x.
-    tParticleManager e(true, kwdtest::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(),
+    tParticleManager e(true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(),
                        "/out", 0.0, 10, 100);
     e.fSeed = 3;
     e.fMainLoopIdx = 0;
@@ -133,7 +141,7 @@ TEST(EngineState, LargeReleaseAndScanAreTheSameOnOneAndTwoThreads) {
     auto releaseOn = [](int threads) {
         omp_set_num_threads(threads);
         auto e = std::make_unique<tParticleManager>(
-            true, kwdtest::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(), "/out", 0.0,
+            true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(), "/out", 0.0,
             10, 100);
         e->fSeed = 3;
         e->fMainLoopIdx = 0;

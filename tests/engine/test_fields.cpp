@@ -6,13 +6,19 @@
 #include <cmath>
 #include <limits>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/KwdError.h"
+
+using kwd::engine::t3DArraySingle;
+using kwd::engine::tDetector;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::TZDXFile;
 
 namespace {
 
-using kwdtest::tCellValues;
-using kwdtest::tTestGrid;
+using kwd::test::tCellValues;
+using kwd::test::tTestGrid;
 
 // Grid 5 x 4 x 5 with irregular widths.
 tTestGrid testGrid() {
@@ -35,14 +41,14 @@ tCellValues currentCell(int32_t i, int32_t j, int32_t k) {
 class PeriodLoading : public ::testing::Test {
 protected:
     // Data sets at 12:00 (current) and 11:00 (next), one hour apart.
-    std::unique_ptr<tParticleManager> load(const kwdtest::tCellFn& current,
-                                           const kwdtest::tCellFn& next,
+    std::unique_ptr<tParticleManager> load(const kwd::test::tCellFn& current,
+                                           const kwd::test::tCellFn& next,
                                            tTestGrid nextGrid = testGrid()) {
         std::vector<TZDXFile> list;
-        list.push_back(kwdtest::writeDataSet(fFolder.path(), "B", nextGrid, "01.07.2018",
-                                             "11:00:00", kwdtest::flowVariables(next)));
-        list.push_back(kwdtest::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
-                                             "12:00:00", kwdtest::flowVariables(current)));
+        list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", nextGrid, "01.07.2018",
+                                               "11:00:00", kwd::test::flowVariables(next)));
+        list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
+                                               "12:00:00", kwd::test::flowVariables(current)));
         auto e = std::make_unique<tParticleManager>(true, tDetector{}, std::move(list),
                                                     fFolder.path(), 0.1, 10, 100);
         e->fCurrZDXFile = &e->fZDXFileList[0];
@@ -51,7 +57,7 @@ protected:
         e->loadPeriodFields(3600);
         return e;
     }
-    kwdtest::tTempFolder fFolder;
+    kwd::test::tTempFolder fFolder;
 };
 
 TEST_F(PeriodLoading, ObjectCodesRoundedAndCodeTwoIsAnObstacle) {
@@ -179,10 +185,10 @@ TEST_F(PeriodLoading, ADataSetWithAnotherGridIsRejected) {
 
 TEST_F(PeriodLoading, AShortDataFileIsAnInputError) {
     std::vector<TZDXFile> list;
-    list.push_back(kwdtest::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018", "11:00:00",
-                                         kwdtest::flowVariables(currentCell), 22));
-    list.push_back(kwdtest::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018", "12:00:00",
-                                         kwdtest::flowVariables(currentCell)));
+    list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018",
+                                           "11:00:00", kwd::test::flowVariables(currentCell), 22));
+    list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
+                                           "12:00:00", kwd::test::flowVariables(currentCell)));
     tParticleManager e(true, tDetector{}, std::move(list), fFolder.path(), 0.1, 10, 100);
     e.fNextZDXFile = &e.fZDXFileList[1];
     e.allocateFields();
@@ -223,17 +229,20 @@ TEST_F(PeriodLoading, ValuesTheStepCannotWorkWithAreRefusedAtTheirFirstCell) {
         const auto good = [](int32_t var, int32_t i, int32_t j, int32_t k) {
             tCellValues v = currentCell(i, j, k);
             v.obj = i == 4 ? 1.0 : 0.0;
-            return kwdtest::flowVariables([v](int32_t, int32_t, int32_t) { return v; })(var, i, j, k);
+            return kwd::test::flowVariables([v](int32_t, int32_t, int32_t) { return v; })(var, i, j,
+                                                                                          k);
         };
         const auto spoilt = [&](int32_t var, int32_t i, int32_t j, int32_t k) {
             const bool bad = (i == 1 && j == 2 && k == 3) || (c.alsoEarlier && i == 3 && j == 1 && k == 0);
             return var == c.var && bad ? c.value : good(var, i, j, k);
         };
         std::vector<TZDXFile> list;
-        list.push_back(kwdtest::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018", "11:00:00",
-                                             c.inNext ? kwdtest::tVariableFn(spoilt) : good));
-        list.push_back(kwdtest::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018", "12:00:00",
-                                             c.inNext ? kwdtest::tVariableFn(good) : spoilt));
+        list.push_back(kwd::test::writeDataSet(fFolder.path(), "B", testGrid(), "01.07.2018",
+                                               "11:00:00",
+                                               c.inNext ? kwd::test::tVariableFn(spoilt) : good));
+        list.push_back(kwd::test::writeDataSet(fFolder.path(), "A", testGrid(), "01.07.2018",
+                                               "12:00:00",
+                                               c.inNext ? kwd::test::tVariableFn(good) : spoilt));
         tParticleManager e(true, tDetector{}, std::move(list), fFolder.path(), 0.1, 10, 100);
         e.fCurrZDXFile = &e.fZDXFileList[0];
         e.fNextZDXFile = &e.fZDXFileList[1];
@@ -264,10 +273,10 @@ TEST(FieldAllocation, GridsTheEngineCannotServeAreRejected) {
         tTestGrid grid;
         const char* message;
     } cases[] = {
-        {kwdtest::uniformGrid(3, 3, 3),
+        {kwd::test::uniformGrid(3, 3, 3),
          "data set /d/A.ZDX: grid of 3 x 3 x 3 cells; the engine needs at least 3 columns, 3 rows "
          "and 4 levels"},
-        {kwdtest::uniformGrid(2, 5, 5),
+        {kwd::test::uniformGrid(2, 5, 5),
          "data set /d/A.ZDX: grid of 2 x 5 x 5 cells; the engine needs at least 3 columns, 3 rows "
          "and 4 levels"},
         {{3, 3, 4, {1, 1, 1}, {1, 0, 1}, {1, 1, 1, 1}},
@@ -280,7 +289,7 @@ TEST(FieldAllocation, GridsTheEngineCannotServeAreRejected) {
     };
     for (const Case& c : cases) {
         std::vector<TZDXFile> list;
-        list.push_back(kwdtest::makeDescriptor(c.grid, "/d", "A", "01.07.2018", "12:00:00"));
+        list.push_back(kwd::test::makeDescriptor(c.grid, "/d", "A", "01.07.2018", "12:00:00"));
         tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.1, 10, 100);
         try {
             e.allocateFields();
@@ -293,15 +302,16 @@ TEST(FieldAllocation, GridsTheEngineCannotServeAreRejected) {
 
 // Derived fields on directly filled live fields.
 TEST(DerivedFields, LevelStatisticsLeaveObstaclesOut) {
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(3, 3, 4), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.obj = (i == 0 && j == 0) ? 1 : (i == 1 && j == 0 ? 2 : 0);  // two obstacle columns
-        c.u = float(i + j) + (c.obj ? 100.0f : 0.0f);
-        c.v = float(k);
-        c.w = j == 1 ? -1.0f : 2.0f;
-        c.tke = float(i * j + k);
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 4), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.obj = (i == 0 && j == 0) ? 1 : (i == 1 && j == 0 ? 2 : 0);  // two obstacle columns
+            c.u = float(i + j) + (c.obj ? 100.0f : 0.0f);
+            c.v = float(k);
+            c.w = j == 1 ? -1.0f : 2.0f;
+            c.tke = float(i * j + k);
+            return c;
+        });
     // Level cells without obstacles: 7 per level.
     for (int32_t k = 0; k < 4; ++k) {
         EXPECT_EQ(e->fLevelCellCount[size_t(k)], 7);
@@ -323,14 +333,15 @@ TEST(DerivedFields, LevelStatisticsLeaveObstaclesOut) {
 TEST(DerivedFields, AnObstaclesHugeVerticalWindIsNeverSquared) {
     // Its square (9e38) would overflow a float; an odd number of levels
     // takes both the paired and the single-level sums.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(3, 3, 5), [](int32_t i, int32_t j, int32_t) {
-        tCellValues c;
-        c.obj = i == 0 && j == 0 ? 1 : 0;
-        c.w = c.obj == 1 ? 3.0e19f : float(i + j);
-        c.tke = 1.0f;
-        c.eps = 0.01f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 5), [](int32_t i, int32_t j, int32_t) {
+            tCellValues c;
+            c.obj = i == 0 && j == 0 ? 1 : 0;
+            c.w = c.obj == 1 ? 3.0e19f : float(i + j);
+            c.tke = 1.0f;
+            c.eps = 0.01f;
+            return c;
+        });
     // w over the eight other columns: 1,2,1,2,3,2,3,4 -> squares sum to 48.
     for (size_t k = 0; k < 5; ++k) {
         EXPECT_DOUBLE_EQ(e->fVerticalMeanW_Ar[k], 18.0 / 8.0);
@@ -345,7 +356,7 @@ TEST(DerivedFields, GradientsOfTwoThirdsTke) {
     auto tke = [](int32_t i, int32_t j, int32_t k) {
         return float(i * i) + 2.0f * float(j) + float(k * k * k);
     };
-    auto e = kwdtest::makeEngine(g, [&](int32_t i, int32_t j, int32_t k) {
+    auto e = kwd::test::makeEngine(g, [&](int32_t i, int32_t j, int32_t k) {
         tCellValues c;
         c.tke = tke(i, j, k);
         return c;
@@ -377,8 +388,8 @@ TEST(DerivedFields, GradientsOfTwoThirdsTke) {
 
 TEST(DerivedFields, ALevelOfObstaclesOnlyEndsTheRun) {
     std::vector<TZDXFile> list;
-    list.push_back(kwdtest::makeDescriptor(kwdtest::uniformGrid(3, 3, 4), "/d", "A", "01.07.2018",
-                                           "12:00:00"));
+    list.push_back(kwd::test::makeDescriptor(kwd::test::uniformGrid(3, 3, 4), "/d", "A",
+                                             "01.07.2018", "12:00:00"));
     tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.1, 10, 100);
     e.allocateFields();
     e.computeNodePositions();

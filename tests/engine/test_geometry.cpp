@@ -6,14 +6,24 @@
 #include <cmath>
 #include <set>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tGridGeometry;
+using kwd::engine::tParticle;
+using kwd::engine::tPosGrid;
+using kwd::engine::tPosMeter;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using kwdtest::makeDescriptor;
-using kwdtest::tTestGrid;
+using kwd::test::makeDescriptor;
+using kwd::test::tTestGrid;
 
 // Widths 1, 2, 3 along x (faces 0, 1, 3, 6), 0.5 x 4 along y, 2, 1, 1, 4 along z.
 TZDXFile smallGrid() {
@@ -122,7 +132,7 @@ TEST(Geometry, CellCentreAndBackGivesTheSameCell) {
 TEST(Release, FieldsAfterConstruction) {
     const TZDXFile z = smallGrid();
     const double t = 43282.5;
-    const tParticle p(kwdtest::detectorBox(1.5, 2.5, 0.5, 1.0, 3.0, 5.0), true, z, t, 1, 0);
+    const tParticle p(kwd::test::detectorBox(1.5, 2.5, 0.5, 1.0, 3.0, 5.0), true, z, t, 1, 0);
     EXPECT_EQ(p.fPosMeter, (tPosMeter{2.0, 0.75, 4.0}));
     EXPECT_EQ(p.fPosGrid, (tPosGrid{1, 1, 2}));
     EXPECT_EQ(p.fOriginPosGrid, p.fPosGrid);
@@ -145,7 +155,7 @@ TEST(Release, FieldsAfterConstruction) {
     EXPECT_EQ(p.fRG_u_old, 0.0);
     // Outside the box: the outside marker, but still "in model" until the
     // releasing loop locates the cell again.
-    const tParticle out(kwdtest::detectorBox(7, 7, 1, 1, 1, 1), true, z, t, 1, 0);
+    const tParticle out(kwd::test::detectorBox(7, 7, 1, 1, 1, 1), true, z, t, 1, 0);
     EXPECT_EQ(out.fPosGrid, (tPosGrid{-999, -999, -999}));
     EXPECT_EQ(out.fOriginPosGrid, (tPosGrid{-999, -999, -999}));
     EXPECT_TRUE(out.fInModel);
@@ -156,7 +166,7 @@ TEST(Release, MillimetreResolutionUpperBoundExcluded) {
     std::set<double> xs, ys;
     for (int64_t serial = 0; serial < 400; ++serial) {
         // x from [0, 3) mm; y given with swapped bounds, same range; z fixed.
-        const tParticle p(kwdtest::detectorBox(0.0, 0.003, 1.003, 1.0, 2.5, 2.5), false, z, 0.0,
+        const tParticle p(kwd::test::detectorBox(0.0, 0.003, 1.003, 1.0, 2.5, 2.5), false, z, 0.0,
                           77, serial);
         xs.insert(p.fPosMeter.x);
         ys.insert(p.fPosMeter.y);
@@ -165,7 +175,7 @@ TEST(Release, MillimetreResolutionUpperBoundExcluded) {
     EXPECT_EQ(xs, (std::set<double>{0.0, 0.001, 0.002}));
     EXPECT_EQ(ys, (std::set<double>{1.0, 1.001, 1.002}));
     // Bounds are rounded to whole millimetres with ties to even.
-    const tParticle tie(kwdtest::detectorBox(0.0025, 0.0025, 0.0015, 0.0015, 1, 1), false, z, 0.0,
+    const tParticle tie(kwd::test::detectorBox(0.0025, 0.0025, 0.0015, 0.0015, 1, 1), false, z, 0.0,
                         77, 0);
     EXPECT_EQ(tie.fPosMeter.x, 0.002);
     EXPECT_EQ(tie.fPosMeter.y, 0.002);
@@ -173,7 +183,7 @@ TEST(Release, MillimetreResolutionUpperBoundExcluded) {
 
 TEST(Release, SameSeedAndSerialSamePositionWhateverTheOrder) {
     const TZDXFile z = smallGrid();
-    const tDetector box = kwdtest::detectorBox(0.0, 6.0, 0.0, 2.0, 0.0, 8.0);
+    const tDetector box = kwd::test::detectorBox(0.0, 6.0, 0.0, 2.0, 0.0, 8.0);
     const tParticle a(box, false, z, 0.0, 5, 11);
     const tParticle b(box, false, z, 0.0, 5, 12);
     const tParticle a2(box, false, z, 0.0, 5, 11);
@@ -187,7 +197,7 @@ TEST(Release, SameSeedAndSerialSamePositionWhateverTheOrder) {
 TEST(Release, BoundBeyondWholeMillimetresIsASetupError) {
     const TZDXFile z = smallGrid();
     try {
-        tParticle p(kwdtest::detectorBox(0.0, 3.0e6, 0, 1, 0, 1), false, z, 0.0, 1, 0);
+        tParticle p(kwd::test::detectorBox(0.0, 3.0e6, 0, 1, 0, 1), false, z, 0.0, 1, 0);
         FAIL() << "no error";
     } catch (const kwd::RunSetupError& e) {
         EXPECT_STREQ(e.what(),
@@ -209,9 +219,10 @@ TEST(Particle, MeanVelocityUsesWholeSecondsOfTheAbsoluteDifference) {
 }
 
 TEST(Helpers, DistanceSmallestCellAndTimeStep) {
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(4, 3, 5, 2.0f, 3.0f, 0.5f),
-                                 [](int32_t, int32_t, int32_t) { return kwdtest::tCellValues{}; },
-                                 kwdtest::detectorBox(10.0, 4.0, 0.0, 1.0, 0.0, 0.25));
+    auto e = kwd::test::makeEngine(
+        kwd::test::uniformGrid(4, 3, 5, 2.0f, 3.0f, 0.5f),
+        [](int32_t, int32_t, int32_t) { return kwd::test::tCellValues{}; },
+        kwd::test::detectorBox(10.0, 4.0, 0.0, 1.0, 0.0, 0.25));
     // Nodes: x 1, 3, 5, 7; y 1.5, 4.5, 7.5; z 0.25, 0.75, ...
     EXPECT_EQ(e->calc_Distance({1.0, 1.5, 0.25}, 0, 0, 0), 0.00001);
     EXPECT_EQ(e->calc_Distance({4.0, 5.5, 0.25}, 0, 0, 0), 5.0);
@@ -234,21 +245,22 @@ TEST(Helpers, DistanceSmallestCellAndTimeStep) {
 }
 
 TEST(Helpers, EmitterAndObstacleClasses) {
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(4, 4, 4), [](int32_t i, int32_t, int32_t k) {
-        kwdtest::tCellValues c;
-        c.obj = i == 1 ? 0 : i == 2 ? 1 : 11;  // free air, obstacle, other kind
-        c.vapor = k == 0 ? 1.0f : 0.0f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(4, 4, 4), [](int32_t i, int32_t, int32_t k) {
+            kwd::test::tCellValues c;
+            c.obj = i == 1 ? 0 : i == 2 ? 1 : 11;  // free air, obstacle, other kind
+            c.vapor = k == 0 ? 1.0f : 0.0f;
+            return c;
+        });
     auto classOf = [&](double x, double y, double z) {
-        tParticle p = kwdtest::particleAt(*e, x, y, z);
+        tParticle p = kwd::test::particleAt(*e, x, y, z);
         return int(e->CheckEmitter(p));
     };
     EXPECT_EQ(classOf(1.5, 1.5, 0.5), 0);  // free air with an emitter value
     EXPECT_EQ(classOf(2.5, 1.5, 0.5), 1);
     EXPECT_EQ(classOf(3.5, 1.5, 0.5), 2);
     EXPECT_EQ(classOf(3.5, 1.5, 1.5), 0);  // other kind without an emitter value
-    tParticle p = kwdtest::particleAt(*e, 1.5, 1.5, 1.5);
+    tParticle p = kwd::test::particleAt(*e, 1.5, 1.5, 1.5);
     p.fPosMeter.x = 2.5;
     EXPECT_TRUE(e->CheckObstacle(p));
     EXPECT_TRUE(p.fInObstacle);

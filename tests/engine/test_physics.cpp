@@ -7,24 +7,30 @@
 
 #include <cmath>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
+
+using kwd::engine::footprintModelName;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // 2 m/s along x, 1 cm/s upwards, negligible turbulence (eps = 0: one
 // sub-step per call). Emitter plane at i = 3.
 std::unique_ptr<tParticleManager> advectionEngine() {
-    return kwdtest::makeEngine(kwdtest::uniformGrid(12, 6, 6), [](int32_t i, int32_t, int32_t k) {
-        tCellValues c;
-        c.u = 2.0f;
-        c.w = 0.01f;
-        c.tke = 1e-14f;
-        if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
-        return c;
-    });
+    return kwd::test::makeEngine(kwd::test::uniformGrid(12, 6, 6),
+                                 [](int32_t i, int32_t, int32_t k) {
+                                     tCellValues c;
+                                     c.u = 2.0f;
+                                     c.w = 0.01f;
+                                     c.tke = 1e-14f;
+                                     if (i == 3 && k < 5) c.obj = 11, c.vapor = 1.0f;
+                                     return c;
+                                 });
 }
 
 TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
@@ -33,8 +39,8 @@ TEST(Physics, DeterministicAdvectionHitsTheEmitterByHand) {
     auto e = advectionEngine();
     for (double y : {1.5, 2.5, 4.5})
         for (double z : {1.5, 2.5, 3.5})
-            e->fParticleList.push_back(kwdtest::particleAt(*e, 9.5, y, z,
-                                                           int64_t(e->fParticleList.size())));
+            e->fParticleList.push_back(
+                kwd::test::particleAt(*e, 9.5, y, z, int64_t(e->fParticleList.size())));
     for (int call = 1; call <= 3; ++call) {
         e->moveAllParticlesParallel(1.0);
         EXPECT_EQ(e->fTotalParticlesInTarget, call < 3 ? 0 : 9);
@@ -62,8 +68,8 @@ TEST(Physics, DeterministicAdvectionCarriesTouchdownParticlesThroughTheEmitter) 
     auto e = advectionEngine();
     e->fFootprintModel = tFootprintModel::Touchdown;
     for (double z : {1.5, 2.5, 3.5})
-        e->fParticleList.push_back(kwdtest::particleAt(*e, 9.5, 2.5, z,
-                                                       int64_t(e->fParticleList.size())));
+        e->fParticleList.push_back(
+            kwd::test::particleAt(*e, 9.5, 2.5, z, int64_t(e->fParticleList.size())));
     for (int call = 1; call <= 4; ++call) e->moveAllParticlesParallel(1.0);
     EXPECT_EQ(e->fTotalParticlesInTarget, 0);
     for (const tParticle& p : e->fParticleList) {
@@ -80,17 +86,17 @@ TEST(Physics, TaylorDiffusionInHomogeneousTurbulence) {
         SCOPED_TRACE(footprintModelName(model));
         // No wind, k = 1.5 (sigma^2 = 1), eps = 1/15: T_L = 4k / (3 C0 eps) = 10 s.
         const float k = 1.5f, eps = 1.0f / 15.0f;
-        auto e = kwdtest::makeEngine(kwdtest::uniformGrid(40, 40, 40, 10.0f, 10.0f, 10.0f),
-                                     [=](int32_t, int32_t, int32_t) {
-                                         tCellValues c;
-                                         c.tke = k;
-                                         c.eps = eps;
-                                         return c;
-                                     });
+        auto e = kwd::test::makeEngine(kwd::test::uniformGrid(40, 40, 40, 10.0f, 10.0f, 10.0f),
+                                       [=](int32_t, int32_t, int32_t) {
+                                           tCellValues c;
+                                           c.tke = k;
+                                           c.eps = eps;
+                                           return c;
+                                       });
         e->fFootprintModel = model;
         const int n = 3000;
         for (int m = 0; m < n; ++m)
-            e->fParticleList.push_back(kwdtest::particleAt(*e, 200, 200, 200, m));
+            e->fParticleList.push_back(kwd::test::particleAt(*e, 200, 200, 200, m));
         const double t = 60.0;
         e->moveAllParticlesParallel(t);
         double sum2 = 0.0;
@@ -111,8 +117,8 @@ TEST(Physics, TaylorDiffusionInHomogeneousTurbulence) {
 
 // A turbulent, sheared flow with obstacles and emitters, for the thread test.
 std::unique_ptr<tParticleManager> turbulentEngine() {
-    auto e = kwdtest::makeEngine(
-        kwdtest::uniformGrid(16, 12, 10, 2.0f, 2.0f, 1.0f),
+    auto e = kwd::test::makeEngine(
+        kwd::test::uniformGrid(16, 12, 10, 2.0f, 2.0f, 1.0f),
         [](int32_t i, int32_t j, int32_t k) {
             tCellValues c;
             c.u = 1.5f + 0.2f * float(k) + 0.1f * float(j % 3);
@@ -124,7 +130,7 @@ std::unique_ptr<tParticleManager> turbulentEngine() {
             if (i <= 4 && i >= 1 && j >= 1 && j <= 10 && k <= 1) c.obj = 11, c.vapor = 1.0f;
             return c;
         },
-        kwdtest::detectorBox(20.0, 30.0, 4.0, 20.0, 0.5, 6.0), 0.1, 987654321);
+        kwd::test::detectorBox(20.0, 30.0, 4.0, 20.0, 0.5, 6.0), 0.1, 987654321);
     e->releaseParticles(1500);
     return e;
 }

@@ -7,9 +7,18 @@
 #include <set>
 #include <vector>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "engine/u_Random.h"
 #include "platform/KwdError.h"
+
+using kwd::engine::philox4x32_10;
+using kwd::engine::runSeed;
+using kwd::engine::tDetector;
+using kwd::engine::tParticleManager;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -122,8 +131,9 @@ TEST_F(SeedEnvironment, SeedFromKwdSeedOrTheClock) {
 }
 
 TEST(RandGauss, TruncatedStandardNormalAfterSubtractingOne) {
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(3, 3, 4),
-                                 [](int32_t, int32_t, int32_t) { return kwdtest::tCellValues{}; });
+    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(3, 3, 4), [](int32_t, int32_t, int32_t) {
+        return kwd::test::tCellValues{};
+    });
     tRandomStream s(7, 0, tRandomPurpose::Velocity);
     const int n = 400000;
     double sum = 0.0, sum2 = 0.0, largest = 0.0;

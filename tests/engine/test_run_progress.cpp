@@ -7,6 +7,8 @@
 
 #include "engine/u_RunProgress.h"
 
+using kwd::engine::tRunProgress;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -6,11 +6,18 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
+
+using kwd::engine::tFieldSample;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // 5 x 5 x 5 cells of 1 m; each value identifies its cell.
 tCellValues labelled(int32_t i, int32_t j, int32_t k) {
@@ -24,12 +31,12 @@ tCellValues labelled(int32_t i, int32_t j, int32_t k) {
 }
 
 tFieldSample sampleAt(const tParticleManager& e, double x, double y, double z) {
-    const tParticle p = kwdtest::particleAt(e, x, y, z);
+    const tParticle p = kwd::test::particleAt(e, x, y, z);
     return e.sampleFields(p);
 }
 
 TEST(Sampling, BoundaryCellsUseTheirOwnValues) {
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), labelled);
+    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), labelled);
     struct Case {
         double x, y, z;
         int32_t i, j, k;
@@ -52,12 +59,13 @@ TEST(Sampling, BoundaryCellsUseTheirOwnValues) {
 
 TEST(Sampling, ObstacleNeighboursTakeNoPart) {
     // The 26 neighbours of cell (2, 2, 2) are obstacles; cells further away are free.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c = labelled(i, j, k);
-        const bool near = std::abs(i - 2) <= 1 && std::abs(j - 2) <= 1 && std::abs(k - 2) <= 1;
-        c.obj = near && !(i == 2 && j == 2 && k == 2) ? 1 : 0;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c = labelled(i, j, k);
+            const bool near = std::abs(i - 2) <= 1 && std::abs(j - 2) <= 1 && std::abs(k - 2) <= 1;
+            c.obj = near && !(i == 2 && j == 2 && k == 2) ? 1 : 0;
+            return c;
+        });
     ASSERT_EQ(e->fObject_Ar(2, 2, 1), 1);
     ASSERT_EQ(e->fObject_Ar(2, 2, 2), 0);
     ASSERT_EQ(e->fObject_Ar(1, 2, 2), 1);
@@ -73,11 +81,12 @@ TEST(Sampling, ObstacleNeighboursTakeNoPart) {
 
 TEST(Sampling, ParticleOnItsNodeWeighsItsCellWithOneOverTenMicrometres) {
     // Own cell u = 1, every neighbour u = 0, all cells free.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.u = i == 2 && j == 2 && k == 2 ? 1.0f : 0.0f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.u = i == 2 && j == 2 && k == 2 ? 1.0f : 0.0f;
+            return c;
+        });
     const tFieldSample s = sampleAt(*e, 2.5, 2.5, 2.5);
     // 6 neighbours at 1 m, 12 at sqrt(2) m, 8 at sqrt(3) m.
     const double others = 6.0 + 12.0 / std::sqrt(2.0) + 8.0 / std::sqrt(3.0);
@@ -87,9 +96,9 @@ TEST(Sampling, ParticleOnItsNodeWeighsItsCellWithOneOverTenMicrometres) {
 
 TEST(Sampling, LowestLayerLogProfileBelowTheNodeAndInterpolationAbove) {
     // Lowest layer 2 m thick (node at 1 m); wind 3 m/s in layer 0, 9 m/s above.
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(5, 5, 5);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(5, 5, 5);
     g.dz[0] = 2.0f;
-    auto e = kwdtest::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+    auto e = kwd::test::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
         tCellValues c;
         c.u = k == 0 ? 3.0f : 9.0f;
         c.v = k == 0 ? -1.0f : 5.0f;
@@ -135,14 +144,14 @@ TEST(Sampling, LogProfileMultipliesTheWindByTheLogarithmBeforeDividing) {
     // Lowest layer 2 m thick (node at 1 m). For these values u * ln(z / z0)
     // / ln(node / z0) and u * (ln(z / z0) / ln(node / z0)) differ in the last
     // digit; the profile is the former.
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(5, 5, 5);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(5, 5, 5);
     g.dz[0] = 2.0f;
     struct Case {
         float u;
         double z;
     } cases[] = {{2.3f, 0.3}, {1.7f, 0.005}, {2.3f, 0.999999}};
     for (const Case& c : cases) {
-        auto e = kwdtest::makeEngine(g, [c](int32_t, int32_t, int32_t k) {
+        auto e = kwd::test::makeEngine(g, [c](int32_t, int32_t, int32_t k) {
             tCellValues v;
             v.u = k == 0 ? c.u : 9.0f;
             v.v = k == 0 ? -c.u : 5.0f;
@@ -167,13 +176,14 @@ TEST(Sampling, SubGridFraction) {
         double expected;  // fs
     };
     auto engineFor = [](const Case& c) {
-        return kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [c](int32_t i, int32_t j, int32_t) {
-            tCellValues v;
-            v.tke = c.tke;
-            v.u = (i + j) % 2 ? c.uSpread : -c.uSpread;
-            v.w = c.w;
-            return v;
-        });
+        return kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5),
+                                     [c](int32_t i, int32_t j, int32_t) {
+                                         tCellValues v;
+                                         v.tke = c.tke;
+                                         v.u = (i + j) % 2 ? c.uSpread : -c.uSpread;
+                                         v.w = c.w;
+                                         return v;
+                                     });
     };
     // Per level: U2 = (12 * s^2 + 13 * s^2) / 25 minus the mean^2, mean -s/25.
     auto u2 = [](double s) { return s * s - (s / 25.0) * (s / 25.0); };
@@ -202,13 +212,14 @@ TEST(Sampling, SubGridFraction) {
 TEST(Sampling, SubGridFractionStaysWithinZeroAndOne) {
     // Energy rising steeply with height: the linear profile extrapolates
     // below 0 near the bottom of layer 1; the fraction stays within 0..1.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.tke = k == 1 ? 0.01f : (k == 2 ? 10.0f : 1.0f);
-        c.u = (i + j) % 2 ? 0.3f : -0.3f;
-        c.w = 0.1f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.tke = k == 1 ? 0.01f : (k == 2 ? 10.0f : 1.0f);
+            c.u = (i + j) % 2 ? 0.3f : -0.3f;
+            c.w = 0.1f;
+            return c;
+        });
     for (double z : {1.05, 1.2, 1.5, 1.9}) {
         const tFieldSample s = sampleAt(*e, 2.5, 2.5, z);
         EXPECT_GE(s.fs, 0.0) << z;
@@ -252,14 +263,15 @@ TEST(Sampling, SubGridFractionFollowsItsFormulaWhereverThatLiesWithinZeroAndOne)
     // variance extrapolates below 0 near the bottom of level 1, while the
     // vertical wind keeps the sum of the three terms positive there: the
     // fraction is sane and must not change by clamping the terms.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.tke = k == 3 ? 0.05f : 1.0f;
-        const float spread = k <= 1 ? 0.1f : 2.0f;
-        c.u = (i + j) % 2 ? spread : -spread;
-        c.w = k == 3 ? 0.2f : 1.5f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 6), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.tke = k == 3 ? 0.05f : 1.0f;
+            const float spread = k <= 1 ? 0.1f : 2.0f;
+            c.u = (i + j) % 2 ? spread : -spread;
+            c.w = k == 3 ? 0.2f : 1.5f;
+            return c;
+        });
     int inside = 0, outside = 0;
     for (int32_t k = 0; k <= 4; ++k) {
         for (double f : {0.02, 0.05, 0.25, 0.5, 0.75, 0.95}) {
@@ -288,8 +300,8 @@ TEST(Sampling, SubGridFractionFollowsItsFormulaWhereverThatLiesWithinZeroAndOne)
 TEST(Sampling, InterpolationIsTheNormalisedInverseDistanceSumOverFreeNeighbours) {
     // Irregular widths and values, scattered obstacles; a literal evaluation
     // with calc_Distance gives the same sums.
-    kwdtest::tTestGrid g{6, 5, 6, {1, 2, 1, 3, 1, 2}, {2, 1, 1, 2, 1}, {0.5f, 1, 1.5f, 2, 1, 1}};
-    auto e = kwdtest::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+    kwd::test::tTestGrid g{6, 5, 6, {1, 2, 1, 3, 1, 2}, {2, 1, 1, 2, 1}, {0.5f, 1, 1.5f, 2, 1, 1}};
+    auto e = kwd::test::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
         tCellValues c = labelled(i, j, k);
         c.tke = 0.2f + float((i * 7 + j * 3 + k) % 5);
         c.obj = (i * 5 + j * 3 + k * 2) % 7 == 0 ? 1 : 0;
@@ -301,7 +313,7 @@ TEST(Sampling, InterpolationIsTheNormalisedInverseDistanceSumOverFreeNeighbours)
         const double x = e->fGeometry.lengthX() * r.Random(100000) / 100000.0;
         const double y = e->fGeometry.lengthY() * r.Random(100000) / 100000.0;
         const double z = e->fGeometry.lengthZ() * r.Random(100000) / 100000.0;
-        const tParticle p = kwdtest::particleAt(*e, x, y, z);
+        const tParticle p = kwd::test::particleAt(*e, x, y, z);
         const tPosGrid c = p.fPosGrid;
         if (c.i == 0 || c.j == 0 || c.i == 5 || c.j == 4 || c.k == 5 || e->fObject_Ar(c.i, c.j, c.k) == 1)
             continue;

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
+
+using kwd::engine::kPosGridOutside;
+using kwd::engine::tParticle;
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 struct tShortCase {
     const char* name;
@@ -28,13 +31,13 @@ TEST(ShortSubSteps, TheLastWindowOfACallTakesABoundedNumberOfSubSteps) {
     const double dt3d = 1e-4;  // the whole call lies in the last fdt_min_part
     for (const tShortCase& c : cases) {
         SCOPED_TRACE(c.name);
-        auto e = kwdtest::makeEngine(kwdtest::uniformGrid(12, 12, 12),
-                                     [&c](int32_t, int32_t, int32_t) {
-                                         tCellValues v;
-                                         v.eps = c.eps;
-                                         return v;
-                                     });
-        e->fParticleList.push_back(kwdtest::particleAt(*e, 5.5, 5.5, 5.5));
+        auto e = kwd::test::makeEngine(kwd::test::uniformGrid(12, 12, 12),
+                                       [&c](int32_t, int32_t, int32_t) {
+                                           tCellValues v;
+                                           v.eps = c.eps;
+                                           return v;
+                                       });
+        e->fParticleList.push_back(kwd::test::particleAt(*e, 5.5, 5.5, 5.5));
         e->moveParticlesParallel(0, dt3d);
         const tParticle& p = e->fParticleList[0];
         EXPECT_LE(p.fSubSteps, 10001);
@@ -53,13 +56,13 @@ TEST(ShortSubSteps, TheLastWindowOfACallTakesABoundedNumberOfSubSteps) {
 TEST(ShortSubSteps, ACallOfLittleMoreThanTheToleranceIsOneSubStepOfIt) {
     // T_L ~ 1.1e-21 s; 1.5e-8 s to go: one sub-step of 1e-8 s, and the 5e-9 s
     // left lie within the end tolerance.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(12, 12, 12),
-                                 [](int32_t, int32_t, int32_t) {
-                                     tCellValues v;
-                                     v.eps = 1.0f;
-                                     return v;
-                                 });
-    e->fParticleList.push_back(kwdtest::particleAt(*e, 5.5, 5.5, 5.5));
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(12, 12, 12), [](int32_t, int32_t, int32_t) {
+            tCellValues v;
+            v.eps = 1.0f;
+            return v;
+        });
+    e->fParticleList.push_back(kwd::test::particleAt(*e, 5.5, 5.5, 5.5));
     e->moveParticlesParallel(0, 1.5e-8);
     const tParticle& p = e->fParticleList[0];
     EXPECT_EQ(p.fSubSteps, 1);

@@ -6,14 +6,23 @@
 #include <cfenv>
 #include <cmath>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // A uniform flow over 12 x 12 x 12 cells of 1 m. With eps = 0 the Lagrangian
 // time scale is enormous, so every call is one sub-step of dt_3d; with tiny
@@ -26,19 +35,20 @@ struct tFlow {
 };
 
 std::unique_ptr<tParticleManager> engineWith(const tFlow& f, double minHeight = 0.25) {
-    return kwdtest::makeEngine(kwdtest::uniformGrid(12, 12, 12),
-                               [f](int32_t i, int32_t, int32_t k) {
-                                   tCellValues c;
-                                   c.u = f.u, c.v = f.v, c.w = f.w, c.tke = f.tke, c.eps = f.eps;
-                                   if (k < 11 && i == f.obstacleColumn) c.obj = 1;
-                                   if (k < 11 && i == f.emitterColumn) c.obj = 11, c.vapor = 1.0f;
-                                   return c;
-                               },
-                               {}, minHeight);
+    return kwd::test::makeEngine(
+        kwd::test::uniformGrid(12, 12, 12),
+        [f](int32_t i, int32_t, int32_t k) {
+            tCellValues c;
+            c.u = f.u, c.v = f.v, c.w = f.w, c.tke = f.tke, c.eps = f.eps;
+            if (k < 11 && i == f.obstacleColumn) c.obj = 1;
+            if (k < 11 && i == f.emitterColumn) c.obj = 11, c.vapor = 1.0f;
+            return c;
+        },
+        {}, minHeight);
 }
 
 tParticle& addParticle(tParticleManager& e, double x, double y, double z) {
-    e.fParticleList.push_back(kwdtest::particleAt(e, x, y, z, int64_t(e.fParticleList.size())));
+    e.fParticleList.push_back(kwd::test::particleAt(e, x, y, z, int64_t(e.fParticleList.size())));
     return e.fParticleList.back();
 }
 
@@ -281,8 +291,8 @@ TEST(ParticleStep, TheCellRecordsAreBuiltBeforeAnyCall) {
     // Calls for several indices may run at once: none of them builds the
     // records. They stand from the field allocation on.
     std::vector<TZDXFile> list;
-    list.push_back(kwdtest::makeDescriptor(kwdtest::uniformGrid(4, 4, 4), "/d", "A", "01.07.2018",
-                                           "12:00:00"));
+    list.push_back(kwd::test::makeDescriptor(kwd::test::uniformGrid(4, 4, 4), "/d", "A",
+                                             "01.07.2018", "12:00:00"));
     tParticleManager e(true, tDetector{}, std::move(list), "/out", 0.1, 10, 100);
     EXPECT_TRUE(e.fSampleCells.empty());
     e.allocateFields();

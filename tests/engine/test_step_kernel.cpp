@@ -8,9 +8,24 @@
 #include <algorithm>
 #include <random>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "engine/u_StepKernel.h"
 #include "platform/DateTime.h"
+
+using kwd::engine::philox4x32_10;
+using kwd::engine::philox8Avx2;
+using kwd::engine::philox8Baseline;
+using kwd::engine::stepVariantAvx2Available;
+using kwd::engine::tGridGeometry;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPhilox8Fn;
+using kwd::engine::tPosGrid;
+using kwd::engine::tPosMeter;
+using kwd::engine::tRandomPurpose;
+using kwd::engine::tRandomStream;
+
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -20,10 +35,10 @@ void expectThreeGaussiansAsInTurn(double limit) {
     tRandomStream inTurn(99, 7, tRandomPurpose::Velocity, 5);
     for (int n = 0; n < 20000; ++n) {
         double a, b, c;
-        kwdstep::threeGaussians<Isa>(together, limit, a, b, c);
-        const double ea = kwdstep::gauss(limit, inTurn) - 1.0;
-        const double eb = kwdstep::gauss(limit, inTurn) - 1.0;
-        const double ec = kwdstep::gauss(limit, inTurn) - 1.0;
+        kwd::engine::kwdstep::threeGaussians<Isa>(together, limit, a, b, c);
+        const double ea = kwd::engine::kwdstep::gauss(limit, inTurn) - 1.0;
+        const double eb = kwd::engine::kwdstep::gauss(limit, inTurn) - 1.0;
+        const double ec = kwd::engine::kwdstep::gauss(limit, inTurn) - 1.0;
         ASSERT_EQ(a, ea) << "triple " << n;
         ASSERT_EQ(b, eb) << "triple " << n;
         ASSERT_EQ(c, ec) << "triple " << n;
@@ -36,18 +51,19 @@ TEST(StepKernel, ThreeGaussiansSideBySideAreThoseDrawnInTurn) {
     // the stream is taken for the first, second and third number.
     for (double limit : {5.0, 1.0, 0.3}) {
         SCOPED_TRACE(limit);
-        expectThreeGaussiansAsInTurn<kwdstep::tIsaBaseline>(limit);
-        if (stepVariantAvx2Available()) expectThreeGaussiansAsInTurn<kwdstep::tIsaAvx2>(limit);
+        expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaBaseline>(limit);
+        if (stepVariantAvx2Available())
+            expectThreeGaussiansAsInTurn<kwd::engine::kwdstep::tIsaAvx2>(limit);
     }
 }
 
 TEST(StepKernel, TheCellSearchFromTheLastCellFindsTheCellOfTheWalk) {
     // Uneven widths, and a position on every face.
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(7, 5, 6);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(7, 5, 6);
     g.dx = {0.5f, 2.0f, 1.0f, 3.0f, 0.25f, 1.5f, 2.0f};
     g.dy = {1.0f, 1.0f, 4.0f, 0.1f, 1.0f};
     g.dz = {0.3f, 0.7f, 1.0f, 2.0f, 4.0f, 8.0f};
-    const TZDXFile z = kwdtest::makeDescriptor(g, "/nonexistent", "G", "01.07.2018", "12:00:00");
+    const TZDXFile z = kwd::test::makeDescriptor(g, "/nonexistent", "G", "01.07.2018", "12:00:00");
     const tGridGeometry geo(z);
     std::mt19937_64 gen(3);
     const std::vector<double>& xs = geo.facesX();
@@ -78,8 +94,8 @@ TEST(StepKernel, AMillisecondClockMovesLikeTheDateTime) {
     // so counting milliseconds and converting once is the same as
     // converting after every sub-step.
     std::mt19937_64 gen(11);
-    std::uniform_real_distribution<double> day(-kwdstep::kMillisecondClockLimit + 1.0,
-                                               kwdstep::kMillisecondClockLimit - 1.0);
+    std::uniform_real_distribution<double> day(-kwd::engine::kwdstep::kMillisecondClockLimit + 1.0,
+                                               kwd::engine::kwdstep::kMillisecondClockLimit - 1.0);
     std::uniform_int_distribution<int64_t> step(0, 60000);
     for (int n = 0; n < 2000; ++n) {
         const double start = n < 3 ? (n == 0 ? 43282.5 : n == 1 ? -0.25 : 0.0) : day(gen);
@@ -131,10 +147,10 @@ namespace {
 // The derived-field update against its rules written as plain loops, on a
 // grid with an odd number of levels, obstacles and emitters.
 TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(9, 7, 7, 2.0f, 3.0f, 1.0f);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(9, 7, 7, 2.0f, 3.0f, 1.0f);
     g.dz = {0.5f, 1.0f, 1.0f, 2.0f, 2.0f, 4.0f, 8.0f};
-    auto e = kwdtest::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
-        kwdtest::tCellValues c;
+    auto e = kwd::test::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+        kwd::test::tCellValues c;
         c.u = 0.3f + 0.07f * float((i * 5 + j * 3 + k) % 11);
         c.v = 0.11f * float((i + 3 * j) % 5) - 0.2f;
         c.w = 0.013f * float((j + 2 * k) % 7) - 0.04f;
@@ -234,7 +250,7 @@ TEST(StepKernel, TheCellSortIsAStableSortByCell) {
         std::stable_sort(expected.begin(), expected.end(),
                          [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
         std::vector<uint64_t> scratch;
-        kwdstep::sortByCell(keys, scratch, cellBits);
+        kwd::engine::kwdstep::sortByCell(keys, scratch, cellBits);
         ASSERT_EQ(keys, expected) << cellBits << " bits";
     }
 }

@@ -10,12 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
+
+using kwd::engine::fromExactSum;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tTouchdownColumns;
 
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // ---- well-mixed column --------------------------------------------------------
 
@@ -47,8 +53,8 @@ double slope(const std::vector<double>& x, const std::vector<double>& y) {
 // (ten T_L) and returns s of c / c_mean - 1 = a + s (k / k_mean - 1) over the
 // interior layers (75 to 225 m): 0 is well mixed, -1 follows 1 / sigma^2.
 double mixingSlope(tFootprintModel model, const tProfile& profile, int n) {
-    auto e = kwdtest::makeEngine(
-        kwdtest::uniformGrid(3, 3, 60, 2000.0f, 2000.0f, 5.0f),
+    auto e = kwd::test::makeEngine(
+        kwd::test::uniformGrid(3, 3, 60, 2000.0f, 2000.0f, 5.0f),
         [&](int32_t, int32_t, int32_t k) {
             tCellValues c;
             const double tke = profile.k(5.0 * k + 2.5);
@@ -56,7 +62,7 @@ double mixingSlope(tFootprintModel model, const tProfile& profile, int n) {
             c.eps = float(4.0 * tke / (9.0 * 10.0));
             return c;
         },
-        kwdtest::detectorBox(2999.0, 3001.0, 2999.0, 3001.0, 0.0, 300.0), 0.1, 4242);
+        kwd::test::detectorBox(2999.0, 3001.0, 2999.0, 3001.0, 0.0, 300.0), 0.1, 4242);
     e->fFootprintModel = model;
     e->releaseParticles(n);
     e->moveAllParticlesParallel(100.0);
@@ -96,19 +102,20 @@ TEST(TouchdownModel, KeepsAColumnWellMixedWhereTheDescribedStepDoesNot) {
 // 1 m/s (w = +1 m/s), no turbulence to speak of (eps = 0: one sub-step per call).
 std::unique_ptr<tParticleManager> roofEngine(tFootprintModel model) {
     // Equal widths: both models have the same nodes.
-    auto e = kwdtest::makeEngine(kwdtest::uniformGrid(8, 8, 8), [](int32_t i, int32_t j, int32_t k) {
-        tCellValues c;
-        c.w = 1.0f;
-        c.tke = 1e-14f;
-        const bool block = i >= 2 && i <= 4 && j >= 2 && j <= 4;
-        if (block && k <= 1) c.obj = 1, c.w = 0.0f;
-        if (block && k == 2) c.obj = 11, c.vapor = 1.0f;
-        return c;
-    });
+    auto e =
+        kwd::test::makeEngine(kwd::test::uniformGrid(8, 8, 8), [](int32_t i, int32_t j, int32_t k) {
+            tCellValues c;
+            c.w = 1.0f;
+            c.tke = 1e-14f;
+            const bool block = i >= 2 && i <= 4 && j >= 2 && j <= 4;
+            if (block && k <= 1) c.obj = 1, c.w = 0.0f;
+            if (block && k == 2) c.obj = 11, c.vapor = 1.0f;
+            return c;
+        });
     e->fFootprintModel = model;
     for (double x : {2.5, 3.5, 4.5})
         e->fParticleList.push_back(
-            kwdtest::particleAt(*e, x, 3.5, 4.5, int64_t(e->fParticleList.size())));
+            kwd::test::particleAt(*e, x, 3.5, 4.5, int64_t(e->fParticleList.size())));
     return e;
 }
 
@@ -145,10 +152,10 @@ TEST(TouchdownModel, ReflectsOnARoofAndWeighsEveryTouchdown) {
 }
 
 TEST(TouchdownModel, PutsTheNodesAtTheCellCentres) {
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(4, 4, 4, 2.0f, 2.0f, 1.0f);
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(4, 4, 4, 2.0f, 2.0f, 1.0f);
     g.dx = {1.0f, 2.0f, 4.0f, 8.0f};
     g.dy = {8.0f, 4.0f, 2.0f, 1.0f};
-    auto e = kwdtest::makeEngine(g, [](int32_t, int32_t, int32_t) { return tCellValues{}; });
+    auto e = kwd::test::makeEngine(g, [](int32_t, int32_t, int32_t) { return tCellValues{}; });
     // Described: the previous node plus the full width.
     EXPECT_EQ(e->fXMidPoint_Ar, (std::vector<double>{0.5, 2.5, 6.5, 14.5}));
     e->fFootprintModel = tFootprintModel::Touchdown;
@@ -159,24 +166,25 @@ TEST(TouchdownModel, PutsTheNodesAtTheCellCentres) {
 
 TEST(TouchdownModel, HasNoWindBelowTheRoughnessLength) {
     auto make = [](tFootprintModel model) {
-        auto e = kwdtest::makeEngine(kwdtest::uniformGrid(5, 5, 5), [](int32_t, int32_t, int32_t) {
-            tCellValues c;
-            c.u = 2.0f;
-            c.tke = 0.1f;
-            c.eps = 0.01f;
-            return c;
-        });
+        auto e =
+            kwd::test::makeEngine(kwd::test::uniformGrid(5, 5, 5), [](int32_t, int32_t, int32_t) {
+                tCellValues c;
+                c.u = 2.0f;
+                c.tke = 0.1f;
+                c.eps = 0.01f;
+                return c;
+            });
         e->fFootprintModel = model;
         return e;
     };
     auto d = make(tFootprintModel::Described);
     auto t = make(tFootprintModel::Touchdown);
     // Described: 2 ln(0.001 / 0.01) / ln(0.5 / 0.01), reversed below z0.
-    const tParticle low = kwdtest::particleAt(*d, 2.5, 2.5, 0.001);
+    const tParticle low = kwd::test::particleAt(*d, 2.5, 2.5, 0.001);
     EXPECT_NEAR(d->sampleFields(low).u, 2.0 * std::log(0.1) / std::log(50.0), 1e-12);
     // The sampling of the touchdown model is that of its step.
     for (double z : {0.0, 0.001, 0.01}) {
-        tParticle p = kwdtest::particleAt(*t, 2.5, 2.5, z);
+        tParticle p = kwd::test::particleAt(*t, 2.5, 2.5, z);
         t->fParticleList = {p};
         t->fdt_min_part = 0.0002;
         t->moveAllParticlesParallel(1e-4);

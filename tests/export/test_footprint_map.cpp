@@ -8,14 +8,39 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
-#include "GeoTestUtil.h"
+#include "support/ExportFixtures.h"
+#include "support/ExportReaders.h"
 #include "export/u_ExportProgram.h"
 #include "export/u_FootprintMap.h"
 #include "export/u_Georef.h"
 #include "export/u_TrajectoryFolder.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
+
+using kwd::exporter::colourScaleOf;
+using kwd::exporter::densityMapOf;
+using kwd::exporter::footprintMapOf;
+using kwd::exporter::kDetectorColour;
+using kwd::exporter::kEmptyColour;
+using kwd::exporter::kExportUsage;
+using kwd::exporter::kObstacleColour;
+using kwd::exporter::mapLayout;
+using kwd::exporter::meanWindInBox;
+using kwd::exporter::parseMapLevels;
+using kwd::exporter::readModelPlacement;
+using kwd::exporter::readRunLog;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::scaleColour;
+using kwd::exporter::surfaceColour;
+using kwd::exporter::tColourScale;
+using kwd::exporter::tFootprintMap;
+using kwd::exporter::tFootprintValues;
+using kwd::exporter::tMapLayout;
+using kwd::exporter::tModelPlacement;
+using kwd::exporter::tRgb;
+using kwd::exporter::tRunLog;
+using kwd::exporter::tTrajectoryFolder;
+using kwd::exporter::valueColour;
 
 // Fontconfig, which cairo uses to find its fonts, keeps caches for the life
 // of the process; the leak checker of sanitizer builds is told so.
@@ -62,7 +87,7 @@ private:
 
 // A 10 x 8 grid of 2 m cells (20 m x 16 m) with a footprint around (6, 5),
 // obstacles in the lower left and a lawn cell that is no obstacle.
-struct tMapFixture : exptest::tTrajectoryFixture {
+struct tMapFixture : kwd::test::tTrajectoryFixture {
     const kwd::tDateTime t = encodeDateTime(2018, 7, 1, 12);
     std::vector<double> flux = std::vector<double>(80, 0.0);
     tMapFixture()
@@ -164,7 +189,7 @@ TEST(FootprintMap, TimeSelectionAndUsageErrors) {
         EXPECT_EQ(out.str(), c.out);
     }
     EXPECT_TRUE(kwd::fileExists(png));
-    EXPECT_EQ(exptest::temporaryFiles(f.root.path()), std::vector<std::string>{});
+    EXPECT_EQ(kwd::test::temporaryFiles(f.root.path()), std::vector<std::string>{});
 }
 
 TEST(FootprintMap, EmptyFootprintStillDraws) {
@@ -186,7 +211,7 @@ TEST(FootprintMap, EmptyFootprintStillDraws) {
 // The normalised footprints: flux and concentration of the latest
 // measurement time by default, coloured by density; the climatology alone.
 TEST(DensityMap, MeasurementTimeAndClimatology) {
-    exptest::tDensityFixture f;
+    kwd::test::tDensityFixture f;
     const tTrajectoryFolder folder(f.folder);
     const tRunLog log = readRunLog(folder.logPath());
     const tFootprintMap map = densityMapOf(folder, folder.loadDensities(folder.measurements()[1]), log);
@@ -253,7 +278,7 @@ TEST(DensityMap, MeasurementTimeAndClimatology) {
 }
 
 TEST(DensityMap, FormatFromTheExtension) {
-    exptest::tDensityFixture f;
+    kwd::test::tDensityFixture f;
     struct Case {
         std::string name;
         std::string start;  // of the file; empty: refused
@@ -285,20 +310,20 @@ TEST(DensityMap, FormatFromTheExtension) {
             EXPECT_NE(bytes.find("<svg"), std::string::npos);
         }
     }
-    EXPECT_EQ(exptest::temporaryFiles(f.root.path()), std::vector<std::string>{});
+    EXPECT_EQ(kwd::test::temporaryFiles(f.root.path()), std::vector<std::string>{});
 }
 
 // The vector formats hold the words of the map: the PDF as text (read back
 // with pdftotext), the SVG in its title and description. The wind, the
 // surfaces, the scale bar, north and the regions asked for are among them.
 TEST(DensityMap, VectorFormatsHoldTheLabels) {
-    exptest::tRotatedFixture f;
+    kwd::test::tRotatedFixture f;
     const std::string pdf = f.root.file("m.pdf"), svg = f.root.file("m.svg");
     std::ostringstream out;
     ASSERT_EQ(runKwdExport({"map", f.folder, "--levels", "95,60", pdf}, out), 0) << out.str();
     ASSERT_EQ(runKwdExport({"map", f.folder, "--levels", "95,60", svg}, out), 0) << out.str();
     const auto [status, extracted] =
-        exptest::runCommand("pdftotext '" + pdf + "' -", f.root.file("pdf.txt"));
+        kwd::test::runCommand("pdftotext '" + pdf + "' -", f.root.file("pdf.txt"));
     ASSERT_EQ(status, 0) << extracted;
     // pdftotext guesses the blanks between words from their spacing.
     auto unblanked = [](std::string t) {
@@ -324,7 +349,7 @@ TEST(DensityMap, VectorFormatsHoldTheLabels) {
 }
 
 TEST(DensityMap, LevelsAreRefusedUnlessPercentages) {
-    exptest::tDensityFixture f;
+    kwd::test::tDensityFixture f;
     const std::string png = f.root.file("m.png");
     const std::pair<std::string, std::string> cases[] = {
         {"50,abc", "\"abc\" is not a number"},
@@ -347,7 +372,7 @@ TEST(DensityMap, LevelsAreRefusedUnlessPercentages) {
 // north: on the rotated grid (y 30 degrees east of north) north points up
 // and 30 degrees to the left.
 TEST(DensityMap, WindAndNorthArrows) {
-    exptest::tRotatedFixture f;
+    kwd::test::tRotatedFixture f;
     const tTrajectoryFolder folder(f.folder);
     const auto wind = meanWindInBox(f.dataSet, readRunLog(folder.logPath()).detector);
     ASSERT_TRUE(wind.has_value());
@@ -356,7 +381,7 @@ TEST(DensityMap, WindAndNorthArrows) {
     EXPECT_NEAR(p.northInModel().first, -0.5, 1e-12);
     EXPECT_NEAR(p.northInModel().second, std::sqrt(3.0) / 2, 1e-12);
     // A data set of fewer than three variables has no wind.
-    exptest::tDensityFixture g;
+    kwd::test::tDensityFixture g;
     EXPECT_FALSE(meanWindInBox(tTrajectoryFolder(g.folder).loadMeanDensity().dataSetPath,
                                readRunLog(g.folder + "/logFile.log").detector));
 }

@@ -7,6 +7,15 @@
 #include "export/u_FootprintStats.h"
 #include "platform/KwdError.h"
 
+using kwd::exporter::footprintIntegral;
+using kwd::exporter::footprintLevels;
+using kwd::exporter::footprintPeak;
+using kwd::exporter::footprintTotal;
+using kwd::exporter::tDetectorBox;
+using kwd::exporter::tFootprintLevel;
+using kwd::exporter::tFootprintValues;
+using kwd::exporter::tPlanGrid;
+
 namespace {
 
 // A 4 x 2 grid with widths 1, 2, 3, 4 along x and 10, 20 along y.

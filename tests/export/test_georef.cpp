@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
-#include "GeoTestUtil.h"
+#include "support/ExportFixtures.h"
+#include "support/ExportReaders.h"
 #include "export/u_ExportProgram.h"
 #include "export/u_Georef.h"
 #include "export/u_NetCDFExport.h"
@@ -14,10 +14,15 @@
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::exporter::readModelPlacement;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::tMapCrs;
+using kwd::exporter::tModelPlacement;
+
 namespace {
 
-using exptest::tGdalRaster;
-using exptest::tNcReader;
+using kwd::test::tGdalRaster;
+using kwd::test::tNcReader;
 
 constexpr double kMetre = 1e-6;  // agreement of map coordinates, m
 
@@ -51,12 +56,12 @@ TEST(ModelPlacement, ModelPointsOnTheMap) {
 }
 
 TEST(ModelPlacement, ReadInDoublePrecisionFromTheDescriptorText) {
-    exptest::tRotatedFixture f;
+    kwd::test::tRotatedFixture f;
     const tModelPlacement p = readModelPlacement(f.dataSet);
     EXPECT_EQ(p.georefX, 500000.25);
     EXPECT_EQ(p.georefY, 5800000.75);  // 5800001 as a 32-bit float
     EXPECT_EQ(p.rotation, 30.0);
-    exptest::setZdxTag(f.dataSet, "location_georef_y", "5812345.67000");
+    kwd::test::setZdxTag(f.dataSet, "location_georef_y", "5812345.67000");
     EXPECT_EQ(readModelPlacement(f.dataSet).georefY, 5812345.67);
 }
 
@@ -106,7 +111,7 @@ TEST(MapCrs, ProjectedSystemsInMetresOnly) {
 // the GeoTIFF north-up (its first row is j = 2), the NetCDF variable as it
 // lies (its first row is j = 0).
 TEST(GeoTiff, RotatedGridLandsOnItsMapCoordinates) {
-    exptest::tRotatedFixture f;
+    kwd::test::tRotatedFixture f;
     const std::string tif = f.root.file("f.tif");
     std::ostringstream out;
     ASSERT_EQ(runKwdExport({"geotiff", f.folder, tif, "--epsg", "25833"}, out), 0) << out.str();
@@ -137,11 +142,11 @@ TEST(GeoTiff, RotatedGridLandsOnItsMapCoordinates) {
     EXPECT_EQ(mean.projection(), "");  // no code: model metres
     EXPECT_EQ(mean.transform(), (std::vector<double>{0, 2, 0, 15, 0, -5}));
     EXPECT_NE(mean.metadata("GEOREFERENCE").find("none"), std::string::npos);
-    EXPECT_EQ(exptest::temporaryFiles(f.root.path()), std::vector<std::string>{});
+    EXPECT_EQ(kwd::test::temporaryFiles(f.root.path()), std::vector<std::string>{});
 }
 
 TEST(GeoTiff, UnevenCellsAreRefused) {
-    exptest::tDensityFixture f;  // cells 1, 2 and 3 m wide along x
+    kwd::test::tDensityFixture f;  // cells 1, 2 and 3 m wide along x
     const std::string tif = f.root.file("f.tif");
     std::ostringstream out;
     EXPECT_EQ(runKwdExport({"geotiff", f.folder, tif}, out), 1);
@@ -151,7 +156,7 @@ TEST(GeoTiff, UnevenCellsAreRefused) {
 }
 
 TEST(Footprints, OneFileWithATimeAxis) {
-    exptest::tRotatedFixture f;
+    kwd::test::tRotatedFixture f;
     const std::string nc = f.root.file("f.nc");
     std::ostringstream out;
     ASSERT_EQ(runKwdExport({"footprints", f.folder, nc}, out), 0) << out.str();
@@ -200,7 +205,7 @@ TEST(Footprints, OneFileWithATimeAxis) {
 }
 
 TEST(Footprints, RotatedGridThroughGdalAndNetCDF) {
-    exptest::tRotatedFixture f;
+    kwd::test::tRotatedFixture f;
     const std::string nc = f.root.file("f.nc");
     std::ostringstream out;
     ASSERT_EQ(runKwdExport({"footprints", f.folder, nc, "--epsg", "25833"}, out), 0) << out.str();
@@ -241,8 +246,8 @@ TEST(Footprints, RotatedGridThroughGdalAndNetCDF) {
 // An unrotated grid: x and y are map coordinates GDAL and xarray take as
 // they are.
 TEST(Footprints, UnrotatedGridHasMapCoordinates) {
-    exptest::tRotatedFixture f;
-    exptest::setZdxTag(f.dataSet, "model_rotation", "0.00000");
+    kwd::test::tRotatedFixture f;
+    kwd::test::setZdxTag(f.dataSet, "model_rotation", "0.00000");
     const std::string nc = f.root.file("f.nc");
     std::ostringstream out;
     ASSERT_EQ(runKwdExport({"footprints", f.folder, nc, "--epsg", "25833"}, out), 0) << out.str();
@@ -264,7 +269,8 @@ TEST(Footprints, UnrotatedGridHasMapCoordinates) {
     const std::string tif = f.root.file("f.tif");
     ASSERT_EQ(runKwdExport({"geotiff", f.folder, tif, "--epsg", "25833"}, out), 0) << out.str();
     for (const std::string& name : {tif, "NETCDF:\"" + nc + "\":flux_footprint"}) {
-        const auto [status, text] = exptest::runCommand("gdalinfo '" + name + "'", f.root.file("info.txt"));
+        const auto [status, text] =
+            kwd::test::runCommand("gdalinfo '" + name + "'", f.root.file("info.txt"));
         ASSERT_EQ(status, 0) << text;
         EXPECT_NE(text.find("ETRS89 / UTM zone 33N"), std::string::npos) << text;
         EXPECT_NE(text.find("Pixel Size = (2.000000000000000,-5.000000000000000)"), std::string::npos)
@@ -273,7 +279,7 @@ TEST(Footprints, UnrotatedGridHasMapCoordinates) {
 }
 
 TEST(Footprints, FolderWithoutNormalisedFootprintsIsRefused) {
-    exptest::tTrajectoryFixture f(2, 2, 1, {1, 1}, {1, 1}, {1});
+    kwd::test::tTrajectoryFixture f(2, 2, 1, {1, 1}, {1, 1}, {1});
     f.writeGrids(kwd::encodeDateTime(2018, 7, 1, 12), {1, 0, 0, 0}, {1, 0, 0, 0}, {1, 0, 0, 0});
     std::ostringstream out;
     EXPECT_EQ(runKwdExport({"footprints", f.folder, f.root.file("f.nc")}, out), 1);

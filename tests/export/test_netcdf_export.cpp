@@ -7,17 +7,28 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
-#include "GeoTestUtil.h"
+#include "support/ExportFixtures.h"
+#include "support/ExportReaders.h"
 #include "export/u_ExportProgram.h"
 #include "export/u_Georef.h"
 #include "export/u_NetCDFExport.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 
+using kwd::exporter::exportDataSetToNetCDF;
+using kwd::exporter::kExportUsage;
+using kwd::exporter::netcdfVariableName;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::tMapCrs;
+using kwd::exporter::tNetCDFExportResult;
+using kwd::exporter::udunitsUnit;
+
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using exptest::tNcReader;
+using kwd::test::tNcReader;
 
 TEST(NetCDFNames, SanitisedFromTheVariableNames) {
     const std::pair<std::string, std::string> cases[] = {
@@ -45,8 +56,8 @@ TEST(NetCDFUnits, UdunitsTexts) {
 // bounds, zeros and metadata survive the export; the copies of the
 // concentration footprint are left out, the vertical sums are plan fields.
 TEST(NetCDFExport, WritesCoordinatesValuesZerosAndMetadata) {
-    exptest::TempDir dir;
-    TZDXFile d = exptest::descriptor(3, 2, 2, {1.0f, 2.0f, 4.0f}, {3.0f, 5.0f}, {0.5f, 1.5f});
+    kwd::test::tTempFolder dir;
+    TZDXFile d = kwd::test::descriptor(3, 2, 2, {1.0f, 2.0f, 4.0f}, {3.0f, 5.0f}, {0.5f, 1.5f});
     d.nameVars = {"Objects ( )", "Flow u (m/s)", "Flux 3d ( )", "Flux 3d ( )", "x",
                   "Flux Vertical Sum ( )", "Footprint Vertical Sum ( )", "Footprint 3d ( )",
                   "Wind Direction (deg)"};
@@ -57,8 +68,8 @@ TEST(NetCDFExport, WritesCoordinatesValuesZerosAndMetadata) {
     blocks[2][4] = -999.0f;  // the run's mark of a 0
     blocks[1][4] = -999.0f;  // a wind of -999 is a value
     for (size_t c = 6; c < n; ++c) blocks[5][c] = -999.0f;  // layer 1 of a vertical sum
-    exptest::writeDataSet(dir.file("VirtPart_Park"), d, blocks);
-    exptest::setZdxTag(dir.file("VirtPart_Park.ZDX"), "location_georef_y", "5812345.67000");
+    kwd::test::writeDataSet(dir.file("VirtPart_Park"), d, blocks);
+    kwd::test::setZdxTag(dir.file("VirtPart_Park.ZDX"), "location_georef_y", "5812345.67000");
 
     const tNetCDFExportResult r =
         exportDataSetToNetCDF(dir.file("VirtPart_Park.ZDX"), dir.file("out.nc"));
@@ -67,7 +78,7 @@ TEST(NetCDFExport, WritesCoordinatesValuesZerosAndMetadata) {
     EXPECT_EQ(r.variables[4].ncName, "x_2");  // "x" is the coordinate
     EXPECT_EQ(r.variables[6].ncName, "Wind_Direction");
     EXPECT_EQ(r.variables[6].block, 8);
-    EXPECT_EQ(exptest::temporaryFiles(dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(kwd::test::temporaryFiles(dir.path()), std::vector<std::string>{});
 
     tNcReader nc(dir.file("out.nc"));
     EXPECT_EQ(nc.dimLength("time"), 1u);
@@ -122,11 +133,11 @@ TEST(NetCDFExport, WritesCoordinatesValuesZerosAndMetadata) {
 // With a reference system the fields carry the grid mapping; the rotated
 // grid's cell centres lie where the placement puts them.
 TEST(NetCDFExport, GeoreferencedWithACode) {
-    exptest::TempDir dir;
-    TZDXFile d = exptest::descriptor(2, 2, 1, {10.0f, 10.0f}, {10.0f, 10.0f}, {1.0f});
+    kwd::test::tTempFolder dir;
+    TZDXFile d = kwd::test::descriptor(2, 2, 1, {10.0f, 10.0f}, {10.0f, 10.0f}, {1.0f});
     d.nameVars = {"Flux Vertical Sum ( )"};
-    exptest::writeDataSet(dir.file("ds"), d, {{0.5f, -999.0f, 1.0f, 2.0f}});
-    exptest::setZdxTag(dir.file("ds.ZDX"), "model_rotation", "90.00000");
+    kwd::test::writeDataSet(dir.file("ds"), d, {{0.5f, -999.0f, 1.0f, 2.0f}});
+    kwd::test::setZdxTag(dir.file("ds.ZDX"), "model_rotation", "90.00000");
     const tMapCrs crs(25832);
     exportDataSetToNetCDF(dir.file("ds.ZDX"), dir.file("ds.nc"), &crs);
     tNcReader nc(dir.file("ds.nc"));
@@ -142,14 +153,14 @@ TEST(NetCDFExport, GeoreferencedWithACode) {
 // Only the run's own output data sets mark zeros with -999; an atmosphere
 // data set keeps every value as it is.
 TEST(NetCDFExport, InputDataSetsGetNoFillValue) {
-    exptest::TempDir dir;
-    TZDXFile d = exptest::descriptor(2, 1, 1, {1.0f, 1.0f}, {1.0f}, {1.0f});
+    kwd::test::tTempFolder dir;
+    TZDXFile d = kwd::test::descriptor(2, 1, 1, {1.0f, 1.0f}, {1.0f}, {1.0f});
     d.filetype = 1;
     d.fileContent = ckAtmosphere;
     d.Title = "Atmosphere";
     d.simtime = "noon";  // no model time: no time coordinate
     d.nameVars = {"Vapor Flux (g/kg*m/s)"};
-    exptest::writeDataSet(dir.file("atmo"), d, {{-999.0f, 2.0f}});
+    kwd::test::writeDataSet(dir.file("atmo"), d, {{-999.0f, 2.0f}});
     const tNetCDFExportResult r = exportDataSetToNetCDF(dir.file("atmo.ZDX"), dir.file("a.nc"));
     EXPECT_FALSE(r.hasTime);
     tNcReader nc(dir.file("a.nc"));
@@ -162,10 +173,10 @@ TEST(NetCDFExport, InputDataSetsGetNoFillValue) {
 }
 
 TEST(NetCDFExport, FileOpensInNcdump) {
-    exptest::TempDir dir;
-    TZDXFile d = exptest::descriptor(2, 2, 1, {1.0f, 1.0f}, {1.0f, 1.0f}, {1.0f});
+    kwd::test::tTempFolder dir;
+    TZDXFile d = kwd::test::descriptor(2, 2, 1, {1.0f, 1.0f}, {1.0f, 1.0f}, {1.0f});
     d.nameVars = {"Flux Vertical Sum ( )"};
-    exptest::writeDataSet(dir.file("ds"), d, {{0.5f, -999.0f, 1.0f, 2.0f}});
+    kwd::test::writeDataSet(dir.file("ds"), d, {{0.5f, -999.0f, 1.0f, 2.0f}});
     exportDataSetToNetCDF(dir.file("ds.ZDX"), dir.file("ds.nc"));
     const std::string cmd = "ncdump -h '" + dir.file("ds.nc") + "' > '" + dir.file("dump.txt") + "' 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
@@ -186,14 +197,14 @@ std::string withDir(std::string s, const std::string& dir) {
 }
 
 TEST(NetCDFExport, ErrorsAreOneLineAndLeaveNoFile) {
-    exptest::TempDir dir;
+    kwd::test::tTempFolder dir;
     kwd::writeWholeFile(dir.file("plain.ZDX"), "not a descriptor\r\n");
-    TZDXFile d = exptest::descriptor(2, 2, 1, {1.0f, 1.0f}, {1.0f, 1.0f}, {1.0f});
+    TZDXFile d = kwd::test::descriptor(2, 2, 1, {1.0f, 1.0f}, {1.0f, 1.0f}, {1.0f});
     d.nameVars = {"a", "b"};
-    exptest::writeDataSet(dir.file("short"), d, {{1, 2, 3, 4}});  // one block for two names
+    kwd::test::writeDataSet(dir.file("short"), d, {{1, 2, 3, 4}});  // one block for two names
     d.GridsI = 0;
     d.sizedx.clear();
-    exptest::writeDataSet(dir.file("empty"), d, {{}});
+    kwd::test::writeDataSet(dir.file("empty"), d, {{}});
 
     const tCommandCase cases[] = {
         {"not a descriptor", {"netcdf", "@/plain.ZDX", "@/o.nc"},
@@ -220,10 +231,10 @@ TEST(NetCDFExport, ErrorsAreOneLineAndLeaveNoFile) {
 }
 
 TEST(NetCDFExport, UnwritableOutputIsAFileError) {
-    exptest::TempDir dir;
-    TZDXFile d = exptest::descriptor(1, 1, 1, {1.0f}, {1.0f}, {1.0f});
+    kwd::test::tTempFolder dir;
+    TZDXFile d = kwd::test::descriptor(1, 1, 1, {1.0f}, {1.0f}, {1.0f});
     d.nameVars = {"a"};
-    exptest::writeDataSet(dir.file("one"), d, {{1}});
+    kwd::test::writeDataSet(dir.file("one"), d, {{1}});
     std::ostringstream out;
     EXPECT_EQ(runKwdExport({"netcdf", dir.file("one.ZDX"), dir.file("no/such/o.nc")}, out), 1);
     EXPECT_EQ(out.str().rfind("FileError: NetCDF file \"" + dir.file("no/such/o.nc") +

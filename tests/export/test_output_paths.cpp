@@ -12,11 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
+#include "support/ExportFixtures.h"
 #include "export/u_ExportProgram.h"
 #include "export/u_OutputFile.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
+
+using kwd::exporter::runKwdExport;
+using kwd::exporter::tReplacingFile;
+
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -32,19 +37,19 @@ std::string withRoot(std::string s, const std::string& root) {
 // <root>/data/one.ZDX; links <root>/tlink -> trajectory, <root>/dlink ->
 // data and <root>/data/link.nc -> one.ZDX, and a hard link
 // <root>/data/hard.nc of one.ZDX (refused too: a careful user's mistake).
-struct tPaths : exptest::tDensityFixture {
+struct tPaths : kwd::test::tDensityFixture {
     const std::string top = root.path();
     tPaths() {
         fs::remove(folder + "/VirtPart_Park_01.07.2018 12.00.00.ZDX");
         fs::remove(folder + "/VirtPart_Park_01.07.2018 12.00.00.ZDT");
         kwd::createFolders(top + "/atmosphere");
-        TZDXFile a = exptest::descriptor(3, 3, 1, {1, 2, 3}, {2, 2, 2}, {1});
+        TZDXFile a = kwd::test::descriptor(3, 3, 1, {1, 2, 3}, {2, 2, 2}, {1});
         a.nameVars = {"Objects ( )"};
-        exptest::writeDataSet(top + "/atmosphere/Park_AT", a, {std::vector<float>(9, 0.0f)});
+        kwd::test::writeDataSet(top + "/atmosphere/Park_AT", a, {std::vector<float>(9, 0.0f)});
         kwd::createFolders(top + "/data");
-        TZDXFile d = exptest::descriptor(1, 1, 1, {1.0f}, {1.0f}, {1.0f});
+        TZDXFile d = kwd::test::descriptor(1, 1, 1, {1.0f}, {1.0f}, {1.0f});
         d.nameVars = {"a"};
-        exptest::writeDataSet(top + "/data/one", d, {{1}});
+        kwd::test::writeDataSet(top + "/data/one", d, {{1}});
         fs::create_directory_symlink(folder, top + "/tlink");
         fs::create_directory_symlink(top + "/data", top + "/dlink");
         fs::create_symlink("one.ZDX", top + "/data/link.nc");
@@ -123,7 +128,7 @@ TEST(OutputPaths, InputsAndTheTrajectoryFolderAreRefused) {
         EXPECT_FALSE(fs::exists(f.folder + "/maps")) << c.what;
     }
     for (const char* folder : {"", "/data", "/trajectory", "/atmosphere"})
-        EXPECT_EQ(exptest::temporaryFiles(f.top + folder), std::vector<std::string>{}) << folder;
+        EXPECT_EQ(kwd::test::temporaryFiles(f.top + folder), std::vector<std::string>{}) << folder;
 }
 
 TEST(OutputPaths, MissingOutputFolder) {

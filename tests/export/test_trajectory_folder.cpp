@@ -6,12 +6,29 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
+#include "support/ExportFixtures.h"
 #include "export/u_ExportProgram.h"
 #include "export/u_TrajectoryFolder.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
+
+using kwd::exporter::parseGridFileName;
+using kwd::exporter::readFootprintTable;
+using kwd::exporter::readGridFile;
+using kwd::exporter::readRunLog;
+using kwd::exporter::readSurfaceTable;
+using kwd::exporter::runKwdExport;
+using kwd::exporter::summaryLines;
+using kwd::exporter::tDensityData;
+using kwd::exporter::tFootprintRow;
+using kwd::exporter::tGridFile;
+using kwd::exporter::tOutputData;
+using kwd::exporter::tRunLog;
+using kwd::exporter::tSurfaceShares;
+using kwd::exporter::tTrajectoryFolder;
+
+using kwd::dataset::TZDXFile;
 
 namespace {
 
@@ -59,7 +76,7 @@ TEST(GridFileNames, TimeAndProjectFromTheName) {
 }
 
 TEST(GridFiles, ReadAndRefused) {
-    exptest::TempDir dir;
+    kwd::test::tTempFolder dir;
     kwd::writeWholeFile(dir.file("ok.csv"), "0.00000000000000000;1.50000000000000000\r\n"
                                             "-0.25000000000000000;1E17\r\n");
     const tGridFile g = readGridFile(dir.file("ok.csv"));
@@ -84,7 +101,7 @@ TEST(GridFiles, ReadAndRefused) {
 }
 
 TEST(RunLog, DetectorAndTheLastCountOfEachOutput) {
-    exptest::TempDir dir;
+    kwd::test::tTempFolder dir;
     kwd::writeWholeFile(dir.file("logFile.log"),
                         kDetectorLine + "\r\nParticle Factor: 2000\r\nDate;Time;TotalParticles\r\n"
                         "01.07.2018;12:00:00;1000\r\n01.07.2018;12:00:00;2000\r\n"
@@ -111,7 +128,7 @@ TEST(RunLog, DetectorAndTheLastCountOfEachOutput) {
 }
 
 // A 4 x 3 grid of 2 m x 3 m cells with outputs at 11:30 and 12:00.
-struct tTwoOutputs : exptest::tTrajectoryFixture {
+struct tTwoOutputs : kwd::test::tTrajectoryFixture {
     const kwd::tDateTime t1130 = encodeDateTime(2018, 7, 1, 11, 30);
     const kwd::tDateTime t1200 = encodeDateTime(2018, 7, 1, 12);
     tTwoOutputs() : tTrajectoryFixture(4, 3, 2, {2, 2, 2, 2}, {3, 3, 3}, {1, 1}) {
@@ -147,7 +164,7 @@ TEST(TrajectoryFolder, OutputsInTimeOrderAndSelection) {
 }
 
 TEST(TrajectoryFolder, FolderErrors) {
-    exptest::TempDir dir;
+    kwd::test::tTempFolder dir;
     EXPECT_EQ(errorOf([&] { tTrajectoryFolder(dir.file("none")); }),
               "InputError: trajectory folder \"" + dir.file("none") + "\" not found");
     EXPECT_EQ(errorOf([&] { tTrajectoryFolder(dir.path()); }),
@@ -176,13 +193,14 @@ TEST(TrajectoryFolder, DataSetOfTheOutputIsPreferred) {
                   "\" or \"" + f.root.file("atmosphere") + "\"");
 
     // Only an atmosphere data set beside the folder.
-    exptest::tTrajectoryFixture g(2, 2, 1, {5, 5}, {5, 5}, {1});
+    kwd::test::tTrajectoryFixture g(2, 2, 1, {5, 5}, {5, 5}, {1});
     g.writeGrids(encodeDateTime(2018, 7, 1, 12), std::vector<double>(4, 0.0),
                  std::vector<double>(4, 0.0), std::vector<double>(4, 0.0));
     kwd::createFolders(g.root.file("atmosphere"));
-    TZDXFile d = exptest::descriptor(2, 2, 1, {5, 5}, {5, 5}, {1});
+    TZDXFile d = kwd::test::descriptor(2, 2, 1, {5, 5}, {5, 5}, {1});
     d.nameVars = {"Objects ( )"};
-    exptest::writeDataSet(g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00"), d, {{1, 0, 0, 0}});
+    kwd::test::writeDataSet(g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00"), d,
+                            {{1, 0, 0, 0}});
     const tTrajectoryFolder only(g.folder);
     const tOutputData data = only.load(only.outputs()[0]);
     EXPECT_EQ(data.dataSetPath, g.root.file("atmosphere/Park_AT_2018-07-01_12.00.00.ZDX"));
@@ -219,7 +237,7 @@ std::string missing(int n) {
 }
 
 TEST(DensityFolder, MeasurementTimesBesideTheOutputTimes) {
-    exptest::tDensityFixture f;
+    kwd::test::tDensityFixture f;
     const tTrajectoryFolder folder(f.folder);
     ASSERT_TRUE(folder.hasDensities());
     ASSERT_EQ(folder.measurements().size(), 2u);  // the Mean file is no time
@@ -261,7 +279,7 @@ TEST(DensityFolder, MeasurementTimesBesideTheOutputTimes) {
 // 75 % of 1.6, then 0.4 (4 m²). Peaks: F at (1, 1), centre (2, 3), sqrt(13)
 // m from the detector centre (5, 5); C at (2, 2), centre (4.5, 5), 0.5 m.
 TEST(DensityFolder, SummaryPerMeasurementTimeAndMean) {
-    exptest::tDensityFixture f;
+    kwd::test::tDensityFixture f;
     const std::vector<std::string> expected = {
         "Project: Park",
         "Detector: x 4 to 6 m, y 4 to 6 m, z 0 to 1 m",
@@ -296,7 +314,7 @@ TEST(DensityFolder, SummaryNamesTheFaultyFile) {
          "(3 x 3 and 3 x 2)"},
     };
     for (const Case& c : cases) {
-        exptest::tDensityFixture f;
+        kwd::test::tDensityFixture f;
         kwd::writeWholeFile(f.folder + "/" + c.file, c.text);
         std::string e = c.expected;
         for (size_t p; (p = e.find('@')) != std::string::npos;) e.replace(p, 1, f.folder);
@@ -305,7 +323,7 @@ TEST(DensityFolder, SummaryNamesTheFaultyFile) {
 }
 
 TEST(FootprintTables, ReadAndRefused) {
-    exptest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string table = dir.file("Footprints_P.csv");
     kwd::writeWholeFile(table, "Date;Time;Released;Hits;FluxShare;NegativeTakeOff\r\n"
                                "01.07.2018;00:00:00;1000000;8123;0.51234000000000000;412\r\n"
@@ -380,7 +398,7 @@ TEST(FootprintTables, ReadAndRefused) {
 }
 
 TEST(Summary, ProgramReportsErrorsOnStandardOutput) {
-    exptest::TempDir dir;
+    kwd::test::tTempFolder dir;
     const std::string cmd = std::string("'") + KWD_EXPORT_PROGRAM + "' summary '" + dir.file("none") +
                             "' > '" + dir.file("out.txt") + "'";
     const int status = std::system(cmd.c_str());

@@ -27,16 +27,23 @@
 
 #include "frontend/u_RunStart.h"
 #include "frontend/u_tTRAFile.h"
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
+
+using kwd::engine::tDetector;
+
+using kwd::frontend::checkDetectorInModel;
+using kwd::frontend::tTRAFile;
+
+using kwd::dataset::TZDXFile;
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using fetest::contains;
-using fetest::TempDir;
+using kwd::test::contains;
+using kwd::test::tTempFolder;
 
 // g++ defines the first two, clang answers __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -76,7 +83,7 @@ struct tRun {
 tRun runProgram(const std::string& workDir, const std::string& answers,
                 const tLimits& limits = {}) {
     const std::string in = workDir + "/answers.txt", out = workDir + "/console.txt";
-    fetest::writeText(in, answers);
+    kwd::test::writeText(in, answers);
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e)
         if (std::string(*e).rfind("KWD_SEED=", 0) != 0) env.emplace_back(*e);
@@ -126,8 +133,8 @@ tRun runProgram(const std::string& workDir, const std::string& answers,
     }
     if (WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) run.signal = WTERMSIG(raw);
-    run.output = fetest::readText(out);
-    run.lines = fetest::lines(run.output);
+    run.output = kwd::test::readText(out);
+    run.lines = kwd::test::lines(run.output);
     return run;
 }
 
@@ -139,19 +146,19 @@ std::string tail(const tRun& run) {
 
 // Replaces the first `from` of a text file by `to`.
 void replaceIn(const std::string& path, const std::string& from, const std::string& to) {
-    std::string text = fetest::readText(path);
+    std::string text = kwd::test::readText(path);
     const size_t at = text.find(from);
     ASSERT_NE(at, std::string::npos) << "\"" << from << "\" not in " << path;
     text.replace(at, from.size(), to);
-    fetest::writeText(path, text);
+    kwd::test::writeText(path, text);
 }
 
 // Drops the lines of a text file that contain `what`.
 void dropLinesWith(const std::string& path, const std::string& what) {
     std::string kept;
-    for (const std::string& line : fetest::lines(fetest::readText(path)))
+    for (const std::string& line : kwd::test::lines(kwd::test::readText(path)))
         if (line.find(what) == std::string::npos) kept += line + "\r\n";
-    fetest::writeText(path, kept);
+    kwd::test::writeText(path, kept);
 }
 
 // Writes one value of a variable of the tiny simulation's data file (8 x 8 x 4 cells).
@@ -171,15 +178,15 @@ std::string repeated(const std::string& piece, int n) {
 // A tiny simulation of two outputs (10:00 and 10:02), whose detector lies in
 // a building next to a lawn, so that a run takes about a second.
 struct Simulation {
-    TempDir dir;
+    tTempFolder dir;
     std::string root = dir.file("sim");
     example::tWritten written;
     std::string zdx[2], zdt[2];  // 10:00 and 10:02; the run starts with [1]
     std::string tra;
 
     Simulation() {
-        example::tOptions o = fetest::tinyOptions(root);
-        EXPECT_TRUE(fetest::buildingLawnDetector(example::makeScene(o), o.detector));
+        example::tOptions o = kwd::test::tinyOptions(root);
+        EXPECT_TRUE(kwd::test::buildingLawnDetector(example::makeScene(o), o.detector));
         written = example::writeExample(o);
         for (int n = 0; n < 2; ++n) {
             zdx[n] = written.zdxPaths[size_t(n)];
@@ -202,7 +209,7 @@ struct Simulation {
     // Gives every axis of both descriptors n cells of 1 m.
     void grid(int n) const {
         bothDescriptors([n](const std::string& z) {
-            std::string text = fetest::readText(z);
+            std::string text = kwd::test::readText(z);
             for (const char* axis : {"x", "y", "z"}) {
                 const std::string nr = std::string("<nr_") + axis + "data>";
                 const std::string sp = std::string("<spacing_") + axis + ">";
@@ -211,7 +218,7 @@ struct Simulation {
                 const size_t c = text.find(sp) + sp.size(), d = text.find("</", c);
                 text.replace(c, d - c, " " + repeated("1.00000", n) + " ");
             }
-            fetest::writeText(z, text);
+            kwd::test::writeText(z, text);
         });
     }
 };
@@ -232,236 +239,335 @@ TEST(BadInput, EachEndsWithOneErrorLineAndStatusOne) {
     const ErrorCase cases[] = {
         // Data files.
         {"truncated data file of the first data set of the run",
-         [](const Simulation& s) { fs::resize_file(s.zdt[1], 1000); }, {},
+         [](const Simulation& s) { fs::resize_file(s.zdt[1], 1000); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[1] + ": ZDT file \"" + s.zdt[1] +
                     "\" holds 1000 bytes; its grid of 8 x 8 x 4 cells needs at least 23552 (23 variables)";
-         }, true},
+         },
+         true},
         {"empty data file of the second data set",
-         [](const Simulation& s) { fs::resize_file(s.zdt[0], 0); }, {},
+         [](const Simulation& s) { fs::resize_file(s.zdt[0], 0); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[0] + ": ZDT file \"" + s.zdt[0] +
                     "\" holds 0 bytes; its grid of 8 x 8 x 4 cells needs at least 23552 (23 variables)";
-         }, true},
+         },
+         true},
         {"negative dissipation in an air cell of the first data set of the run",
-         [](const Simulation& s) { putValue(s.zdt[1], 14, 1, 2, 3, -1e-12f); }, {},
+         [](const Simulation& s) { putValue(s.zdt[1], 14, 1, 2, 3, -1e-12f); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[1] + ": variable 14 (\"Dissipation\") holds "
                     "-9.99999996e-13 in cell (1, 2, 3), a cell outside the obstacles; the dissipation "
                     "must not be negative";
-         }, false},
+         },
+         false},
         {"NaN in the vertical wind of the second data set",
-         [](const Simulation& s) { putValue(s.zdt[0], 3, 7, 7, 0, std::nanf("")); }, {},
+         [](const Simulation& s) { putValue(s.zdt[0], 3, 7, 7, 0, std::nanf("")); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[0] + ": variable 3 (\"Flow w\") holds nan in "
                     "cell (7, 7, 0), which is not a finite number";
-         }, false},
+         },
+         false},
         // Grid counts and spacings.
         {"negative grid count",
-         [](const Simulation& s) { s.bothDescriptors([](const std::string& z) { replaceIn(z, "<nr_xdata> 8 ", "<nr_xdata> -5 "); }); }, {},
-         [](const Simulation& s) { return "InputError: data set " + s.zdx[1] + ": grid of 0 x 8 x 4" + kNotAGrid; }, false},
+         [](const Simulation& s) {
+             s.bothDescriptors(
+                 [](const std::string& z) { replaceIn(z, "<nr_xdata> 8 ", "<nr_xdata> -5 "); });
+         },
+         {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[1] + ": grid of 0 x 8 x 4" + kNotAGrid;
+         },
+         false},
         {"zero grid count",
-         [](const Simulation& s) { s.bothDescriptors([](const std::string& z) { replaceIn(z, "<nr_ydata> 8 ", "<nr_ydata> 0 "); }); }, {},
-         [](const Simulation& s) { return "InputError: data set " + s.zdx[1] + ": grid of 8 x 0 x 4" + kNotAGrid; }, false},
+         [](const Simulation& s) {
+             s.bothDescriptors(
+                 [](const std::string& z) { replaceIn(z, "<nr_ydata> 8 ", "<nr_ydata> 0 "); });
+         },
+         {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[1] + ": grid of 8 x 0 x 4" + kNotAGrid;
+         },
+         false},
         {"missing spacings",
-         [](const Simulation& s) { s.bothDescriptors([](const std::string& z) { dropLinesWith(z, "<spacing_z>"); }); }, {},
-         [](const Simulation& s) { return "InputError: data set " + s.zdx[1] + ": grid of 8 x 8 x 0" + kNotAGrid; }, false},
+         [](const Simulation& s) {
+             s.bothDescriptors([](const std::string& z) { dropLinesWith(z, "<spacing_z>"); });
+         },
+         {},
+         [](const Simulation& s) {
+             return "InputError: data set " + s.zdx[1] + ": grid of 8 x 8 x 0" + kNotAGrid;
+         },
+         false},
         {"spacings of one data set disagree with the grid",
-         [](const Simulation& s) { replaceIn(s.zdx[0], "<spacing_x> 2.00000,", "<spacing_x> "); }, {},
+         [](const Simulation& s) { replaceIn(s.zdx[0], "<spacing_x> 2.00000,", "<spacing_x> "); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[0] +
                     ": its grid (7 x 8 x 4 cells and their widths) differs from the run's grid (8 x 8 x 4 cells)";
-         }, false},
+         },
+         false},
         {"grid far larger than the data file",
-         [](const Simulation& s) { s.grid(600); }, {},
+         [](const Simulation& s) { s.grid(600); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[0] + ": ZDT file \"" + s.zdt[0] +
                     "\" holds 23552 bytes; its grid of 600 x 600 x 600 cells needs at least 19872000000 (23 variables)";
-         }, true},
+         },
+         true},
         {"grid larger than any data file",
-         [](const Simulation& s) { s.grid(2000); }, {},
+         [](const Simulation& s) { s.grid(2000); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.zdx[0] +
                     ": its grid of 2000 x 2000 x 2000 cells is larger than a data file can hold (at most 2147483647 values per variable)";
-         }, true},
+         },
+         true},
         // Dates and times.
         {"empty date",
-         [](const Simulation& s) { replaceIn(s.zdx[1], "<simulation_date> 21.06.2018 ", "<simulation_date>  "); }, {},
+         [](const Simulation& s) {
+             replaceIn(s.zdx[1], "<simulation_date> 21.06.2018 ", "<simulation_date>  ");
+         },
+         {},
          [](const Simulation& s) {
              return "ConversionError: data set " + s.zdx[1] +
                     ": model time \"UNKNOWN_DATE 10:02:00\" does not read as dd.mm.yyyy hh:mm:ss";
-         }, false},
+         },
+         false},
         {"non-numeric date",
-         [](const Simulation& s) { replaceIn(s.zdx[0], "<simulation_date> 21.06.2018 ", "<simulation_date> 21.O6.2018 "); }, {},
+         [](const Simulation& s) {
+             replaceIn(s.zdx[0], "<simulation_date> 21.06.2018 ", "<simulation_date> 21.O6.2018 ");
+         },
+         {},
          [](const Simulation& s) {
              return "ConversionError: data set " + s.zdx[0] +
                     ": model time \"21.O6.2018 10:00:00\" does not read as dd.mm.yyyy hh:mm:ss";
-         }, false},
+         },
+         false},
         {"hour out of range",
-         [](const Simulation& s) { replaceIn(s.zdx[0], "<simulation_time> 10:00:00 ", "<simulation_time> 25:00:00 "); }, {},
+         [](const Simulation& s) {
+             replaceIn(s.zdx[0], "<simulation_time> 10:00:00 ", "<simulation_time> 25:00:00 ");
+         },
+         {},
          [](const Simulation& s) {
              return "ConversionError: data set " + s.zdx[0] +
                     ": model time \"21.06.2018 25:00:00\" does not read as dd.mm.yyyy hh:mm:ss";
-         }, false},
+         },
+         false},
         {"missing time",
-         [](const Simulation& s) { dropLinesWith(s.zdx[0], "<simulation_time>"); }, {},
+         [](const Simulation& s) { dropLinesWith(s.zdx[0], "<simulation_time>"); },
+         {},
          [](const Simulation& s) {
              return "ConversionError: data set " + s.zdx[0] +
                     ": model time \"21.06.2018 UNKNOWN_TIME\" does not read as dd.mm.yyyy hh:mm:ss";
-         }, false},
+         },
+         false},
         // The run configuration file.
         {"run configuration without a detector",
-         [](const Simulation& s) { dropLinesWith(s.tra, "Min>"); dropLinesWith(s.tra, "Max>"); }, {},
+         [](const Simulation& s) {
+             dropLinesWith(s.tra, "Min>");
+             dropLinesWith(s.tra, "Max>");
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
                     "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
-         }, true},
+         },
+         true},
         {"run configuration without a root folder",
-         [](const Simulation& s) { dropLinesWith(s.tra, "<RootPath>"); }, {},
+         [](const Simulation& s) { dropLinesWith(s.tra, "<RootPath>"); },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
                     "\" lacks the tag \"RootPath\" (element \"TrajectoryInfo\")";
-         }, true},
+         },
+         true},
         {"run configuration cut short after its header",
-         [](const Simulation& s) { fs::resize_file(s.tra, 200); }, {},
+         [](const Simulation& s) { fs::resize_file(s.tra, 200); },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
                     "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
-         }, true},
+         },
+         true},
         {"run configuration of binary junk",
          [](const Simulation& s) {
              std::string junk;
              for (int n = 0; n < 3000; ++n) junk += char((n * 7919 + 13) % 256);
-             fetest::writeText(s.tra, junk);
-         }, {},
+             kwd::test::writeText(s.tra, junk);
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
                     "\" lacks the tag \"xMin\" (element \"DetectorInfo\")";
-         }, true},
+         },
+         true},
         {"run configuration with a particle count in exponent notation",
-         [](const Simulation& s) { replaceIn(s.tra, "<ParticleMultiplier> 1000 ", "<ParticleMultiplier> 1e7 "); }, {},
+         [](const Simulation& s) {
+             replaceIn(s.tra, "<ParticleMultiplier> 1000 ", "<ParticleMultiplier> 1e7 ");
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
                     "\" has the tag \"ParticleMultiplier\" with \"1e7\", which does not read completely "
                     "as a 32-bit integer";
-         }, true},
+         },
+         true},
         {"run configuration with a detector value nan",
          [](const Simulation& s) {
              dropLinesWith(s.tra, "<zMin>");
              replaceIn(s.tra, "<DetectorInfo>", "<DetectorInfo>\r\n     <zMin> nan </zMin>");
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra +
                     "\" has the tag \"zMin\" with \"nan\", which does not read completely as a decimal "
                     "number in the 32-bit float range (decimal point \".\")";
-         }, true},
+         },
+         true},
         {"detector above the model",
-         [](const Simulation& s) { s.setDetector(3.0f, 4.0f, 3.0f, 4.0f, 4.5f, 6.25f); }, {},
+         [](const Simulation& s) { s.setDetector(3.0f, 4.0f, 3.0f, 4.0f, 4.5f, 6.25f); },
+         {},
          [](const Simulation& s) {
              return "RunSetupError: the detector box (x 3 to 4, y 3 to 4, z 4.5 to 6.25 m) "
                     "lies outside the model area of data set " + s.zdx[1] +
                     " (x 0 to 16, y 0 to 16, z 0 to 4" + kOutside;
-         }, true},
+         },
+         true},
         {"run configuration listing the data sets latest first",
          [](const Simulation& s) {
              replaceIn(s.tra, s.zdx[0], "@first@");
              replaceIn(s.tra, s.zdx[1], s.zdx[0]);
              replaceIn(s.tra, "@first@", s.zdx[1]);
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "RunSetupError: the run configuration file \"" + s.tra +
                     "\" lists its data sets out of time order: " + s.zdx[1] +
                     " (21.06.2018 10:02:00) stands before " + s.zdx[0] +
                     " (21.06.2018 10:00:00); the data sets must be listed in strictly increasing model time";
-         }, true},
+         },
+         true},
         {"run configuration without data sets",
-         [](const Simulation& s) { dropLinesWith(s.tra, "ZDXPath"); }, {},
+         [](const Simulation& s) { dropLinesWith(s.tra, "ZDXPath"); },
+         {},
          [](const Simulation& s) {
              return "RunSetupError: the run configuration file \"" + s.tra +
                     "\" lists 0 data set(s); a run needs at least two";
-         }, true},
+         },
+         true},
         {"run configuration without a minimum height",
-         [](const Simulation& s) { dropLinesWith(s.tra, "<MinHeight>"); }, {},
+         [](const Simulation& s) { dropLinesWith(s.tra, "<MinHeight>"); },
+         {},
          [](const Simulation& s) {
              return "RunSetupError: the minimum height in the run configuration file \"" + s.tra +
                     "\" is -999 m; it must be above 0 (the height at which a particle that went "
                     "below the ground is put back)";
-         }, true},
+         },
+         true},
         {"run configuration with an unknown footprint model",
          [](const Simulation& s) {
              replaceIn(s.tra, "<MinHeight>", "<FootprintModel> forward </FootprintModel>\r\n<MinHeight>");
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: run configuration file \"" + s.tra +
                     "\": TrajectoryInfo tag FootprintModel is \"forward\"; it must be described or "
                     "touchdown";
-         }, true},
+         },
+         true},
         {"data set path to a missing file",
-         [](const Simulation& s) { replaceIn(s.tra, s.zdx[0], s.zdx[0] + "-gone"); }, {},
+         [](const Simulation& s) { replaceIn(s.tra, s.zdx[0], s.zdx[0] + "-gone"); },
+         {},
          [](const Simulation& s) {
              return "InputError: cannot read the data-set descriptor \"" + s.zdx[0] +
                     "-gone\": the file is missing or not a ZDX descriptor";
-         }, true},
+         },
+         true},
         {"data set path to a data file",
-         [](const Simulation& s) { replaceIn(s.tra, s.zdx[1], s.zdt[1]); }, {},
+         [](const Simulation& s) { replaceIn(s.tra, s.zdx[1], s.zdt[1]); },
+         {},
          [](const Simulation& s) {
              return "InputError: cannot read the data-set descriptor \"" + s.zdt[1] +
                     "\": the file is missing or not a ZDX descriptor";
-         }, true},
+         },
+         true},
         // The output folder.
         {"output folder is a file",
-         [](const Simulation& s) { fetest::writeText(s.trajectory(), "x"); }, {},
+         [](const Simulation& s) { kwd::test::writeText(s.trajectory(), "x"); },
+         {},
          [](const Simulation& s) {
              return "FileError: cannot create folder \"" + s.trajectory() + "\": Not a directory";
-         }, false},
+         },
+         false},
         {"a link named like the particle list, to an input data file",
          [](const Simulation& s) {
              fs::create_directory(s.trajectory());
              fs::create_symlink(s.zdt[0], s.trajectory() + "/ParticleList_21.06.2018 10.00.00_KWDExample.csv");
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "FileError: cannot open file for appending \"" + s.trajectory() +
                     "/ParticleList_21.06.2018 10.00.00_KWDExample.csv\": it is a symbolic link; result "
                     "files are never written through links";
-         }, false},
+         },
+         false},
         {"project name too long for a file name",
          [](const Simulation& s) {
              s.bothDescriptors([](const std::string& z) {
                  replaceIn(z, "<projectname> KWDExample ", "<projectname> " + std::string(300, 'P') + " ");
              });
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "FileError: cannot create file \"" + s.trajectory() +
                     "/SourceStrengthIJ_21.06.2018 10.01.00" + std::string(300, 'P') +
                     ".csv\": File name too long";
-         }, false},
+         },
+         false},
         // Console answers.
-        {"detector beside the model, typed at the console", {},
-         [](const Simulation& s) { return s.consoleStart() + "0..1\n-5\n-1\n2\n3\n0\n1\n1000\n120\n"; },
+        {"detector beside the model, typed at the console",
+         {},
+         [](const Simulation& s) {
+             return s.consoleStart() + "0..1\n-5\n-1\n2\n3\n0\n1\n1000\n120\n";
+         },
          [](const Simulation& s) {
              return "RunSetupError: the detector box (x -5 to -1, y 2 to 3, z 0 to 1 m) lies outside "
                     "the model area of data set " + s.zdx[1] + " (x 0 to 16, y 0 to 16, z 0 to 4" + kOutside;
-         }, true},
-        {"menu answer with a trailing blank", {},
-         [](const Simulation&) { return std::string("1 \n"); },
-         [](const Simulation&) { return std::string("InputError: end of input while waiting for the input type (1 or 2)"); },
+         },
          true},
-        {"detector value with a trailing blank", {},
+        {"menu answer with a trailing blank",
+         {},
+         [](const Simulation&) { return std::string("1 \n"); },
+         [](const Simulation&) {
+             return std::string(
+                 "InputError: end of input while waiting for the input type (1 or 2)");
+         },
+         true},
+        {"detector value with a trailing blank",
+         {},
          [](const Simulation& s) { return s.consoleStart() + "0..1\n3.5 \n"; },
          [](const Simulation&) {
              return std::string("ConversionError: \"3.5 \" is not a decimal number (xMin of the detector; "
                                 "the decimal separator is \".\")");
-         }, true},
-        {"span with a trailing blank", {},
+         },
+         true},
+        {"span with a trailing blank",
+         {},
          [](const Simulation& s) { return s.consoleStart() + "0..1 \n"; },
          [](const Simulation&) {
              return std::string("ConversionError: \"0..1 \" is not a span of simulation outputs (start..end, e.g. 1..5)");
-         }, true},
-        {"span answer of a megabyte", {},
+         },
+         true},
+        {"span answer of a megabyte",
+         {},
          [&](const Simulation& s) { return s.consoleStart() + longLine + "\n"; },
          [&](const Simulation&) {
              return "ConversionError: \"" + longLine + "\" is not a span of simulation outputs (start..end, e.g. 1..5)";
-         }, true},
+         },
+         true},
     };
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -581,7 +687,7 @@ TEST(BadInput, DetectorWhollyOutsideTheModelIsRefused) {
 std::string comparable(const std::string& name, const std::string& text) {
     if (name.ends_with(".ZDT") || name.ends_with(".csv")) return text;
     std::string kept;
-    for (const std::string& line : fetest::lines(text))
+    for (const std::string& line : kwd::test::lines(text))
         if (line.find("<revisiondate>") == std::string::npos &&
             line.find("elapsed since start of the simulation") == std::string::npos)
             kept += line + "\n";
@@ -590,17 +696,17 @@ std::string comparable(const std::string& name, const std::string& text) {
 
 std::map<std::string, std::string> resultFiles(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const std::string& name : fetest::fileNames(folder))
+    for (const std::string& name : kwd::test::fileNames(folder))
         if (name != "run.json")  // the run record: rewritten by every run
-            files[name] = comparable(name, fetest::readText(folder + "/" + name));
+            files[name] = comparable(name, kwd::test::readText(folder + "/" + name));
     return files;
 }
 
 // Every file of a folder with its bytes.
 std::map<std::string, std::string> rawFiles(const std::string& folder) {
     std::map<std::string, std::string> files;
-    for (const std::string& name : fetest::fileNames(folder))
-        files[name] = fetest::readText(folder + "/" + name);
+    for (const std::string& name : kwd::test::fileNames(folder))
+        files[name] = kwd::test::readText(folder + "/" + name);
     return files;
 }
 
@@ -715,7 +821,7 @@ TEST(BadInput, InputsAreNeverOpenedForWriting) {
     struct stat log{};
     ASSERT_EQ(::stat((sim.trajectory() + "/logFile.log").c_str(), &log), 0);
     EXPECT_EQ(log.st_uid, geteuid() == 0 ? kNobody : geteuid());
-    const std::vector<std::string> outputs = fetest::fileNames(sim.trajectory());
+    const std::vector<std::string> outputs = kwd::test::fileNames(sim.trajectory());
     EXPECT_TRUE(contains(outputs, "VirtPart_...atmosphere.KWDExample_AT_10.02.00_21.06.2018_21.06.2018 10.00.00.ZDX"));
     for (const std::string& name : outputs) EXPECT_FALSE(inputs.count(name)) << name;
     // Nothing beside the simulation's own folders and files either.

@@ -16,15 +16,27 @@
 #include "frontend/u_OutputFolder.h"
 #include "frontend/u_RunRecord.h"
 #include "frontend/u_tTRAFile.h"
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
+
+using kwd::engine::tFootprintModel;
+
+using kwd::frontend::filesBesideLock;
+using kwd::frontend::kLockFileName;
+using kwd::frontend::kRunRecordName;
+using kwd::frontend::parseCommandLine;
+using kwd::frontend::runCommandLine;
+using kwd::frontend::tCommand;
+using kwd::frontend::tCommandLine;
+using kwd::frontend::tOutputFolderLock;
+using kwd::frontend::tTRAFile;
 
 namespace {
 
 namespace fs = std::filesystem;
-using fetest::contains;
-using fetest::fileNames;
-using fetest::TempDir;
+using kwd::test::contains;
+using kwd::test::fileNames;
+using kwd::test::tTempFolder;
 
 const std::string kBatch = std::to_string(KWD_BATCH_SIZE);
 
@@ -135,22 +147,22 @@ tRun runWith(const std::string& workDir, const std::vector<std::string>& args,
     const int raw = std::system(cmd.c_str());
     tRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = fetest::readText(workDir + "/out.txt");
-    run.err = fetest::readText(workDir + "/err.txt");
+    run.out = kwd::test::readText(workDir + "/out.txt");
+    run.err = kwd::test::readText(workDir + "/err.txt");
     return run;
 }
 
 // A tiny simulation whose run configuration asks for one full batch per
 // period, with the detector in a building beside a lawn (a quick run).
 struct Simulation {
-    TempDir dir;
+    tTempFolder dir;
     std::string root = dir.file("sim");
     example::tWritten written;
     std::string tra;
     explicit Simulation(int32_t outputs = 2) {
-        example::tOptions o = fetest::tinyOptions(root, outputs);
+        example::tOptions o = kwd::test::tinyOptions(root, outputs);
         o.particles = KWD_BATCH_SIZE;
-        EXPECT_TRUE(fetest::buildingLawnDetector(example::makeScene(o), o.detector));
+        EXPECT_TRUE(kwd::test::buildingLawnDetector(example::makeScene(o), o.detector));
         written = example::writeExample(o);
         tra = written.traPath;
     }
@@ -166,13 +178,13 @@ std::map<std::string, std::string> resultFiles(const std::string& folder) {
     std::map<std::string, std::string> files;
     for (const std::string& name : fileNames(folder)) {
         if (name == kRunRecordName) continue;
-        const std::string text = fetest::readText(folder + "/" + name);
+        const std::string text = kwd::test::readText(folder + "/" + name);
         if (name.ends_with(".ZDT") || name.ends_with(".csv")) {
             files[name] = text;
             continue;
         }
         std::string kept;
-        for (const std::string& line : fetest::lines(text))
+        for (const std::string& line : kwd::test::lines(text))
             if (line.find("<revisiondate>") == std::string::npos &&
                 line.find("elapsed since start of the simulation") == std::string::npos)
                 kept += line + "\n";
@@ -193,7 +205,7 @@ void expectSameFiles(const std::map<std::string, std::string>& a,
 }
 
 nlohmann::json readRecord(const std::string& folder) {
-    return nlohmann::json::parse(fetest::readText(folder + "/" + kRunRecordName));
+    return nlohmann::json::parse(kwd::test::readText(folder + "/" + kRunRecordName));
 }
 
 TEST(CommandLineRun, SeededFilesAreTheSameAtOneAndTwoThreadsAndInTheDialogue) {
@@ -208,7 +220,7 @@ TEST(CommandLineRun, SeededFilesAreTheSameAtOneAndTwoThreadsAndInTheDialogue) {
     ASSERT_EQ(one.status, 0) << one.err;
     ASSERT_EQ(two.status, 0) << two.err;
     EXPECT_EQ(readRecord(sim.dir.file("c"))["settings"]["threads"], 2);
-    const fetest::tProgramRun dialogue = fetest::runProgram(
+    const kwd::test::tProgramRun dialogue = kwd::test::runProgram(
         sim.dir.path(), "1\n" + sim.tra + "\n\n\n", "KWD_SEED=" + s + " OMP_NUM_THREADS=2");
     ASSERT_EQ(dialogue.status, 0) << dialogue.output;
 
@@ -217,7 +229,7 @@ TEST(CommandLineRun, SeededFilesAreTheSameAtOneAndTwoThreadsAndInTheDialogue) {
     expectSameFiles(a, resultFiles(sim.dir.file("c")), "two threads");
     expectSameFiles(a, resultFiles(sim.root + "/trajectory"), "the dialogue");
     // The console text is the dialogue's from the start lines on, without the final prompt.
-    const std::vector<std::string> out = fetest::lines(one.out);
+    const std::vector<std::string> out = kwd::test::lines(one.out);
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.front(), "******************************************************");
     EXPECT_EQ(out.back(), "******************************************************");
@@ -269,19 +281,20 @@ TEST(CommandLineRun, RunRecord) {
     EXPECT_LE(start, end);
     EXPECT_EQ(r["totals"]["particlesSimulated"], 3000);  // two periods of 1500
     // The run log agrees.
-    const std::vector<std::string> log = fetest::lines(fetest::readText(res + "/logFile.log"));
+    const std::vector<std::string> log =
+        kwd::test::lines(kwd::test::readText(res + "/logFile.log"));
     EXPECT_TRUE(contains(log, "Particle Factor: 1500"));
     EXPECT_TRUE(contains(log, "Total amount of particles simulated: 3000"));
     EXPECT_TRUE(contains(log, "Total amount of particles through emitter: " +
                                   std::to_string(r["totals"]["particlesThroughEmitter"].get<int64_t>())));
     // An output every 60 s: 10:03 and 10:02 in the first period, 10:01 and 10:00 in the second.
-    EXPECT_EQ(fetest::countStartingWith(fileNames(res), "TMP_VirtPart_"), 2u * 4u);
+    EXPECT_EQ(kwd::test::countStartingWith(fileNames(res), "TMP_VirtPart_"), 2u * 4u);
 
     // A run that fails records its error line.
     const std::string zdx = sim.written.zdxPaths[1];
-    std::string text = fetest::readText(zdx);
+    std::string text = kwd::test::readText(zdx);
     text.replace(text.find("<simulation_time> 10:02:00 "), 27, "<simulation_time> 25:02:00 ");
-    fetest::writeText(zdx, text);
+    kwd::test::writeText(zdx, text);
     const tRun bad = runWith(sim.dir.path(), {"run", sim.tra, "--out", "res2"});
     EXPECT_EQ(bad.status, 1);
     const std::string errorLine = "ConversionError: data set " + zdx +
@@ -299,7 +312,7 @@ TEST(CommandLineRun, FolderWithResultsIsRefusedUnlessOverwritten) {
     ASSERT_EQ(runWith(sim.dir.path(), {"run", sim.tra, "--out", out, "--seed", "5"}).status, 0);
     const auto before = resultFiles(out);
     fs::create_directory(out + "/notes");
-    fetest::writeText(out + "/notes/keep.txt", "mine");
+    kwd::test::writeText(out + "/notes/keep.txt", "mine");
 
     const tRun refused = runWith(sim.dir.path(), {"run", sim.tra, "--out", out, "--seed", "5"});
     EXPECT_EQ(refused.status, 1);
@@ -310,18 +323,18 @@ TEST(CommandLineRun, FolderWithResultsIsRefusedUnlessOverwritten) {
     EXPECT_TRUE(resultFiles(out) == before);
 
     // Emptied first: the same files again, not the particle lists twice over.
-    fetest::writeText(out + "/stray.csv", "x");
+    kwd::test::writeText(out + "/stray.csv", "x");
     const tRun again = runWith(sim.dir.path(), {"run", sim.tra, "--out", out, "--seed", "5", "--overwrite"});
     ASSERT_EQ(again.status, 0) << again.err;
     expectSameFiles(before, resultFiles(out), "overwritten");
     EXPECT_FALSE(fs::exists(out + "/stray.csv"));
-    EXPECT_EQ(fetest::readText(out + "/notes/keep.txt"), "mine");
+    EXPECT_EQ(kwd::test::readText(out + "/notes/keep.txt"), "mine");
 }
 
 // ---- the output folder's lock ------------------------------------------------------
 
 TEST(OutputFolderLock, OneHolderAtATime) {
-    TempDir dir;
+    tTempFolder dir;
     const std::string inUse = "the output folder \"" + dir.path() +
                               "\" is in use: another run holds its lock file \"" +
                               dir.file(kLockFileName) + "\"";
@@ -351,7 +364,8 @@ TEST(OutputFolderLock, ASecondRunOnTheFolderEndsAtOnce) {
     const tRun run = runWith(sim.dir.path(), {"run", sim.tra});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, line + "\n");
-    const fetest::tProgramRun dialogue = fetest::runProgram(sim.dir.path(), "1\n" + sim.tra + "\n\n\n");
+    const kwd::test::tProgramRun dialogue =
+        kwd::test::runProgram(sim.dir.path(), "1\n" + sim.tra + "\n\n\n");
     EXPECT_EQ(dialogue.status, 1);
     EXPECT_EQ(dialogue.lines.back(), line);
     const tRun check = runWith(sim.dir.path(), {"check", sim.tra});
@@ -367,7 +381,7 @@ TEST(CommandLineCheck, AGoodRunCanStart) {
     const tRun run = runWith(sim.dir.path(), {"check", sim.tra});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    const std::vector<std::string> l = fetest::lines(run.out);
+    const std::vector<std::string> l = kwd::test::lines(run.out);
     ASSERT_FALSE(l.empty());
     EXPECT_EQ(l.front(), "Run configuration: " + sim.tra);
     EXPECT_TRUE(contains(l, "Data sets: 2, from 21.06.2018 10:00:00 to 21.06.2018 10:02:00"));
@@ -400,13 +414,15 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
         bool beforeStart = true;  // the run refuses it before the output folder is made
     } cases[] = {
         {"missing data file of the last period",
-         [](const Simulation& s) { fs::remove(s.zdt(0)); }, {},
+         [](const Simulation& s) { fs::remove(s.zdt(0)); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.written.zdxPaths[0] + ": ZDT file \"" + s.zdt(0) +
                     "\" cannot be read: No such file or directory";
          }},
         {"short data file",
-         [](const Simulation& s) { fs::resize_file(s.zdt(1), 100); }, {},
+         [](const Simulation& s) { fs::resize_file(s.zdt(1), 100); },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.written.zdxPaths[1] + ": ZDT file \"" + s.zdt(1) +
                     "\" holds 100 bytes; its grid of 8 x 8 x 4 cells needs at least 23552 (23 variables)";
@@ -416,24 +432,30 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
              std::fstream f(s.zdt(1), std::ios::in | std::ios::out | std::ios::binary);
              const float code = std::nanf("");
              f.write(reinterpret_cast<const char*>(&code), 4);
-         }, {},
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: data set " + s.written.zdxPaths[1] +
                     ": object code nan of cell (0, 0, 0) is not a whole number";
-         }, false},
-        {"more particles than the machine can hold", {}, {"--particles", "1000000000000000"},
+         },
+         false},
+        {"more particles than the machine can hold",
+         {},
+         {"--particles", "1000000000000000"},
          [](const Simulation&) { return std::string("RunSetupError: the run needs about "); }},
         {"missing run configuration",
-         [](const Simulation& s) { fs::remove(s.tra); }, {},
+         [](const Simulation& s) { fs::remove(s.tra); },
+         {},
          [](const Simulation& s) {
              return "InputError: the run configuration file \"" + s.tra + "\" is missing or not a file";
          }},
         {"root folder that is not there",
          [](const Simulation& s) {
-             std::string t = fetest::readText(s.tra);
+             std::string t = kwd::test::readText(s.tra);
              t.replace(t.find("<RootPath> " + s.root), 11 + s.root.size(), "<RootPath> " + s.root + "-gone");
-             fetest::writeText(s.tra, t);
-         }, {},
+             kwd::test::writeText(s.tra, t);
+         },
+         {},
          [](const Simulation& s) {
              return "InputError: the root folder \"" + s.root + "-gone\" of the run configuration file \"" +
                     s.tra + "\" (RootPath) is not a folder";
@@ -441,13 +463,15 @@ TEST(CommandLineCheck, BadRunsEndWithTheirErrorLine) {
         {"output folder with results",
          [](const Simulation& s) {
              fs::create_directories(s.root + "/trajectory");
-             fetest::writeText(s.root + "/trajectory/logFile.log", "x");
-         }, {},
+             kwd::test::writeText(s.root + "/trajectory/logFile.log", "x");
+         },
+         {},
          [](const Simulation& s) {
              return "FileError: the output folder \"" + s.root + "/trajectory\" already holds results (1 file(s), "
                     "for instance \"logFile.log\"); a run would add to them: choose an empty folder or "
                     "give --overwrite to empty it first";
-         }, false},
+         },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -480,11 +504,14 @@ TEST(CommandLineCheck, DetectorPartlyOutsideIsAWarning) {
     t.SaveToFile(sim.tra.substr(0, sim.tra.size() - 4));
     const tRun run = runWith(sim.dir.path(), {"check", sim.tra});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(contains(fetest::lines(run.out),
-                         "Warning: the detector box (x -1 to 1, y 1 to 2, z 0.5 to 1 m) reaches outside "
-                         "the model area of data set " + sim.written.zdxPaths[1] +
-                         " (x 0 to 16, y 0 to 16, z 0 to 4 m): particles released there leave the "
-                         "model at once")) << run.out;
+    EXPECT_TRUE(
+        contains(kwd::test::lines(run.out),
+                 "Warning: the detector box (x -1 to 1, y 1 to 2, z 0.5 to 1 m) reaches outside "
+                 "the model area of data set " +
+                     sim.written.zdxPaths[1] +
+                     " (x 0 to 16, y 0 to 16, z 0 to 4 m): particles released there leave the "
+                     "model at once"))
+        << run.out;
 }
 
 }  // namespace

@@ -5,16 +5,35 @@
 
 #include <sstream>
 
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 #include "frontend/u_Dialogue.h"
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
 
+using kwd::frontend::buildOutputsListing;
+using kwd::frontend::checkSpan;
+using kwd::frontend::isListedOutput;
+using kwd::frontend::outputKey;
+using kwd::frontend::parseDecimalAnswer;
+using kwd::frontend::parseIntegerAnswer;
+using kwd::frontend::parseSpan;
+using kwd::frontend::readMenuChoice;
+using kwd::frontend::runDialogue;
+using kwd::frontend::sortOutputsListing;
+using kwd::frontend::tConsole;
+using kwd::frontend::tOutputEntry;
+using kwd::frontend::tRunRequest;
+using kwd::frontend::tSpan;
+using kwd::frontend::tTRAFile;
+using kwd::frontend::writeOutputsListing;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using fetest::lines;
-using fetest::TempDir;
+using kwd::test::lines;
+using kwd::test::tTempFolder;
 
 const std::vector<std::string> kMenu = {"Select input type for simulation (1,2)",
                                         "1: Input with *.tra file", "2: Input using console"};
@@ -66,7 +85,7 @@ void writeDescriptor(const std::string& path, const std::string& date, const std
 
 // A root folder with an atmosphere folder holding descriptors only.
 struct tRoot {
-    TempDir dir;
+    tTempFolder dir;
     std::string root() const { return dir.file("sim"); }
     std::string atmosphere() const { return root() + "/atmosphere"; }
     tRoot() { kwd::createFolders(atmosphere()); }
@@ -188,7 +207,7 @@ TEST(Listing, ReadsTheAtmosphereFolderInTimeOrder) {
 }
 
 TEST(Listing, MissingAtmosphereFolderIsAnError) {
-    TempDir dir;
+    tTempFolder dir;
     EXPECT_THROW(buildOutputsListing(dir.path()), kwd::FileError);
 }
 
@@ -197,7 +216,7 @@ TEST(Listing, UnreadableDescriptorIsListedAndRefusedOnlyWhenChosen) {
     r.add("P_AT_11.00.00_01.07.2018.ZDX", "01.07.2018", "11:00:00");
     r.add("P_AT_12.00.00_01.07.2018.ZDX", "01.07.2018", "12:00:00");
     const std::string broken = r.atmosphere() + "/broken.ZDX";
-    fetest::writeText(broken, "not a descriptor\r\n");
+    kwd::test::writeText(broken, "not a descriptor\r\n");
     const std::vector<tOutputEntry> listing = buildOutputsListing(r.root());
     ASSERT_EQ(listing.size(), 3u);
     EXPECT_EQ(listing[0].key, "//;");  // no date: sorted first

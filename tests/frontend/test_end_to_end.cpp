@@ -9,28 +9,28 @@
 
 #include <map>
 
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 #include "platform/FileIO.h"
 
 namespace {
 
-using fetest::contains;
-using fetest::countStartingWith;
-using fetest::fileNames;
-using fetest::runProgram;
-using fetest::TempDir;
+using kwd::test::contains;
+using kwd::test::countStartingWith;
+using kwd::test::fileNames;
+using kwd::test::runProgram;
+using kwd::test::tTempFolder;
 
 const std::string kBatch = std::to_string(KWD_BATCH_SIZE);
 const std::string kAsterisks = "******************************************************";
 
 struct Simulation {
-    TempDir dir;
+    tTempFolder dir;
     example::tWritten written;
     std::string root;
     explicit Simulation(int32_t outputs = 2) {
-        example::tOptions o = fetest::tinyOptions(dir.file("sim"), outputs);
+        example::tOptions o = kwd::test::tinyOptions(dir.file("sim"), outputs);
         const example::tScene scene = example::makeScene(o);
-        EXPECT_TRUE(fetest::buildingLawnDetector(scene, o.detector));
+        EXPECT_TRUE(kwd::test::buildingLawnDetector(scene, o.detector));
         written = example::writeExample(o);
         root = dir.file("sim");
     }
@@ -47,7 +47,7 @@ struct Simulation {
 };
 
 // Checks the closing block of a finished run and returns the two totals.
-void expectSummary(const fetest::tProgramRun& run, const std::string& emitted) {
+void expectSummary(const kwd::test::tProgramRun& run, const std::string& emitted) {
     ASSERT_GE(run.lines.size(), 8u) << run.output;
     const auto& l = run.lines;
     const size_t n = l.size();
@@ -82,12 +82,14 @@ void expectResultFiles(const std::string& trajectory, size_t periods) {
 
 TEST(EndToEnd, ConfigurationFileRunFinishes) {
     Simulation sim(3);
-    const fetest::tProgramRun run = runProgram(sim.dir.path(), "1\n" + sim.written.traPath + "\n\n\n");
+    const kwd::test::tProgramRun run =
+        runProgram(sim.dir.path(), "1\n" + sim.written.traPath + "\n\n\n");
     EXPECT_EQ(run.status, 0) << run.output;
     expectSummary(run, std::to_string(2 * int64_t(KWD_BATCH_SIZE)));
     expectResultFiles(sim.trajectory(), 2);
     // The run log's closing block matches the console's totals.
-    const std::vector<std::string> log = fetest::lines(fetest::readText(sim.trajectory() + "/logFile.log"));
+    const std::vector<std::string> log =
+        kwd::test::lines(kwd::test::readText(sim.trajectory() + "/logFile.log"));
     EXPECT_TRUE(contains(log, "Simulation finished!"));
     EXPECT_TRUE(contains(log, run.lines[run.lines.size() - 4]));
 }
@@ -95,7 +97,7 @@ TEST(EndToEnd, ConfigurationFileRunFinishes) {
 TEST(EndToEnd, ConsoleRunFinishesWithoutTheEnterLines) {
     Simulation sim(3);
     // Entries 1..2 of the listing; no ENTER lines at all: end of input counts as ENTER.
-    const fetest::tProgramRun run = runProgram(
+    const kwd::test::tProgramRun run = runProgram(
         sim.dir.path(), "2\n" + sim.root + "\n1..2\n" + sim.detectorAnswers() + "1000\n120\n");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(contains(run.lines, "[0]: 2018/06/21;10:00:00"));
@@ -111,7 +113,7 @@ TEST(EndToEnd, ConsoleRunFinishesWithoutTheEnterLines) {
 
 TEST(EndToEnd, MenuRetryAndClosedInput) {
     Simulation sim;
-    const fetest::tProgramRun run =
+    const kwd::test::tProgramRun run =
         runProgram(sim.dir.path(), "3\n2\n" + sim.dir.file("nowhere") + "\n1\n");
     EXPECT_EQ(run.status, 1);
     const auto& l = run.lines;
@@ -123,7 +125,7 @@ TEST(EndToEnd, MenuRetryAndClosedInput) {
     EXPECT_EQ(l.back(),
               "InputError: end of input while waiting for the root path of the simulation outputs");
 
-    const fetest::tProgramRun empty = runProgram(sim.dir.path(), "");
+    const kwd::test::tProgramRun empty = runProgram(sim.dir.path(), "");
     EXPECT_EQ(empty.status, 1);
     EXPECT_EQ(empty.lines.back(), "InputError: end of input while waiting for the input type (1 or 2)");
 }
@@ -140,7 +142,7 @@ TEST(EndToEnd, ErrorLinesEndTheProgramWithStatusOne) {
         {start + "0..1\n" + det + "many\n", "ConversionError: \"many\" is not an integer (the number of particles)"},
     };
     for (const Case& c : cases) {
-        const fetest::tProgramRun run = runProgram(sim.dir.path(), c.answers);
+        const kwd::test::tProgramRun run = runProgram(sim.dir.path(), c.answers);
         EXPECT_EQ(run.status, 1) << c.line;
         ASSERT_FALSE(run.lines.empty());
         EXPECT_EQ(run.lines.back(), c.line);
@@ -149,7 +151,7 @@ TEST(EndToEnd, ErrorLinesEndTheProgramWithStatusOne) {
 
     // A run configuration whose root folder does not exist: no further line.
     std::filesystem::rename(sim.root, sim.root + "-moved");
-    const fetest::tProgramRun run =
+    const kwd::test::tProgramRun run =
         runProgram(sim.dir.path(), "1\n" + sim.root + "-moved/KWDExample.tra\n\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.lines.back(), "Please enter the path to the *.tra file");
@@ -159,11 +161,11 @@ TEST(EndToEnd, SeededRunGivesTheSameFilesAtOneAndTwoThreads) {
     std::map<std::string, std::string> results[2];
     for (int threads = 1; threads <= 2; ++threads) {
         Simulation sim;
-        const fetest::tProgramRun run =
+        const kwd::test::tProgramRun run =
             runProgram(sim.dir.path(), "1\n" + sim.written.traPath + "\n\n\n",
                        "KWD_SEED=20240611 OMP_NUM_THREADS=" + std::to_string(threads));
         ASSERT_EQ(run.status, 0) << run.output;
-        results[threads - 1] = fetest::resultFiles(sim.trajectory());
+        results[threads - 1] = kwd::test::resultFiles(sim.trajectory());
     }
     ASSERT_FALSE(results[0].empty());
     EXPECT_EQ(results[0].size(), results[1].size());
@@ -176,7 +178,7 @@ TEST(EndToEnd, SeededRunGivesTheSameFilesAtOneAndTwoThreads) {
         return f.first.rfind("ParticleList_", 0) == 0;
     });
     ASSERT_NE(list, results[0].end());
-    EXPECT_GT(fetest::lines(list->second).size(), 10u);
+    EXPECT_GT(kwd::test::lines(list->second).size(), 10u);
 }
 
 }  // namespace

@@ -8,12 +8,20 @@
 #include "dataset/u_ZDTFile.h"
 #include "frontend/u_Dialogue.h"
 #include "frontend/u_tTRAFile.h"
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 #include "platform/KwdError.h"
+
+using kwd::frontend::buildOutputsListing;
+using kwd::frontend::tOutputEntry;
+using kwd::frontend::tTRAFile;
+
+using kwd::dataset::ckAtmosphere;
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
 
 namespace {
 
-using fetest::TempDir;
+using kwd::test::tTempFolder;
 
 example::tOptions smallOptions(const std::string& folder) {
     example::tOptions o;
@@ -23,7 +31,7 @@ example::tOptions smallOptions(const std::string& folder) {
 }
 
 TEST(Example, WritesOutputsInitialisationAndRunConfiguration) {
-    TempDir dir;
+    tTempFolder dir;
     const example::tOptions o = smallOptions(dir.file("sim"));
     const example::tWritten w = example::writeExample(o);
     const std::string atmosphere = dir.file("sim/atmosphere");
@@ -71,7 +79,7 @@ TEST(Example, WritesOutputsInitialisationAndRunConfiguration) {
 }
 
 TEST(Example, FieldsTheEngineReads) {
-    TempDir dir;
+    tTempFolder dir;
     const example::tOptions o = smallOptions(dir.file("sim"));
     const example::tWritten w = example::writeExample(o);
     const example::tScene s = example::makeScene(o);
@@ -131,7 +139,7 @@ TEST(Example, FieldsTheEngineReads) {
 }
 
 TEST(Example, RejectsGridsTheEngineCannotUse) {
-    TempDir dir;
+    tTempFolder dir;
     example::tOptions o = smallOptions(dir.file("sim"));
     o.nK = 3;
     try {

@@ -11,11 +11,13 @@
 #include <thread>
 
 #include "frontend/u_RunRecord.h"
-#include "frontend_test_util.h"
+#include "support/FrontendFixtures.h"
+
+using kwd::frontend::kRunRecordName;
 
 namespace {
 
-using fetest::TempDir;
+using kwd::test::tTempFolder;
 
 // Starts the built program with arguments, standard output and error to
 // files in workDir; returns its process id.
@@ -34,7 +36,8 @@ pid_t startProgram(const std::string& workDir, const std::vector<std::string>& a
 // Waits until `path` holds `text` (at most a minute).
 bool waitFor(const std::string& path, const std::string& text) {
     for (int n = 0; n < 600; ++n) {
-        if (std::filesystem::exists(path) && fetest::readText(path).find(text) != std::string::npos)
+        if (std::filesystem::exists(path) &&
+            kwd::test::readText(path).find(text) != std::string::npos)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -51,8 +54,8 @@ TEST(Interrupt, RunStopsCleanlyWithTheSignalsStatus) {
         SCOPED_TRACE(c.name);
         // Many periods of particles that move in open air: far longer than
         // the moment the signal comes.
-        TempDir dir;
-        example::tOptions o = fetest::tinyOptions(dir.file("sim"), 40);
+        tTempFolder dir;
+        example::tOptions o = kwd::test::tinyOptions(dir.file("sim"), 40);
         o.particles = KWD_BATCH_SIZE;
         const example::tWritten w = example::writeExample(o);
         const pid_t pid = startProgram(dir.path(), {"run", w.traPath, "--out", "out", "--seed", "5"});
@@ -63,21 +66,22 @@ TEST(Interrupt, RunStopsCleanlyWithTheSignalsStatus) {
         ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
         ASSERT_TRUE(WIFEXITED(raw)) << "ended by a signal, not by the program";
         EXPECT_EQ(WEXITSTATUS(raw), c.status);
-        EXPECT_EQ(fetest::readText(dir.file("err.txt")),
+        EXPECT_EQ(kwd::test::readText(dir.file("err.txt")),
                   std::string("Interrupted: the run was stopped by ") + c.name +
                       "; the files written so far are whole\n");
 
         const std::string out = dir.file("out");
-        const std::vector<std::string> log = fetest::lines(fetest::readText(out + "/logFile.log"));
+        const std::vector<std::string> log =
+            kwd::test::lines(kwd::test::readText(out + "/logFile.log"));
         ASSERT_FALSE(log.empty());
         EXPECT_EQ(log.back().rfind(std::string("Run interrupted by ") + c.name + " at model time ", 0), 0u)
             << log.back();
-        const auto record = nlohmann::json::parse(fetest::readText(out + "/" + kRunRecordName));
+        const auto record = nlohmann::json::parse(kwd::test::readText(out + "/" + kRunRecordName));
         EXPECT_EQ(record["state"], "interrupted");
         // Whole files: text files end with a line end, and every data set
         // descriptor has its data file.
-        for (const std::string& name : fetest::fileNames(out)) {
-            const std::string text = fetest::readText(out + "/" + name);
+        for (const std::string& name : kwd::test::fileNames(out)) {
+            const std::string text = kwd::test::readText(out + "/" + name);
             if (name.ends_with(".csv") || name.ends_with(".log")) {
                 EXPECT_TRUE(text.ends_with("\r\n")) << name;
             }

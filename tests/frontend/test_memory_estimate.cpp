@@ -6,6 +6,20 @@
 #include "frontend/u_MemoryEstimate.h"
 #include "platform/KwdError.h"
 
+using kwd::engine::tParticle;
+using kwd::engine::tSampleCell;
+
+using kwd::frontend::byteSizeText;
+using kwd::frontend::checkRunMemory;
+using kwd::frontend::engineBytesPerCell;
+using kwd::frontend::engineBytesPerParticle;
+using kwd::frontend::estimateRunMemory;
+using kwd::frontend::memoryEstimateText;
+using kwd::frontend::physicalMemoryBytes;
+using kwd::frontend::tMemoryEstimate;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
 TZDXFile grid(int32_t i, int32_t j, int32_t k) {

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,6 +7,13 @@
 #include "frontend/u_tTRAFile.h"
 #include "platform/FileIO.h"
 #include "platform/KwdError.h"
+#include "support/TempFolder.h"
+
+using kwd::engine::parseFootprintModel;
+using kwd::engine::tFootprintModel;
+
+using kwd::frontend::tSensor;
+using kwd::frontend::tTRAFile;
 
 namespace {
 
@@ -18,32 +22,10 @@ using Paths = std::vector<std::string>;
 
 class TRAFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fDir = (std::filesystem::temp_directory_path() /
-                ("kwd_tra_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                   .string();
-        std::filesystem::remove_all(fDir);
-        std::filesystem::create_directories(fDir);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(fDir, ec);
-    }
-    std::string file(const std::string& name) const { return fDir + "/" + name; }
+    std::string file(const std::string& name) const { return fFolder.file(name); }
 
-    std::string fDir;
+    kwd::test::tTempFolder fFolder{"kwd_tra_"};
 };
-
-void expectDetector(const tSensor& s, float xMin, float xMax, float yMin, float yMax, float zMin,
-                    float zMax) {
-    EXPECT_EQ(s.fxMin, xMin);
-    EXPECT_EQ(s.fxMax, xMax);
-    EXPECT_EQ(s.fyMin, yMin);
-    EXPECT_EQ(s.fyMax, yMax);
-    EXPECT_EQ(s.fzMin, zMin);
-    EXPECT_EQ(s.fzMax, zMax);
-}
 
 }  // namespace
 
@@ -53,7 +35,7 @@ TEST_F(TRAFileTest, FreshObjectHoldsZerosAndAnEmptyList) {
     EXPECT_EQ(t.fFiletype, "");
     EXPECT_EQ(t.fVersion, 0);
     EXPECT_EQ(t.fEncryptionLevel, 0);
-    expectDetector(t.fSensor, 0, 0, 0, 0, 0, 0);
+    EXPECT_EQ(t.fSensor, (tSensor{0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(t.getParticleMultiplier(), 0);
     EXPECT_EQ(t.getMinHeight(), 0.0);
     EXPECT_TRUE(t.fZDXFileList.empty());
@@ -63,7 +45,7 @@ TEST_F(TRAFileTest, MissingFileGivesEveryDefault) {
     tTRAFile t;
     EXPECT_TRUE(t.LoadFromFile(file("absent.tra")));
     EXPECT_EQ(t.fRootPath, "-");
-    expectDetector(t.fSensor, -999, -999, -999, -999, -999, -999);
+    EXPECT_EQ(t.fSensor, (tSensor{-999, -999, -999, -999, -999, -999}));
     EXPECT_EQ(t.getParticleMultiplier(), -999);
     EXPECT_EQ(t.getMinHeight(), -999.0);
     EXPECT_TRUE(t.fZDXFileList.empty());
@@ -79,7 +61,7 @@ TEST_F(TRAFileTest, ThreePathElementsInFileOrder) {
                                      "/data/sim/atmosphere/c_13.00.00_01.07.2018.ZDX"}));
     EXPECT_EQ(t.fVersion, 3);
     EXPECT_EQ(t.fFiletype, "ParticleDispersionInput");
-    expectDetector(t.fSensor, 10.75f, 20.5f, -5.25f, 5.25f, 0.0f, 3.0f);
+    EXPECT_EQ(t.fSensor, (tSensor{10.75f, 20.5f, -5.25f, 5.25f, 0.0f, 3.0f}));
     EXPECT_EQ(t.fRootPath, "/data/sim");
     EXPECT_EQ(t.getMinHeight(), 0.25);
     EXPECT_EQ(t.getParticleMultiplier(), -999);  // tag absent: one batch
@@ -183,7 +165,7 @@ TEST_F(TRAFileTest, StrictNumbersStillReadEveryWellFormedValue) {
     kwd::writeWholeFile(path, text);
     tTRAFile t;
     t.LoadFromFile(path);
-    expectDetector(t.fSensor, 15.0f, 20.0f, -0.5f, 5.25f, 0.0f, 3.0f);
+    EXPECT_EQ(t.fSensor, (tSensor{15.0f, 20.0f, -0.5f, 5.25f, 0.0f, 3.0f}));
     EXPECT_EQ(t.getParticleMultiplier(), 2147483647);
 }
 
@@ -219,7 +201,7 @@ TEST_F(TRAFileTest, SaveAddsTheExtensionAndLoadRestoresTheValues) {
     tTRAFile back;
     EXPECT_TRUE(back.LoadFromFile(base + ".tra"));
     EXPECT_EQ(back.fRootPath, t.fRootPath);
-    expectDetector(back.fSensor, 100.5f, 120.25f, -40.125f, -20.0f, 1.5f, 2.75f);
+    EXPECT_EQ(back.fSensor, (tSensor{100.5f, 120.25f, -40.125f, -20.0f, 1.5f, 2.75f}));
     EXPECT_EQ(back.getParticleMultiplier(), 250000);
     EXPECT_EQ(back.getMinHeight(), double(0.01f));
     EXPECT_EQ(back.fZDXFileList, t.fZDXFileList);

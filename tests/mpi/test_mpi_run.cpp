@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "frontend/frontend_test_util.h"
+#include "support/FrontendFixtures.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using fetest::TempDir;
+using TempDir = kwd::test::tTempFolder;
 
 struct tRun {
     int status = -1;
@@ -38,7 +38,7 @@ tRun shell(const std::string& aDir, const std::string& aCommand) {
     const int raw = std::system(cmd.c_str());
     tRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.output = fetest::readText(out);
+    run.output = kwd::test::readText(out);
     return run;
 }
 
@@ -52,7 +52,7 @@ struct tSimulation {
     TempDir dir;
     std::string tra;
     tSimulation() {
-        example::tOptions o = fetest::tinyOptions(dir.file("sim"), 3);
+        example::tOptions o = kwd::test::tinyOptions(dir.file("sim"), 3);
         tra = example::writeExample(o).traPath;
     }
     // The program's run command with the given output folder and options.
@@ -77,19 +77,19 @@ TEST_P(MpiRun, SameFilesOnOneTwoAndThreeProcesses) {
     tSimulation sim;
     const tRun one = shell(sim.dir.path(), sim.run("one", c.options));
     ASSERT_EQ(one.status, 0) << one.output;
-    const std::map<std::string, std::string> reference = fetest::resultFiles(sim.dir.file("one"));
+    const std::map<std::string, std::string> reference = kwd::test::resultFiles(sim.dir.file("one"));
     ASSERT_GT(reference.size(), 5u);
     const auto list = std::find_if(reference.begin(), reference.end(), [&](const auto& f) {
         return f.first.rfind(c.expectedFile, 0) == 0;
     });
     ASSERT_NE(list, reference.end()) << c.expectedFile;
-    EXPECT_GT(fetest::lines(list->second).size(), 10u) << list->first;
+    EXPECT_GT(kwd::test::lines(list->second).size(), 10u) << list->first;
 
     for (int processes : {2, 3}) {
         const std::string out = "ranks" + std::to_string(processes);
         const tRun many = shell(sim.dir.path(), mpirun(processes) + sim.run(out, c.options));
         ASSERT_EQ(many.status, 0) << many.output;
-        const std::map<std::string, std::string> files = fetest::resultFiles(sim.dir.file(out));
+        const std::map<std::string, std::string> files = kwd::test::resultFiles(sim.dir.file(out));
         EXPECT_EQ(files.size(), reference.size()) << processes << " processes";
         for (const auto& [name, text] : reference) {
             ASSERT_TRUE(files.count(name)) << name << " missing on " << processes;
@@ -116,10 +116,10 @@ TEST(MpiRunFailure, AFailingProcessEndsEveryProcessWithOneLine) {
     const std::string line =
         "FloatingPointError: invalid operation in the particle step of process 1 (test)";
     size_t lines = 0;
-    for (const std::string& l : fetest::lines(run.output)) lines += l == line ? 1 : 0;
+    for (const std::string& l : kwd::test::lines(run.output)) lines += l == line ? 1 : 0;
     EXPECT_EQ(lines, 1u) << run.output;
     // The run record says how the run ended, with the same line.
-    const std::string record = fetest::readText(sim.dir.file("failed") + "/run.json");
+    const std::string record = kwd::test::readText(sim.dir.file("failed") + "/run.json");
     EXPECT_NE(record.find("\"failed\""), std::string::npos) << record;
     EXPECT_NE(record.find(line), std::string::npos) << record;
 }
@@ -135,7 +135,7 @@ TEST(MpiRunFailure, AnErrorOfTheWritingProcessEndsTheOthers) {
                                                mpirun(2) + sim.run("held", ""));
     EXPECT_EQ(run.status, 1) << run.output;
     size_t lines = 0;
-    for (const std::string& l : fetest::lines(run.output))
+    for (const std::string& l : kwd::test::lines(run.output))
         lines += l.rfind("FileError: the output folder", 0) == 0 ? 1 : 0;
     EXPECT_EQ(lines, 1u) << run.output;
     EXPECT_NE(run.output.find("is in use"), std::string::npos) << run.output;

@@ -3,11 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
-using namespace restest;
+using kwd::results::clearOutputArrays;
+using kwd::results::saveCurrentData;
+
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
+using namespace kwd::test;
 
 namespace {
 

@@ -17,14 +17,23 @@
 #include <functional>
 #include <map>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "dataset/u_ZDTFile.h"
 #include "dataset/u_ZDXFile.h"
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 #include "results/u_ResultText.h"
 
-using namespace restest;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::saveTextLines;
+using kwd::results::writeOutput;
+
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::tZDTWriter;
+using kwd::dataset::TZDXFile;
+
+using namespace kwd::test;
 
 namespace {
 

@@ -4,12 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
 #include "results/u_FootprintDensity.h"
 #include "results/u_ResultText.h"
 
-using namespace restest;
+using kwd::results::numberText;
+using kwd::results::tFootprintDensities;
+
+using kwd::engine::t3DArrayInt64;
+using kwd::engine::tParticle;
+using kwd::engine::tPosGrid;
+using kwd::engine::tTouchdownSums;
+
+using namespace kwd::test;
 
 namespace {
 

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
-using namespace restest;
+using kwd::results::writeOutput;
+
+using kwd::engine::tParticle;
+
+using namespace kwd::test;
 
 namespace {
 

@@ -11,6 +11,11 @@
 
 #include "results/u_ResultText.h"
 
+using kwd::results::appendIntegerText;
+using kwd::results::appendNumberText;
+using kwd::results::numberText;
+using kwd::results::resultFilePath;
+
 namespace {
 
 struct tNumberCase {

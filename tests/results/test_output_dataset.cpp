@@ -4,11 +4,22 @@
 
 #include <filesystem>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "dataset/u_ZDTFile.h"
 #include "results/u_EngineOutputs.h"
 
-using namespace restest;
+using kwd::results::writeOutput;
+
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::ckRadiation;
+using kwd::dataset::fsCheck;
+using kwd::dataset::ReadZDTBlock;
+using kwd::dataset::TZDXFile;
+using kwd::dataset::ZDTValueIndex;
+
+using namespace kwd::test;
 
 namespace {
 

@@ -14,11 +14,20 @@
 #include <regex>
 #include <string>
 
-#include "results/ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "results/u_EngineOutputs.h"
 #include "results/u_FootprintDensity.h"
 
-using namespace restest;
+using kwd::engine::kPosGridOutside;
+using kwd::engine::t3DArrayDouble;
+using kwd::engine::tParticle;
+using kwd::results::clearOutputArrays;
+using kwd::results::saveCurrentData;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+using kwd::results::tFootprintDensities;
+using kwd::results::writeOutput;
+
+using namespace kwd::test;
 
 namespace {
 

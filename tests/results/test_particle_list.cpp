@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
 #include "results/u_EngineOutputs.h"
 
-using namespace restest;
+using kwd::results::saveCurrentParticlesInTargetToFile;
+
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
+using namespace kwd::test;
 
 namespace {
 

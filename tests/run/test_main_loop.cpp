@@ -8,10 +8,18 @@
 #include <sstream>
 
 #include "platform/KwdError.h"
-#include "results/ResultsTestUtil.h"
+#include "support/ResultsFixtures.h"
 #include "run/u_MainLoop.h"
 
-using namespace restest;
+using kwd::run::startCalculation;
+
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::TZDXFile;
+
+using namespace kwd::test;
 
 namespace {
 

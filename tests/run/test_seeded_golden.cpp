@@ -33,14 +33,24 @@
 #include <string>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "run/u_MainLoop.h"
 
+using kwd::run::startCalculation;
+
+using kwd::engine::stepVariantAvx2Available;
+using kwd::engine::tDetector;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::engine::tPosGrid;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // ---- SHA-256 ------------------------------------------------------------------
 
@@ -160,8 +170,8 @@ tCellValues cellOf(int32_t n, int32_t i, int32_t j, int32_t k) {
 
 // Cells of 4 m with narrower and wider ones at the sides; layers of 1 m
 // near the ground, thicker above: 64 x 56 x 19.5 m.
-kwdtest::tTestGrid goldenGrid() {
-    kwdtest::tTestGrid g = kwdtest::uniformGrid(16, 14, 8, 4.0f, 4.0f, 1.0f);
+kwd::test::tTestGrid goldenGrid() {
+    kwd::test::tTestGrid g = kwd::test::uniformGrid(16, 14, 8, 4.0f, 4.0f, 1.0f);
     g.dx.front() = 3.0f, g.dx.back() = 5.0f;
     g.dy.front() = 5.0f, g.dy.back() = 3.0f;
     g.dz = {1.0f, 1.0f, 1.0f, 1.5f, 2.0f, 3.0f, 4.0f, 6.0f};
@@ -230,14 +240,14 @@ tRun seededRun(int threads, bool avx2, const std::string& inDir, const std::stri
     std::vector<TZDXFile> list;
     const char* times[] = {"12:00:00", "12:04:00", "12:08:00"};
     for (int32_t n = 0; n < 3; ++n) {
-        list.push_back(kwdtest::writeDataSet(
-            inDir, "DS_" + std::to_string(n), goldenGrid(),
-            "01.07.2018", times[n],
-            kwdtest::flowVariables([n](int32_t i, int32_t j, int32_t k) { return cellOf(n, i, j, k); }),
+        list.push_back(kwd::test::writeDataSet(
+            inDir, "DS_" + std::to_string(n), goldenGrid(), "01.07.2018", times[n],
+            kwd::test::flowVariables(
+                [n](int32_t i, int32_t j, int32_t k) { return cellOf(n, i, j, k); }),
             23, "Golden"));
     }
     // The detector covers the whole ground plan and the lowest three layers.
-    const tDetector detector = kwdtest::detectorBox(0.0, 64.0, 0.0, 56.0, 0.0, 3.0);
+    const tDetector detector = kwd::test::detectorBox(0.0, 64.0, 0.0, 56.0, 0.0, 3.0);
     tParticleManager e(true, detector, std::move(list), outDir, 0.05, 400, 200);
     e.fSeed = 20240917;
     e.fStepAvx2 = avx2;
@@ -301,11 +311,11 @@ TEST(SeededGolden, ResultFilesMatchTheGoldenDigestsOnEveryVariant) {
         variants.push_back({2, true, "2 threads, AVX2 step"});
     }
     std::map<std::string, tRun> runs;
-    std::vector<std::unique_ptr<kwdtest::tTempFolder>> folders;
+    std::vector<std::unique_ptr<kwd::test::tTempFolder>> folders;
     for (const tVariant& v : variants) {
-        folders.push_back(std::make_unique<kwdtest::tTempFolder>("kwd_golden_in_"));
+        folders.push_back(std::make_unique<kwd::test::tTempFolder>("kwd_golden_in_"));
         const std::string in = folders.back()->path();
-        folders.push_back(std::make_unique<kwdtest::tTempFolder>("kwd_golden_out_"));
+        folders.push_back(std::make_unique<kwd::test::tTempFolder>("kwd_golden_out_"));
         runs[v.name] = seededRun(v.threads, v.avx2, in, folders.back()->path());
     }
     const tManifest& one = runs.begin()->second.manifest;

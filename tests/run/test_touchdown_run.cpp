@@ -12,14 +12,22 @@
 #include <string>
 #include <vector>
 
-#include "engine/EngineFixtures.h"
+#include "support/EngineFixtures.h"
 #include "platform/DateTime.h"
 #include "platform/FileIO.h"
 #include "run/u_MainLoop.h"
 
+using kwd::run::startCalculation;
+
+using kwd::engine::stepVariantAvx2Available;
+using kwd::engine::tFootprintModel;
+using kwd::engine::tParticleManager;
+
+using kwd::dataset::TZDXFile;
+
 namespace {
 
-using kwdtest::tCellValues;
+using kwd::test::tCellValues;
 
 // ---- a seeded run through the main loop ---------------------------------------------
 
@@ -42,13 +50,14 @@ std::map<std::string, std::string> touchdownRun(int threads, bool avx2, const st
     std::vector<TZDXFile> list;
     const char* times[] = {"12:00:00", "12:02:00", "12:04:00"};
     for (int32_t n = 0; n < 3; ++n)
-        list.push_back(kwdtest::writeDataSet(
-            in, "TD_" + std::to_string(n), kwdtest::uniformGrid(12, 10, 8, 2.0f, 2.0f, 1.0f),
-            "01.07.2018", times[n],
-            kwdtest::flowVariables([n](int32_t i, int32_t j, int32_t k) { return runCell(n, i, j, k); }),
+        list.push_back(kwd::test::writeDataSet(
+            in, "TD_" + std::to_string(n), kwd::test::uniformGrid(12, 10, 8, 2.0f, 2.0f, 1.0f),
+            "01.07.2018", times[n], kwd::test::flowVariables([n](int32_t i, int32_t j, int32_t k) {
+                return runCell(n, i, j, k);
+            }),
             23, "Touch"));
-    tParticleManager e(true, kwdtest::detectorBox(14.0, 20.0, 6.0, 14.0, 0.5, 4.0), std::move(list),
-                       out, 0.05, 300, 150);
+    tParticleManager e(true, kwd::test::detectorBox(14.0, 20.0, 6.0, 14.0, 0.5, 4.0),
+                       std::move(list), out, 0.05, 300, 150);
     e.fSeed = 77;
     e.fStepAvx2 = avx2;
     e.fFootprintModel = tFootprintModel::Touchdown;
@@ -74,7 +83,7 @@ TEST(TouchdownModel, SeededRunGivesTheSameFilesOnAnyThreadsAndVariant) {
     if (stepVariantAvx2Available()) variants.push_back({2, true});
     std::vector<std::map<std::string, std::string>> runs;
     for (const auto& [threads, avx2] : variants) {
-        kwdtest::tTempFolder in("kwd_td_in_"), out("kwd_td_out_");
+        kwd::test::tTempFolder in("kwd_td_in_"), out("kwd_td_out_");
         runs.push_back(touchdownRun(threads, avx2, in.path(), out.path()));
     }
     const auto& one = runs[0];

@@ -11,7 +11,7 @@
 #include "platform/KwdError.h"
 #include "run/u_RankTransport.h"
 
-namespace kwd::ranks::transport {
+namespace kwd::run::ranks::transport {
 
 namespace {
 
@@ -115,4 +115,4 @@ int64_t sum(int64_t aValue) {
     return int64_t(total);
 }
 
-}  // namespace kwd::ranks::transport
+}  // namespace kwd::run::ranks::transport

@@ -5,7 +5,7 @@
 
 #include "run/u_RankTransport.h"
 
-namespace kwd::ranks::transport {
+namespace kwd::run::ranks::transport {
 
 void start(int&, char**&) {}
 void finish() {}
@@ -26,4 +26,4 @@ std::vector<char> allGather(const void* aData, size_t aItems, size_t aItemSize,
 
 int64_t sum(int64_t aValue) { return aValue; }
 
-}  // namespace kwd::ranks::transport
+}  // namespace kwd::run::ranks::transport

@@ -4,11 +4,7 @@
 // writes them (a line per j, values for every i, ";" between, CR LF) and a
 // run log.
 
-#include <unistd.h>
-
-#include <atomic>
 #include <charconv>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,39 +14,26 @@
 #include "platform/FileIO.h"
 #include "platform/RegionalSettings.h"
 
-#include "TestTempFolder.h"
+#include "support/TempFolder.h"
+#include "support/TextFiles.h"
 
-namespace exptest {
-
-struct TempDir : kwdtest::tTempFolder {
-    TempDir() : tTempFolder("kwd_exp_") {}
-};
-
-// The names of the temporary files ("*.tmp~") a writer left in a folder.
-inline std::vector<std::string> temporaryFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const std::string& p : kwd::listFiles(folder)) {
-        const std::string name = std::filesystem::path(p).filename().string();
-        if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".tmp~") == 0) names.push_back(name);
-    }
-    return names;
-}
+namespace kwd::test {
 
 // Writes base + ".ZDX" and base + ".ZDT" (one block per entry of `blocks`).
-inline void writeDataSet(const std::string& base, TZDXFile d,
+inline void writeDataSet(const std::string& base, kwd::dataset::TZDXFile d,
                          const std::vector<std::vector<float>>& blocks) {
     d.numberVars = int32_t(d.nameVars.size());
     d.WriteFile(base + ".ZDX");
-    tZDTWriter zdt(base + ".ZDT");
+    kwd::dataset::tZDTWriter zdt(base + ".ZDT");
     for (const auto& b : blocks) zdt.WriteBlock(b);
     zdt.Close();
 }
 
-inline TZDXFile descriptor(int32_t nI, int32_t nJ, int32_t nK, std::vector<float> dx,
-                           std::vector<float> dy, std::vector<float> dz) {
-    TZDXFile d;
+inline kwd::dataset::TZDXFile descriptor(int32_t nI, int32_t nJ, int32_t nK, std::vector<float> dx,
+                                         std::vector<float> dy, std::vector<float> dz) {
+    kwd::dataset::TZDXFile d;
     d.filetype = 2;
-    d.fileContent = ckRadiation;
+    d.fileContent = kwd::dataset::ckRadiation;
     d.SpatialDimensions = 3;
     d.DataPerVariable = 1;
     d.Title = "Virtual Particles";
@@ -92,14 +75,14 @@ inline std::string gridText(const std::vector<double>& values, int32_t nI, int32
 
 // A trajectory folder <root>/trajectory of a run over an nI x nJ x nK grid.
 struct tTrajectoryFixture {
-    TempDir root;
+    tTempFolder root{"kwd_exp_"};
     std::string folder = root.file("trajectory");
     int32_t nI, nJ, nK;
     std::vector<float> dx, dy, dz;
     std::string project = "Park";
 
-    tTrajectoryFixture(int32_t i, int32_t j, int32_t k, std::vector<float> sx, std::vector<float> sy,
-                       std::vector<float> sz)
+    tTrajectoryFixture(int32_t i, int32_t j, int32_t k, std::vector<float> sx,
+                       std::vector<float> sy, std::vector<float> sz)
         : nI(i), nJ(j), nK(k), dx(std::move(sx)), dy(std::move(sy)), dz(std::move(sz)) {
         kwd::createFolders(folder);
     }
@@ -132,16 +115,14 @@ struct tTrajectoryFixture {
 
     // A text file of the folder from its lines (CR LF after each).
     void writeLines(const std::string& name, const std::vector<std::string>& lines) const {
-        std::string s;
-        for (const auto& l : lines) s += l + "\r\n";
-        kwd::writeWholeFile(folder + "/" + name, s);
+        kwd::test::writeLines(folder + "/" + name, lines);
     }
 
     // The output data set "VirtPart_" of `time`, holding the object codes
     // (ground layer `groundObjects`, code 0 above) and a wind block.
     std::string writeOutputDataSet(kwd::tDateTime time, const std::vector<float>& groundObjects,
                                    const std::string& prefix = "VirtPart_") const {
-        TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
+        kwd::dataset::TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
         d.projectname = project;
         d.simdate = kwd::regional::shortDate(time);
         d.simtime = kwd::regional::longTime(time);
@@ -193,20 +174,22 @@ struct tDensityFixture : tTrajectoryFixture {
         writeLines("Footprints_Park.csv", {"Date;Time;Released;Hits;FluxShare;NegativeTakeOff",
                                            "01.07.2018;11:00:00;1000;0;0.00000000000000000;0",
                                            "01.07.2018;11:30:00;1000;8;0.50000000000000000;2"});
-        writeLines("FootprintSurfaces_Park.csv",
-                   {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
-                    "01.07.2018;11:30:00;0.60000000000000000;0.40000000000000000",
-                    "Mean;;0.60000000000000000;0.40000000000000000"});
+        writeLines(
+            "FootprintSurfaces_Park.csv",
+            {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
+             "01.07.2018;11:30:00;0.60000000000000000;0.40000000000000000",
+             "Mean;;0.60000000000000000;0.40000000000000000"});
         std::vector<double> described(9, 0.0);
         described[0] = 1;
         writeGrids(t1200, described, described, described);
         std::vector<float> ground(9, 0.0f);
         ground[6] = 1;  // an obstacle at (0, 2)
         writeOutputDataSet(t1200, ground);
-        writeLog({"Detector xMin: 4 Detector xMax: 6 Detector yMin: 4 Detector yMax: 6 Detector "
-                  "zMin: 0 Detector zMax: 1",
-                  "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
+        writeLog(
+            {"Detector xMin: 4 Detector xMax: 6 Detector yMin: 4 Detector yMax: 6 Detector "
+             "zMin: 0 Detector zMax: 1",
+             "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
     }
 };
 
-}  // namespace exptest
+}  // namespace kwd::test

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-namespace kwdtest {
+namespace kwd::test {
 
 class tTempFolder {
 public:
@@ -35,4 +35,4 @@ private:
     std::string fPath;
 };
 
-}  // namespace kwdtest
+}  // namespace kwd::test

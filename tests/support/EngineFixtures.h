@@ -21,9 +21,9 @@
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_tParticleManager.h"
 
-#include "TestTempFolder.h"
+#include "support/TempFolder.h"
 
-namespace kwdtest {
+namespace kwd::test {
 
 // Cell counts and widths of a grid.
 struct tTestGrid {
@@ -33,7 +33,11 @@ struct tTestGrid {
 
 inline tTestGrid uniformGrid(int32_t I, int32_t J, int32_t K, float dx = 1.0f, float dy = 1.0f,
                              float dz = 1.0f) {
-    return {I, J, K, std::vector<float>(size_t(I), dx), std::vector<float>(size_t(J), dy),
+    return {I,
+            J,
+            K,
+            std::vector<float>(size_t(I), dx),
+            std::vector<float>(size_t(J), dy),
             std::vector<float>(size_t(K), dz)};
 }
 
@@ -54,28 +58,37 @@ inline tVariableFn flowVariables(tCellFn cells) {
     return [cells](int32_t var, int32_t i, int32_t j, int32_t k) -> float {
         const tCellValues c = cells(i, j, k);
         switch (var) {
-            case 0: return float(c.obj);
-            case 1: return c.u;
-            case 2: return c.v;
-            case 3: return c.w;
-            case 13: return c.tke;
-            case 14: return c.eps;
-            case 22: return c.vapor;
-            default: return 0.0f;
+            case 0:
+                return float(c.obj);
+            case 1:
+                return c.u;
+            case 2:
+                return c.v;
+            case 3:
+                return c.w;
+            case 13:
+                return c.tke;
+            case 14:
+                return c.eps;
+            case 22:
+                return c.vapor;
+            default:
+                return 0.0f;
         }
     };
 }
 
 // A descriptor of the grid for the data set `folder/baseName` (.ZDX, .ZDT).
-inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
-                               const std::string& baseName, const std::string& date,
-                               const std::string& time, int32_t numberVars = kEngineVariableCount,
-                               const std::string& project = "TestProject") {
-    TZDXFile z;
+inline kwd::dataset::TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
+                                             const std::string& baseName, const std::string& date,
+                                             const std::string& time,
+                                             int32_t numberVars = kwd::engine::kEngineVariableCount,
+                                             const std::string& project = "TestProject") {
+    kwd::dataset::TZDXFile z;
     z.InfoFilename = folder + "/" + baseName + ".ZDX";
     z.DataFilename = folder + "/" + baseName + ".ZDT";
     z.filetype = 1;
-    z.fileContent = ckAtmosphere;
+    z.fileContent = kwd::dataset::ckAtmosphere;
     z.SpatialDimensions = 3;
     z.GridsI = g.I;
     z.GridsJ = g.J;
@@ -85,7 +98,8 @@ inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
     z.sizedz = g.dz;
     z.numberVars = numberVars;
     z.DataPerVariable = 1;
-    for (int32_t n = 0; n < numberVars; ++n) z.nameVars.push_back("Var" + std::to_string(n) + " ( )");
+    for (int32_t n = 0; n < numberVars; ++n)
+        z.nameVars.push_back("Var" + std::to_string(n) + " ( )");
     z.UnitVars.assign(size_t(numberVars), " ");
     z.Title = "Test data set";
     z.simdate = date;
@@ -96,12 +110,13 @@ inline TZDXFile makeDescriptor(const tTestGrid& g, const std::string& folder,
 
 // Writes the ZDT file of a data set (numberVars blocks, i fastest, then j,
 // then k) and returns its descriptor (not written as a ZDX file).
-inline TZDXFile writeDataSet(const std::string& folder, const std::string& baseName,
-                             const tTestGrid& g, const std::string& date, const std::string& time,
-                             const tVariableFn& values, int32_t numberVars = kEngineVariableCount,
-                             const std::string& project = "TestProject") {
-    TZDXFile z = makeDescriptor(g, folder, baseName, date, time, numberVars, project);
-    tZDTWriter writer(z.DataFilename);
+inline kwd::dataset::TZDXFile writeDataSet(const std::string& folder, const std::string& baseName,
+                                           const tTestGrid& g, const std::string& date,
+                                           const std::string& time, const tVariableFn& values,
+                                           int32_t numberVars = kwd::engine::kEngineVariableCount,
+                                           const std::string& project = "TestProject") {
+    kwd::dataset::TZDXFile z = makeDescriptor(g, folder, baseName, date, time, numberVars, project);
+    kwd::dataset::tZDTWriter writer(z.DataFilename);
     std::vector<float> block(size_t(g.I) * size_t(g.J) * size_t(g.K));
     for (int32_t var = 0; var < numberVars; ++var) {
         size_t n = 0;
@@ -115,10 +130,11 @@ inline TZDXFile writeDataSet(const std::string& folder, const std::string& baseN
 }
 
 // Writes the ZDX file of a descriptor as well (needs the container writer).
-inline void writeDescriptor(const TZDXFile& z) { z.WriteFile(z.InfoFilename); }
+inline void writeDescriptor(const kwd::dataset::TZDXFile& z) { z.WriteFile(z.InfoFilename); }
 
-inline tDetector detectorBox(double x0, double x1, double y0, double y1, double z0, double z1) {
-    tDetector d;
+inline kwd::engine::tDetector detectorBox(double x0, double x1, double y0, double y1, double z0,
+                                          double z1) {
+    kwd::engine::tDetector d;
     d.xMin = x0;
     d.xMax = x1;
     d.yMin = y0;
@@ -132,7 +148,7 @@ inline tDetector detectorBox(double x0, double x1, double y0, double y1, double 
 // nodes computed, and the live fields (and snapshot) filled from `cells`
 // (object codes rounded, code 2 as 1; `vapor` is the emitter field), the
 // derived fields updated, fMainLoopIdx 0 and a fixed seed.
-inline void fillFields(tParticleManager& e, const tCellFn& cells) {
+inline void fillFields(kwd::engine::tParticleManager& e, const tCellFn& cells) {
     for (int32_t i = 0; i < e.fGridI; ++i)
         for (int32_t j = 0; j < e.fGridJ; ++j)
             for (int32_t k = 0; k < e.fGridK; ++k) {
@@ -150,16 +166,14 @@ inline void fillFields(tParticleManager& e, const tCellFn& cells) {
     e.updateDerivedFields();
 }
 
-inline std::unique_ptr<tParticleManager> makeEngine(const tTestGrid& g, const tCellFn& cells,
-                                                    const tDetector& detector = {},
-                                                    double minHeight = 0.1,
-                                                    uint64_t seed = 20240601,
-                                                    int64_t batchSize = 1000) {
-    std::vector<TZDXFile> list;
-    list.push_back(makeDescriptor(g, "/nonexistent", "MEM_2018-07-01_12.00.01", "01.07.2018",
-                                  "12:00:00"));
-    auto e = std::make_unique<tParticleManager>(true, detector, std::move(list), "/nonexistent",
-                                                minHeight, 100, batchSize);
+inline std::unique_ptr<kwd::engine::tParticleManager> makeEngine(
+    const tTestGrid& g, const tCellFn& cells, const kwd::engine::tDetector& detector = {},
+    double minHeight = 0.1, uint64_t seed = 20240601, int64_t batchSize = 1000) {
+    std::vector<kwd::dataset::TZDXFile> list;
+    list.push_back(
+        makeDescriptor(g, "/nonexistent", "MEM_2018-07-01_12.00.01", "01.07.2018", "12:00:00"));
+    auto e = std::make_unique<kwd::engine::tParticleManager>(
+        true, detector, std::move(list), "/nonexistent", minHeight, 100, batchSize);
     e->fSeed = seed;
     e->allocateFields();
     e->computeNodePositions();
@@ -170,9 +184,9 @@ inline std::unique_ptr<tParticleManager> makeEngine(const tTestGrid& g, const tC
 
 // A particle at a position, its cell located against the engine's grid,
 // ready for the step of interval 0.
-inline tParticle particleAt(const tParticleManager& e, double x, double y, double z,
-                            int64_t serial = 0, double startTime = 43282.5) {
-    tParticle p;
+inline kwd::engine::tParticle particleAt(const kwd::engine::tParticleManager& e, double x, double y,
+                                         double z, int64_t serial = 0, double startTime = 43282.5) {
+    kwd::engine::tParticle p;
     p.fPosMeter = {x, y, z};
     p.calcGridFromMeters(e.fGeometry);
     p.fOriginPosMeter = p.fPosMeter;
@@ -184,4 +198,4 @@ inline tParticle particleAt(const tParticleManager& e, double x, double y, doubl
     return p;
 }
 
-}  // namespace kwdtest
+}  // namespace kwd::test

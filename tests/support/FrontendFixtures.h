@@ -1,73 +1,20 @@
 #pragma once
-// Helpers of the front-end tests: temporary folders, tiny example
-// simulations, and running the built program with piped answers.
+// Helpers of the front-end tests: tiny example simulations, and running
+// the built program with piped answers.
 
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <filesystem>
-#include <fstream>
+#include <cstdlib>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../tools/ExampleSimulation.h"
+#include "support/TempFolder.h"
+#include "support/TextFiles.h"
 
-#include "TestTempFolder.h"
-
-namespace fetest {
-
-namespace fs = std::filesystem;
-
-struct TempDir : kwdtest::tTempFolder {
-    TempDir() : tTempFolder("kwd_fe_") {}
-};
-
-inline std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-inline std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        result.push_back(line);
-    }
-    return result;
-}
-
-inline bool contains(const std::vector<std::string>& v, const std::string& line) {
-    return std::find(v.begin(), v.end(), line) != v.end();
-}
-
-// Names of the files directly inside a folder, sorted.
-inline std::vector<std::string> fileNames(const std::string& folder) {
-    std::vector<std::string> names;
-    if (!fs::is_directory(folder)) return names;
-    for (const auto& e : fs::directory_iterator(folder))
-        if (e.is_regular_file()) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-inline size_t countStartingWith(const std::vector<std::string>& names, const std::string& prefix) {
-    return size_t(std::count_if(names.begin(), names.end(), [&](const std::string& n) {
-        return n.rfind(prefix, 0) == 0;
-    }));
-}
+namespace kwd::test {
 
 // A result file's content with what depends on the wall clock taken out
 // (the container header's revision date, the elapsed time of the run log).
@@ -148,4 +95,4 @@ inline bool buildingLawnDetector(const example::tScene& s, double out[6]) {
     return false;
 }
 
-}  // namespace fetest
+}  // namespace kwd::test

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "ExportTestUtil.h"
+#include "support/ExportFixtures.h"
 #include "platform/FileIO.h"
 
-namespace exptest {
+namespace kwd::test {
 
 // Read access to a NetCDF file for the checks.
 class tNcReader {
@@ -145,12 +145,6 @@ private:
     GDALDatasetH fDs = nullptr;
 };
 
-// Standard output and error of a shell command, and its status.
-inline std::pair<int, std::string> runCommand(const std::string& command, const std::string& scratch) {
-    const int status = std::system((command + " > '" + scratch + "' 2>&1").c_str());
-    return {status, kwd::readWholeFile(scratch)};
-}
-
 // Writes `text` as the value of the tag `tag` of a ZDX file ("<tag> text </tag>").
 inline void setZdxTag(const std::string& zdx, const std::string& tag, const std::string& text) {
     std::string s = kwd::readWholeFile(zdx);
@@ -194,28 +188,31 @@ struct tRotatedFixture : tTrajectoryFixture {
         writeLines("Footprints_Park.csv", {"Date;Time;Released;Hits;FluxShare;NegativeTakeOff",
                                            "01.07.2018;11:00:00;3000000000;0;0.00000000000000000;0",
                                            "01.07.2018;12:00:00;1000;66;0.75000000000000000;7"});
-        writeLines("FootprintSurfaces_Park.csv",
-                   {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
-                    "01.07.2018;12:00:00;0.90000000000000000;0.10000000000000000",
-                    "Mean;;0.90000000000000000;0.10000000000000000"});
+        writeLines(
+            "FootprintSurfaces_Park.csv",
+            {"Date;Time;11;12", "01.07.2018;11:00:00;0.00000000000000000;0.00000000000000000",
+             "01.07.2018;12:00:00;0.90000000000000000;0.10000000000000000",
+             "Mean;;0.90000000000000000;0.10000000000000000"});
         ground[1 + 4 * 1] = 1;
         for (int i = 0; i < 4; ++i) ground[size_t(i)] = 11;
         ground[3 + 4 * 2] = 12;
-        TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
+        kwd::dataset::TZDXFile d = descriptor(nI, nJ, nK, dx, dy, dz);
         d.simdate = "01.07.2018";
         d.simtime = "12:00:00";
         d.nameVars = {"Objects ( )", "Flow u (m/s)", "Flow v (m/s)"};
         std::vector<float> objects(24, 0.0f);
         std::copy(ground.begin(), ground.end(), objects.begin());
         const std::string base = folder + "/VirtPart_Park_01.07.2018 12.00.00";
-        writeDataSet(base, d, {objects, std::vector<float>(24, 1.5f), std::vector<float>(24, -2.0f)});
+        writeDataSet(base, d,
+                     {objects, std::vector<float>(24, 1.5f), std::vector<float>(24, -2.0f)});
         dataSet = base + ".ZDX";
         setZdxTag(dataSet, "location_georef_x", "500000.25000");
         setZdxTag(dataSet, "location_georef_y", "5800000.75000");
         setZdxTag(dataSet, "model_rotation", "30.00000");
-        writeLog({"Detector xMin: 3 Detector xMax: 5 Detector yMin: 6 Detector yMax: 9 Detector "
-                  "zMin: 0 Detector zMax: 2",
-                  "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
+        writeLog(
+            {"Detector xMin: 3 Detector xMax: 5 Detector yMin: 6 Detector yMax: 9 Detector "
+             "zMin: 0 Detector zMax: 2",
+             "Particle Factor: 1000", "Date;Time;TotalParticles", "01.07.2018;12:00:00;2000"});
         kwd::writeWholeFile(folder + "/run.json",
                             "{\"program\": \"kwd-footprint\", \"version\": \"1.0.0\", \"commit\": "
                             "\"abc\", \"settings\": {\"seed\": 7, \"particlesPerPeriod\": 1000}, "
@@ -230,4 +227,4 @@ struct tRotatedFixture : tTrajectoryFixture {
     }
 };
 
-}  // namespace exptest
+}  // namespace kwd::test
