@@ -18,6 +18,11 @@
 #include "platform/DateTime.h"
 #include "run/u_MainLoop.h"
 
+using kwd::dataset::TZDXFile;
+using kwd::engine::tParticle;
+using kwd::engine::tParticleManager;
+using kwd::run::startCalculation;
+
 namespace {
 
 using kwd::test::tCellValues;
@@ -38,7 +43,7 @@ tCellValues homogeneous(int32_t, int32_t, int32_t k) {
 }
 
 void BM_HomogeneousRun(benchmark::State& state) {
-    kwdbench::tThreads threads(int(state.range(0)));
+    kwd::bench::tThreads threads(int(state.range(0)));
     const int64_t particles = 1000000;
     const kwd::test::tTestGrid grid = kwd::test::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f);
     for (auto _ : state) {
@@ -75,7 +80,7 @@ namespace {
 
 // The release of a batch of a million particles into an empty list.
 void BM_Release(benchmark::State& state) {
-    kwdbench::tThreads threads(int(state.range(0)));
+    kwd::bench::tThreads threads(int(state.range(0)));
     auto e = kwd::test::makeEngine(kwd::test::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f), homogeneous,
                                  kwd::test::detectorBox(50, 70, 50, 70, 4, 12));
     for (auto _ : state) {
