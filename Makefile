@@ -39,8 +39,9 @@ test-release: deps
 
 # The validation of both footprint models (VALIDATION.md): the well-mixed
 # column and the surface-layer footprint against the analytical one.
-# VALIDATE_ARGS: particles of the well-mixed and of the surface-layer cases.
-VALIDATE_ARGS ?= 200000 40000
+# VALIDATE_ARGS: particles of the well-mixed and of the surface-layer cases (0 leaves
+# a case out), then the column width (m) and the seed of the surface layer.
+VALIDATE_ARGS ?= 200000 400000
 validate: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target kwd_validate
 	@$(BUILD)/kwd_validate $(VALIDATE_ARGS)
