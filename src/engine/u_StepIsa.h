@@ -63,8 +63,7 @@ struct tIsaBaseline {
 
 struct tIsaAvx2 {
     using tLanes = tV4;
-    __attribute__((target("avx2"), always_inline)) static inline void sqrtLanes(const tV4& x,
-                                                                                 tV4& r) {
+    __attribute__((target("avx2"))) static void sqrtLanes(const tV4& x, tV4& r) {
         r = tV4(_mm256_sqrt_pd(__m256d(x)));
     }
     __attribute__((target("avx2"))) static void weights(const double* dxy, const double* dz2,

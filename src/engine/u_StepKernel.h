@@ -158,18 +158,21 @@ KWD_ALWAYS_INLINE void neighbourhoodMeans(const tStepContext& c, const tPosMeter
 // 3. The layer profiles at height z in a layer k with layers below and
 // above it (0 < k < nK - 1): linear between the nodes of this layer and the
 // next (k and the u, v variances), the w variance between the level tops.
-// at(a, n) is a[k + n]. T is a double, or a register of particles side by
-// side (each lane with its own k).
+// at(a, n, v) sets v to a[k + n]. T is a double, or a register of particles
+// side by side (each lane with its own k).
 template <class T, class At>
 KWD_ALWAYS_INLINE void interiorProfiles(const tStepContext& c, const T& z, At at, T& kMean, T& su,
                                         T& sv, T& sw) {
-    const T dZm = at(c.Zm, 1) - at(c.Zm, 0);
-    const T above = z - at(c.Zm, 0);
-    kMean = at(c.Kv, 0) + (at(c.Kv, 1) - at(c.Kv, 0)) / dZm * above;
-    su = at(c.U2, 0) + (at(c.U2, 1) - at(c.U2, 0)) * above / dZm;
-    sv = at(c.V2, 0) + (at(c.V2, 1) - at(c.V2, 0)) * above / dZm;
-    sw = at(c.W2, -1) + (at(c.W2, 0) - at(c.W2, -1)) * (z - at(c.Zt, -1)) /
-                            (at(c.Zt, 0) - at(c.Zt, -1));
+    T zm0, zm1, kv0, kv1, u0, u1, v0, v1, wBelow, w0, ztBelow, zt0;
+    at(c.Zm, 0, zm0), at(c.Zm, 1, zm1), at(c.Kv, 0, kv0), at(c.Kv, 1, kv1);
+    at(c.U2, 0, u0), at(c.U2, 1, u1), at(c.V2, 0, v0), at(c.V2, 1, v1);
+    at(c.W2, -1, wBelow), at(c.W2, 0, w0), at(c.Zt, -1, ztBelow), at(c.Zt, 0, zt0);
+    const T dZm = zm1 - zm0;
+    const T above = z - zm0;
+    kMean = kv0 + (kv1 - kv0) / dZm * above;
+    su = u0 + (u1 - u0) * above / dZm;
+    sv = v0 + (v1 - v0) * above / dZm;
+    sw = wBelow + (w0 - wBelow) * (z - ztBelow) / (zt0 - ztBelow);
 }
 
 // 4. Sub-grid fraction, from the profiles as they stand. They can
@@ -257,8 +260,8 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
         sv = V2[k];
         sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
     } else {
-        interiorProfiles(c, z, [k](const double* a, int32_t n) { return a[k + n]; }, kMean, su,
-                         sv, sw);
+        interiorProfiles(
+            c, z, [k](const double* a, int32_t n, double& v) { v = a[k + n]; }, kMean, su, sv, sw);
     }
     subgridFraction(kMean, su, sv, sw, s.fs);
     return s;
@@ -267,9 +270,11 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
 // The shortest sub-step: the end tolerance, or the time still to go when
 // that is shorter. Sub-steps of ordinary particles (T_L above 4e-7 s) are
 // longer and keep their length.
-KWD_ALWAYS_INLINE double atLeastEndTolerance(double dt, double r) {
-    const double least = r < kEndTolerance ? r : kEndTolerance;
-    return dt < least ? least : dt;
+// dt := that length where dt is shorter; T as for interiorProfiles.
+template <class T>
+KWD_ALWAYS_INLINE void atLeastEndTolerance(T& dt, const T& r) {
+    const T least = r < kEndTolerance ? r : kEndTolerance;
+    dt = dt < least ? least : dt;
 }
 
 // The Langevin update of one component u' of the sub-grid velocity
@@ -508,7 +513,7 @@ struct tParticleCall : tMovingState {
         // Never shorter than the end tolerance (or the time still to go): in
         // the last fdt_min_part of a call a cell with k ~ 0 and eps > 0 has
         // T_L ~ 1e-21 s and would otherwise take ~1e19 sub-steps.
-        dt = atLeastEndTolerance(dt, r);
+        atLeastEndTolerance(dt, r);
 
         // 4. Standard normal numbers truncated at +-5.
         threeGaussians<Isa>(stream, kTruncation, gU, gV, gW);
@@ -525,7 +530,7 @@ struct tParticleCall : tMovingState {
         } else {
             const double lastStep = age - ageM;
             if (dt > kGrowthLimit * lastStep) dt = kGrowthLimit * lastStep;
-            dt = atLeastEndTolerance(dt, r);
+            atLeastEndTolerance(dt, r);
             // Rate of change of k along the path, bounded so that k cannot
             // fall below 0 within the sub-step.
             double kChange = (k - eM) / lastStep;
