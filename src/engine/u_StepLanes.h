@@ -162,6 +162,10 @@ KWD_ALWAYS_INLINE void commonSubSteps(const tStepContext& c, std::optional<tLane
     }
 }
 
+// The least number of lanes with the common sub-step for which it is made
+// side by side; a single one costs less on its own.
+constexpr int kSideBySideFrom = 2;
+
 // The particles order[0 .. n) of the list, each through one call of dt_3d
 // seconds, side by side; ended(m) is called once the call of order[m] is
 // stored.
@@ -197,7 +201,10 @@ KWD_ALWAYS_INLINE void stepSideBySide(const tStepContext& c, tParticle* particle
                 lane.call.subStep(lane.stream, dt_3d, hits);
         }
         if (!any) return;
-        if (common != 0) commonSubSteps<Isa>(c, lanes, common, dt_3d, hits);
+        if (__builtin_popcount(common) >= kSideBySideFrom)
+            commonSubSteps<Isa>(c, lanes, common, dt_3d, hits);
+        else if (common != 0)
+            lanes[__builtin_ctz(common)]->call.subStep(lanes[__builtin_ctz(common)]->stream, dt_3d, hits);
         for (int l = 0; l < W; ++l) {
             if (lanes[l] && !lanes[l]->call.moving(dt_3d)) {
                 lanes[l]->call.finish(lanes[l]->stream);
