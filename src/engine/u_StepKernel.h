@@ -17,7 +17,9 @@
 // own lane, each added up in the order of the cells; the three Gaussian
 // numbers' divisions and roots), where BENCHMARKS.md shows that it pays;
 // everything else is scalar. Nothing is fused into multiply-adds
-// (-ffp-contract=off, and the AVX2 variant does not enable FMA).
+// (-ffp-contract=off, and the AVX2 variant does not enable FMA). The
+// described model moves several particles side by side (u_StepLanes.h)
+// with the operations of this one-particle step, lane by lane.
 
 #include <algorithm>
 #include <cmath>
