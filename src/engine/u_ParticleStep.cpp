@@ -70,7 +70,8 @@ KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* p
 }
 
 // The described model moves the particles of a chunk side by side
-// (u_StepLanes.h). Should a watched floating-point flag be raised, the run
+// (u_StepLanes.h) in the AVX2 variant; in the baseline variant two lanes
+// were slower than one particle at a time. Should a watched floating-point flag be raised, the run
 // ends naming the particle that raised it: the chunk's particles are put
 // back as they were and moved again one at a time, which stops there.
 template <class Isa>
@@ -116,7 +117,7 @@ template <class Isa, tFootprintModel M>
 KWD_ALWAYS_INLINE int64_t chunkOf(const kwdstep::tStepContext& c, tParticle* particles,
                                   const int64_t* order, int64_t n, double dt_3d, int64_t& hits,
                                   uint64_t* keys, tTouchdownSums* sums) {
-    if constexpr (M == tFootprintModel::Described)
+    if constexpr (M == tFootprintModel::Described && std::is_same_v<Isa, kwdstep::tIsaAvx2>)
         return chunkSideBySide<Isa>(c, particles, order, n, dt_3d, hits, keys, sums);
     else
         return chunkBody<Isa, M>(c, particles, order, n, dt_3d, hits, keys, sums);

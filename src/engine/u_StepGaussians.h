@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "engine/u_Random.h"
 #include "engine/u_StepIsa.h"
@@ -43,13 +44,14 @@ KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit
     double x2[3], sq[3];
     uint64_t after[3];
     int n = 0;
-    // Up to four pairs from the words the stream has made already, taken
-    // side by side: the uniform numbers Random(10^8) gives for them (up to
-    // the first word it would turn down), their divisions, and which pairs
-    // are accepted; the first three accepted ones are the numbers' pairs.
+    // With AVX2, up to four pairs from the words the stream has made
+    // already, taken side by side: the uniform numbers Random(10^8) gives
+    // for them (up to the first word it would turn down), their divisions,
+    // and which pairs are accepted; the first three accepted ones are the
+    // numbers' pairs. (In the baseline variant this was slower.)
     constexpr uint32_t kRange = 100000000u;
     constexpr uint32_t kTurnedDown = (0u - kRange) % kRange;  // Random's threshold
-    const int buffered = aStream.bufferedWords();
+    const int buffered = std::is_same_v<Isa, tIsaAvx2> ? aStream.bufferedWords() : 0;
     if (buffered >= 2) {
         const uint32_t* words = aStream.bufferedAt();
         const int pairs = buffered >= 8 ? 4 : buffered / 2;

@@ -17,11 +17,8 @@ namespace kwdstep {
 constexpr double kNodeDistance = 1e-5;  // m, the distance of a position at a node itself
 
 typedef double tV4 __attribute__((vector_size(32)));
-// One double per particle moved side by side: two in the baseline variant,
-// four with AVX2 (the lanes of one register). Vector values are passed by
-// reference and never returned: without AVX a function returning a 32-byte
-// vector would have another calling convention.
-typedef double tV2 __attribute__((vector_size(16)));
+// Vector values are passed by reference and never returned: without AVX a
+// function returning a 32-byte vector would have another calling convention.
 
 // The squared distance of neighbour n = (a * 3 + b) * 3 + l (n < 27) from
 // the x-y parts dxy[a * 3 + b] and the z parts dz2[l]; 1 for n = 27.
@@ -35,13 +32,9 @@ KWD_ALWAYS_INLINE double squaredDistance(const double* dxy, const double* dz2, i
 // the registers as they are made (stored one by one and loaded as a vector
 // they would wait for the stores);
 // sqrt4(x): the square roots of x[0..3] (32-byte aligned);
-// tLanes, sqrtLanes(x, r): the register of the particles side by side and
-// the square roots of its lanes.
+// tLanes, sqrtLanes(x, r) (AVX2 only): the register of the particles side
+// by side and the square roots of its lanes.
 struct tIsaBaseline {
-    using tLanes = tV2;
-    static KWD_ALWAYS_INLINE void sqrtLanes(const tV2& x, tV2& r) {
-        r = tV2(_mm_sqrt_pd(__m128d(x)));
-    }
     static void weights(const double* dxy, const double* dz2, double* w) {
         const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0),
                       node = _mm_set1_pd(kNodeDistance);

@@ -1,7 +1,8 @@
 #pragma once
 // Inside the engine: the described model's particle step with several
-// particles side by side, one per lane of a register (two in the baseline
-// variant, four with AVX2). Each lane holds one particle's call
+// particles side by side, one per lane of a register (four with AVX2, the
+// variant that uses it: in the baseline variant two lanes were slower than
+// one particle at a time). Each lane holds one particle's call
 // (tParticleCall) and takes the next particle of the chunk as soon as that
 // call ends. The common sub-step (past the first of the particle's life, in
 // the grid's interior above the lowest layer: 27 cells, no logarithmic
