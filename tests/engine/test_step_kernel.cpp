@@ -273,8 +273,9 @@ TEST(StepKernel, TheCellSortIsAStableSortByCell) {
 
 namespace {
 
-// The pass (particles side by side in the described model) against each
-// particle moved alone, sub-step after sub-step, over several passes on the
+// The pass (in the AVX2 variant particles side by side, in the baseline
+// variant one at a time) against each particle moved alone, sub-step after
+// sub-step, over several passes on the
 // varied grid (particles in the interior, at the side boundary, in the
 // lowest and the top layer, at obstacles and emitters, leaving the box):
 // every field of every particle and the hits are the same.
