@@ -9,13 +9,15 @@
 #include <atomic>
 #include <bit>
 #include <cfenv>
+#include <cstring>
 #include <exception>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <omp.h>
 
-#include "engine/u_StepKernel.h"
+#include "engine/u_StepLanes.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
 #include "platform/Interrupt.h"
@@ -67,11 +69,65 @@ KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* p
     return -1;
 }
 
+// The described model moves the particles of a chunk side by side
+// (u_StepLanes.h) in the AVX2 variant; in the baseline variant two lanes
+// were slower than one particle at a time. Should a watched floating-point flag be raised, the run
+// ends naming the particle that raised it: the chunk's particles are put
+// back as they were and moved again one at a time, which stops there.
+template <class Isa>
+KWD_ALWAYS_INLINE int64_t chunkSideBySide(const kwdstep::tStepContext& c, tParticle* particles,
+                                          const int64_t* order, int64_t n, double dt_3d,
+                                          int64_t& hits, uint64_t* keys, tTouchdownSums* sums) {
+    static_assert(std::is_trivially_copyable_v<tParticle>);
+    constexpr int64_t kBatch = 16;
+    alignas(64) unsigned char saved[kBatch * sizeof(tParticle)];
+    for (int64_t first = 0; first < n; first += kBatch) {
+        const int64_t count = std::min(kBatch, n - first);
+        const int64_t* batch = order + first;
+        // The particles lie anywhere in the list (the visit follows their
+        // cells): all are fetched at once.
+        for (int64_t m = 0; m < count; ++m) prefetchParticle(particles + batch[m]);
+        for (int64_t m = 0; m < count; ++m)
+            std::memcpy(saved + m * int64_t(sizeof(tParticle)), particles + batch[m],
+                        sizeof(tParticle));
+        int64_t batchHits = 0;
+        kwdstep::stepSideBySide<Isa>(c, particles, batch, count, dt_3d, batchHits,
+                                     [&](int64_t m) {
+                                         const tParticle& p = particles[batch[m]];
+                                         keys[first + m] = p.fInModel
+                                                               ? cellKey(c, p.fPosGrid, batch[m])
+                                                               : kNoKey;
+                                     });
+        if (!std::fetestexcept(kWatchedFlags)) {
+            hits += batchHits;
+            continue;
+        }
+        for (int64_t m = 0; m < count; ++m)
+            std::memcpy(particles + batch[m], saved + m * int64_t(sizeof(tParticle)),
+                        sizeof(tParticle));
+        kwd::clearFpFlags();
+        const int64_t at = chunkBody<Isa, tFootprintModel::Described>(
+            c, particles, batch, count, dt_3d, hits, keys + first, sums);
+        if (at >= 0) return first + at;
+    }
+    return -1;
+}
+
+template <class Isa, tFootprintModel M>
+KWD_ALWAYS_INLINE int64_t chunkOf(const kwdstep::tStepContext& c, tParticle* particles,
+                                  const int64_t* order, int64_t n, double dt_3d, int64_t& hits,
+                                  uint64_t* keys, tTouchdownSums* sums) {
+    if constexpr (M == tFootprintModel::Described && std::is_same_v<Isa, kwdstep::tIsaAvx2>)
+        return chunkSideBySide<Isa>(c, particles, order, n, dt_3d, hits, keys, sums);
+    else
+        return chunkBody<Isa, M>(c, particles, order, n, dt_3d, hits, keys, sums);
+}
+
 template <tFootprintModel M>
 int64_t chunkBaseline(const kwdstep::tStepContext& c, tParticle* particles, const int64_t* order,
                       int64_t n, double dt_3d, int64_t& hits, uint64_t* keys,
                       tTouchdownSums* sums) {
-    return chunkBody<kwdstep::tIsaBaseline, M>(c, particles, order, n, dt_3d, hits, keys, sums);
+    return chunkOf<kwdstep::tIsaBaseline, M>(c, particles, order, n, dt_3d, hits, keys, sums);
 }
 
 template <tFootprintModel M>
@@ -79,7 +135,7 @@ __attribute__((target("avx2"))) int64_t chunkAvx2(const kwdstep::tStepContext& c
                                                   tParticle* particles, const int64_t* order,
                                                   int64_t n, double dt_3d, int64_t& hits,
                                                   uint64_t* keys, tTouchdownSums* sums) {
-    return chunkBody<kwdstep::tIsaAvx2, M>(c, particles, order, n, dt_3d, hits, keys, sums);
+    return chunkOf<kwdstep::tIsaAvx2, M>(c, particles, order, n, dt_3d, hits, keys, sums);
 }
 
 // The model is chosen once per pass, so that the described step keeps its

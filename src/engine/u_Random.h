@@ -73,6 +73,16 @@ public:
         fBufferValid = false;
     }
 
+    // The next words of the stream as far as they are made already, to be
+    // read without drawing them: how many there are (0 when the next word
+    // needs new blocks) and where they start; skip(n) then draws n of them.
+    int bufferedWords() const {
+        const uint32_t slot = uint32_t(fPosition & 31u);
+        return fBufferValid && slot != 0 ? int(32u - slot) : 0;
+    }
+    const uint32_t* bufferedAt() const { return fBuffer + (fPosition & 31u); }
+    void skip(int n) { fPosition += uint64_t(n); }
+
 private:
     // Blocks 8 g .. 8 g + 7 of the stream, g = position / 32.
     void refill() {

@@ -17,6 +17,8 @@ namespace kwdstep {
 constexpr double kNodeDistance = 1e-5;  // m, the distance of a position at a node itself
 
 typedef double tV4 __attribute__((vector_size(32)));
+// Vector values are passed by reference and never returned: without AVX a
+// function returning a 32-byte vector would have another calling convention.
 
 // The squared distance of neighbour n = (a * 3 + b) * 3 + l (n < 27) from
 // the x-y parts dxy[a * 3 + b] and the z parts dz2[l]; 1 for n = 27.
@@ -29,7 +31,9 @@ KWD_ALWAYS_INLINE double squaredDistance(const double* dxy, const double* dz2, i
 // squared distance of neighbour n (w 32-byte aligned); the distances go into
 // the registers as they are made (stored one by one and loaded as a vector
 // they would wait for the stores);
-// sqrt4(x): the square roots of x[0..3] (32-byte aligned).
+// sqrt4(x): the square roots of x[0..3] (32-byte aligned);
+// tLanes, sqrtLanes(x, r) (AVX2 only): the register of the particles side
+// by side and the square roots of its lanes.
 struct tIsaBaseline {
     static void weights(const double* dxy, const double* dz2, double* w) {
         const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0),
@@ -51,6 +55,10 @@ struct tIsaBaseline {
 };
 
 struct tIsaAvx2 {
+    using tLanes = tV4;
+    __attribute__((target("avx2"))) static void sqrtLanes(const tV4& x, tV4& r) {
+        r = tV4(_mm256_sqrt_pd(__m256d(x)));
+    }
     __attribute__((target("avx2"))) static void weights(const double* dxy, const double* dz2,
                                                         double* w) {
         const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0),

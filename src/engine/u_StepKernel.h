@@ -17,7 +17,9 @@
 // own lane, each added up in the order of the cells; the three Gaussian
 // numbers' divisions and roots), where BENCHMARKS.md shows that it pays;
 // everything else is scalar. Nothing is fused into multiply-adds
-// (-ffp-contract=off, and the AVX2 variant does not enable FMA).
+// (-ffp-contract=off, and the AVX2 variant does not enable FMA). The
+// described model moves several particles side by side (u_StepLanes.h)
+// with the operations of this one-particle step, lane by lane.
 
 #include <algorithm>
 #include <cmath>
@@ -114,6 +116,81 @@ KWD_ALWAYS_INLINE void accumulate(const tStepContext& c, size_t base, const doub
     }
 }
 
+// 2. Inverse-distance weighting (power 1) over the neighbourhood of a
+// particle at pos in column (i, j), inside the grid: the layers kFirst ..
+// kFirst + layers - 1 of the 3 x 3 columns around it, the particle's own cell
+// always, the others unless they are obstacles. Squared distance to a node:
+// (dx^2 + dy^2) + dz^2, as calc_Distance. The weighted means of u, v, w, k go
+// to mean0, those of eps and the three gradients to mean1.
+template <class Isa>
+KWD_ALWAYS_INLINE void neighbourhoodMeans(const tStepContext& c, const tPosMeter& pos, int32_t i,
+                                          int32_t j, int32_t kFirst, int32_t layers, tV4& mean0,
+                                          tV4& mean1) {
+    double dx2[3], dy2[3], dz2[3] = {0.0, 0.0, 0.0};
+    for (int32_t n = 0; n < 3; ++n) {
+        const double dx = pos.x - c.X[i - 1 + n];
+        const double dy = pos.y - c.Y[j - 1 + n];
+        dx2[n] = dx * dx;
+        dy2[n] = dy * dy;
+    }
+    for (int32_t l = 0; l < layers; ++l) {
+        const double dz = pos.z - c.Zm[kFirst + l];
+        dz2[l] = dz * dz;
+    }
+    double dxy[9];
+    for (int32_t a = 0; a < 3; ++a)
+        for (int32_t b = 0; b < 3; ++b) dxy[a * 3 + b] = dx2[a] + dy2[b];
+    alignas(32) double w[28];
+    Isa::weights(dxy, dz2, w);
+    tV4 lo = {0.0, 0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0, 0.0};
+    double sw = 0.0;
+    const size_t base = c.index(i - 1, j - 1, kFirst);
+    if (layers == 3)
+        accumulate<3>(c, base, w, lo, hi, sw);
+    else if (layers == 2)
+        accumulate<2>(c, base, w, lo, hi, sw);
+    else
+        accumulate<1>(c, base, w, lo, hi, sw);
+    // Each sum divided by the sum of the weights.
+    const tV4 sums = {sw, sw, sw, sw};
+    mean0 = lo / sums;
+    mean1 = hi / sums;
+}
+
+// 3. The layer profiles at height z in a layer k with layers below and
+// above it (0 < k < nK - 1): linear between the nodes of this layer and the
+// next (k and the u, v variances), the w variance between the level tops.
+// at(a, n, v) sets v to a[k + n]. T is a double, or a register of particles
+// side by side (each lane with its own k).
+template <class T, class At>
+KWD_ALWAYS_INLINE void interiorProfiles(const tStepContext& c, const T& z, At at, T& kMean, T& su,
+                                        T& sv, T& sw) {
+    T zm0, zm1, kv0, kv1, u0, u1, v0, v1, wBelow, w0, ztBelow, zt0;
+    at(c.Zm, 0, zm0), at(c.Zm, 1, zm1), at(c.Kv, 0, kv0), at(c.Kv, 1, kv1);
+    at(c.U2, 0, u0), at(c.U2, 1, u1), at(c.V2, 0, v0), at(c.V2, 1, v1);
+    at(c.W2, -1, wBelow), at(c.W2, 0, w0), at(c.Zt, -1, ztBelow), at(c.Zt, 0, zt0);
+    const T dZm = zm1 - zm0;
+    const T above = z - zm0;
+    kMean = kv0 + (kv1 - kv0) / dZm * above;
+    su = u0 + (u1 - u0) * above / dZm;
+    sv = v0 + (v1 - v0) * above / dZm;
+    sw = wBelow + (w0 - wBelow) * (z - ztBelow) / (zt0 - ztBelow);
+}
+
+// 4. Sub-grid fraction, from the profiles as they stand. They can
+// extrapolate below 0 near the bottom of a layer, and the fraction may then
+// leave 0..1: only there is it clamped (a value that is not a number, which
+// finite profiles never give, counts as 0). No division where the total is 0.
+template <class T>
+KWD_ALWAYS_INLINE void subgridFraction(const T& kMean, const T& su, const T& sv, const T& sw,
+                                       T& fsOut) {
+    const T resolvedVariance = (su + sv + sw) * (1.0 / 3.0);
+    const T subgridVariance = kMean * (2.0 / 3.0);
+    const T total = subgridVariance + resolvedVariance;
+    const T fs = total == 0.0 ? 1.0 : subgridVariance / (total == 0.0 ? 1.0 : total);
+    fsOut = fs >= 0.0 ? (1.0 < fs ? 1.0 : fs) : 0.0;
+}
+
 // The flow at a live particle at aPos in aCell: mean wind, k, eps, the
 // gradient of (2/3) k and the sub-grid fraction fs. The touchdown model has
 // no wind below the roughness length (the described profile reverses it).
@@ -137,38 +214,8 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
         const bool logProfile = k == 0 && c.lowestNode > z;
         const int32_t kFirst = k == 0 ? 0 : k - 1;
         const int32_t kLast = logProfile ? 0 : k + 1;
-        const int32_t layers = kLast - kFirst + 1;
-        // 2. Inverse-distance weighting (power 1) over the neighbourhood: the
-        // particle's own cell always, the others unless they are obstacles.
-        // Squared distance to a node: (dx^2 + dy^2) + dz^2, as calc_Distance.
-        double dx2[3], dy2[3], dz2[3] = {0.0, 0.0, 0.0};
-        for (int32_t n = 0; n < 3; ++n) {
-            const double dx = pos.x - c.X[i - 1 + n];
-            const double dy = pos.y - c.Y[j - 1 + n];
-            dx2[n] = dx * dx;
-            dy2[n] = dy * dy;
-        }
-        for (int32_t l = 0; l < layers; ++l) {
-            const double dz = z - Zm[kFirst + l];
-            dz2[l] = dz * dz;
-        }
-        double dxy[9];
-        for (int32_t a = 0; a < 3; ++a)
-            for (int32_t b = 0; b < 3; ++b) dxy[a * 3 + b] = dx2[a] + dy2[b];
-        alignas(32) double w[28];
-        Isa::weights(dxy, dz2, w);
-        tV4 lo = {0.0, 0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0, 0.0};
-        double sw = 0.0;
-        const size_t base = c.index(i - 1, j - 1, kFirst);
-        if (layers == 3)
-            accumulate<3>(c, base, w, lo, hi, sw);
-        else if (layers == 2)
-            accumulate<2>(c, base, w, lo, hi, sw);
-        else
-            accumulate<1>(c, base, w, lo, hi, sw);
-        // Each sum divided by the sum of the weights.
-        const tV4 sums = {sw, sw, sw, sw};
-        const tV4 mean0 = lo / sums, mean1 = hi / sums;
+        tV4 mean0, mean1;
+        neighbourhoodMeans<Isa>(c, pos, i, j, kFirst, kLast - kFirst + 1, mean0, mean1);
         s.k = mean0[3];
         s.eps = mean1[0];
         s.gx = mean1[1];
@@ -215,33 +262,21 @@ KWD_ALWAYS_INLINE tFieldSample sampleAt(const tStepContext& c, const tPosMeter& 
         sv = V2[k];
         sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
     } else {
-        // Linear between the nodes of this layer and the next (k and the
-        // u, v variances), the w variance between the level tops.
-        const double dZm = Zm[k + 1] - Zm[k];
-        const double above = z - Zm[k];
-        kMean = Kv[k] + (Kv[k + 1] - Kv[k]) / dZm * above;
-        su = U2[k] + (U2[k + 1] - U2[k]) * above / dZm;
-        sv = V2[k] + (V2[k + 1] - V2[k]) * above / dZm;
-        sw = W2[k - 1] + (W2[k] - W2[k - 1]) * (z - Zt[k - 1]) / (Zt[k] - Zt[k - 1]);
+        interiorProfiles(
+            c, z, [k](const double* a, int32_t n, double& v) { v = a[k + n]; }, kMean, su, sv, sw);
     }
-    // 4. Sub-grid fraction, from the profiles as they stand. They can
-    // extrapolate below 0 near the bottom of a layer, and the fraction may
-    // then leave 0..1: only there is it clamped (a value that is not a
-    // number, which finite profiles never give, counts as 0).
-    const double resolvedVariance = (su + sv + sw) * (1.0 / 3.0);
-    const double subgridVariance = kMean * (2.0 / 3.0);
-    const double total = subgridVariance + resolvedVariance;
-    const double fs = total == 0.0 ? 1.0 : subgridVariance / total;
-    s.fs = fs >= 0.0 ? std::min(fs, 1.0) : 0.0;
+    subgridFraction(kMean, su, sv, sw, s.fs);
     return s;
 }
 
 // The shortest sub-step: the end tolerance, or the time still to go when
 // that is shorter. Sub-steps of ordinary particles (T_L above 4e-7 s) are
 // longer and keep their length.
-KWD_ALWAYS_INLINE double atLeastEndTolerance(double dt, double r) {
-    const double least = r < kEndTolerance ? r : kEndTolerance;
-    return dt < least ? least : dt;
+// dt := that length where dt is shorter; T as for interiorProfiles.
+template <class T>
+KWD_ALWAYS_INLINE void atLeastEndTolerance(T& dt, const T& r) {
+    const T least = r < kEndTolerance ? r : kEndTolerance;
+    dt = dt < least ? least : dt;
 }
 
 // The Langevin update of one component u' of the sub-grid velocity
@@ -254,37 +289,41 @@ KWD_ALWAYS_INLINE double atLeastEndTolerance(double dt, double r) {
 //                                              normal).
 // B = fs C0 eps is the forcing's rate, D = dk/dt along the path; the
 // regulariser keeps the ratios finite where k vanishes.
+// T is a double, or a register of particles side by side.
+template <class T>
 struct tLangevinStep {
-    double dt;           // sub-step, s
-    double rate;         // B, m2/s3
-    double kChange;      // D, m2/s3
-    double k;            // sub-grid energy, m2/s2
-    double memoryScale;  // (4/3) k + 1e-20
-    double sqrtRate;     // sqrt(max(B, 1e-20))
-    double sqrtDt;
+    T dt;           // sub-step, s
+    T rate;         // B, m2/s3
+    T kChange;      // D, m2/s3
+    T k;            // sub-grid energy, m2/s2
+    T memoryScale;  // (4/3) k + 1e-20
+    T sqrtRate;     // sqrt(max(B, 1e-20))
+    T sqrtDt;
 };
 
-KWD_ALWAYS_INLINE tLangevinStep langevinStep(double B, double D, double k, double dt) {
+KWD_ALWAYS_INLINE tLangevinStep<double> langevinStep(double B, double D, double k, double dt) {
     return {dt, B, D, k, (4.0 / 3.0) * k + kRegulariser,
             std::sqrt(B > kRegulariser ? B : kRegulariser), std::sqrt(dt)};
 }
 
-KWD_ALWAYS_INLINE double langevin(const tLangevinStep& s, double velocity, double gradient,
-                                  double xi) {
-    const double memory = -s.rate * velocity * s.dt / s.memoryScale;
-    const double drift = 0.5 * (s.kChange * velocity / s.k + gradient) * s.dt;
-    const double forcing = s.sqrtRate * xi * s.sqrtDt;
-    return velocity + (memory + drift + forcing);
+// velocity := the updated velocity.
+template <class T>
+KWD_ALWAYS_INLINE void langevin(const tLangevinStep<T>& s, T& velocity, const T& gradient,
+                                const T& xi) {
+    const T memory = -s.rate * velocity * s.dt / s.memoryScale;
+    const T drift = 0.5 * (s.kChange * velocity / s.k + gradient) * s.dt;
+    const T forcing = s.sqrtRate * xi * s.sqrtDt;
+    velocity = velocity + (memory + drift + forcing);
 }
 
 // The three components, each on its own.
 KWD_ALWAYS_INLINE void langevin(double& r1, double& r2, double& r3, double xu, double xv,
                                 double xw, double gx, double gy, double gz, double B, double D,
                                 double k, double dt) {
-    const tLangevinStep s = langevinStep(B, D, k, dt);
-    r1 = langevin(s, r1, gx, xu);
-    r2 = langevin(s, r2, gy, xv);
-    r3 = langevin(s, r3, gz, xw);
+    const tLangevinStep<double> s = langevinStep(B, D, k, dt);
+    langevin(s, r1, gx, xu);
+    langevin(s, r2, gy, xv);
+    langevin(s, r3, gz, xw);
 }
 
 // Dates whose clock the step keeps in whole milliseconds through a call:
@@ -396,45 +435,68 @@ struct tMovingState {
 };
 
 // One particle through one call of dt_3d seconds (the particle is alive and
-// belongs to the current interval). Its state is held in locals for the
-// call (tMovingState) and stored at the end. The touchdown model adds its touchdowns to
-// aSums (the particle at aListIndex of the list).
+// belongs to the current interval): its state held for the call
+// (tMovingState) and stored at the end, the time stepped so far and its
+// clock. The touchdown model adds its touchdowns to aSums (the particle at
+// aListIndex of the list). subStep is one whole sub-step; locate and
+// endSubStep are the parts of it after the move that the particles moved
+// side by side (u_StepLanes.h) share with it.
 template <class Isa, tFootprintModel M = tFootprintModel::Described>
-KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double dt_3d,
-                                    int64_t& hits, tTouchdownSums* aSums = nullptr,
-                                    int64_t aListIndex = 0) {
-    constexpr bool kTouchdown = M == tFootprintModel::Touchdown;
-    // Touchdown model: the slot of the particle's measurement time.
-    size_t slot = 0;
-    if constexpr (kTouchdown) {
-        slot = c.slotCount;
-        for (size_t n = c.slotCount; n-- > 0;)
-            if (c.slotTimes[n] == p.fStartTime) {
-                slot = n;
-                break;
-            }
-    }
-    tRandomStream stream(c.seed, p.fSerialNr, tRandomPurpose::Velocity, p.fRandCounter);
-    tMovingState state = tMovingState::load(p);
-    auto& [pos, cell, inModel, metTarget, dt, age, ageM, eM, r1, r2, r3, gU, gV, gW, travel,
-           wDetector, subSteps] = state;
+struct tParticleCall : tMovingState {
+    static constexpr bool kTouchdown = M == tFootprintModel::Touchdown;
+    const tStepContext& c;
+    tParticle& p;
+    tTouchdownSums* aSums;
+    int64_t aListIndex;
+    size_t slot = 0;  // touchdown model: the slot of the particle's measurement time
     double dtSum = 0.0;
     // The particle's clock, in whole milliseconds while it runs.
-    const bool msClock = std::fabs(p.fTimeUntilHit) < kMillisecondClockLimit;
-    int64_t clockMs = msClock ? kwd::dateTimeToMilliseconds(p.fTimeUntilHit) : 0;
+    bool msClock;
+    int64_t clockMs;
     bool clockMoved = false;
-    double clock = p.fTimeUntilHit;
+    double clock;
+
+    KWD_ALWAYS_INLINE tParticleCall(const tStepContext& aContext, tParticle& aParticle,
+                                    tTouchdownSums* sums, int64_t listIndex)
+        : tMovingState(tMovingState::load(aParticle)),
+          c(aContext),
+          p(aParticle),
+          aSums(sums),
+          aListIndex(listIndex),
+          msClock(std::fabs(aParticle.fTimeUntilHit) < kMillisecondClockLimit),
+          clockMs(msClock ? kwd::dateTimeToMilliseconds(aParticle.fTimeUntilHit) : 0),
+          clock(aParticle.fTimeUntilHit) {
+        if constexpr (kTouchdown) {
+            slot = c.slotCount;
+            for (size_t n = c.slotCount; n-- > 0;)
+                if (c.slotTimes[n] == p.fStartTime) {
+                    slot = n;
+                    break;
+                }
+        }
+    }
+
+    KWD_ALWAYS_INLINE bool moving(double dt_3d) const {
+        return inModel && dt_3d - dtSum > kEndTolerance;
+    }
+
     // The clock runs back by whole milliseconds (ties to even).
-    auto moveClock = [&](double aDt) {
+    KWD_ALWAYS_INLINE void moveClock(double aDt) {
         const int64_t ms = int64_t(std::nearbyint(aDt * 1000.0));
         if (msClock)
             clockMs -= ms;
         else
             clock = kwd::incMilliseconds(clock, -ms);
         clockMoved = true;
-    };
+    }
 
-    while (inModel && dt_3d - dtSum > kEndTolerance) {
+    KWD_ALWAYS_INLINE void finish(const tRandomStream& stream) {
+        store(p, dtSum);
+        if (clockMoved) p.fTimeUntilHit = msClock ? kwd::millisecondsToDateTime(clockMs) : clock;
+        p.fRandCounter = stream.position();
+    }
+
+    KWD_ALWAYS_INLINE void subStep(tRandomStream& stream, double dt_3d, int64_t& hits) {
         // 1. The flow at the particle.
         const tFieldSample s = sampleAt<Isa, M>(c, pos, cell);
         double k = s.k;
@@ -453,7 +515,7 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         // Never shorter than the end tolerance (or the time still to go): in
         // the last fdt_min_part of a call a cell with k ~ 0 and eps > 0 has
         // T_L ~ 1e-21 s and would otherwise take ~1e19 sub-steps.
-        dt = atLeastEndTolerance(dt, r);
+        atLeastEndTolerance(dt, r);
 
         // 4. Standard normal numbers truncated at +-5.
         threeGaussians<Isa>(stream, kTruncation, gU, gV, gW);
@@ -470,7 +532,7 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         } else {
             const double lastStep = age - ageM;
             if (dt > kGrowthLimit * lastStep) dt = kGrowthLimit * lastStep;
-            dt = atLeastEndTolerance(dt, r);
+            atLeastEndTolerance(dt, r);
             // Rate of change of k along the path, bounded so that k cannot
             // fall below 0 within the sub-step.
             double kChange = (k - eM) / lastStep;
@@ -514,16 +576,26 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         } else {
             // 7. Below the ground: back to the minimum height, nothing else changes.
             if (pos.z < 0.0) pos.z = c.minHeight;
-            // 8. Cell.
-            if (!c.geometry->locateFrom(pos, cell)) {
-                cell = kPosGridOutside;
-                inModel = false;
-            }
+            locate();
         }
         // 9. Path.
         const double ddx = pos.x - p0.x, ddy = pos.y - p0.y, ddz = pos.z - p0.z;
         travel += std::sqrt(ddx * ddx + ddy * ddy + ddz * ddz);
+        endSubStep(wTotal, fromBelow, k, hits);
+    }
 
+    // 8. Cell (the described model).
+    KWD_ALWAYS_INLINE void locate() {
+        if (!c.geometry->locateFrom(pos, cell)) {
+            cell = kPosGridOutside;
+            inModel = false;
+        }
+    }
+
+    // The end of a sub-step after the move: wTotal the total vertical
+    // velocity, fromBelow whether the particle was mirrored at a face below
+    // it, k the energy of the sub-step.
+    KWD_ALWAYS_INLINE void endSubStep(double wTotal, bool fromBelow, double k, int64_t& hits) {
         // 10. Target, obstacle and clock.
         const bool wLargeEnough = std::fabs(wTotal) > kWThreshold;
         if (isUnsetValue(wDetector) && wLargeEnough) wDetector = wTotal;
@@ -576,10 +648,18 @@ KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double 
         eM = k;
         ++subSteps;
     }
+};
 
-    state.store(p, dtSum);
-    if (clockMoved) p.fTimeUntilHit = msClock ? kwd::millisecondsToDateTime(clockMs) : clock;
-    p.fRandCounter = stream.position();
+// One particle through one call of dt_3d seconds, one sub-step after the
+// other (tParticleCall).
+template <class Isa, tFootprintModel M = tFootprintModel::Described>
+KWD_ALWAYS_INLINE void stepParticle(const tStepContext& c, tParticle& p, double dt_3d,
+                                    int64_t& hits, tTouchdownSums* aSums = nullptr,
+                                    int64_t aListIndex = 0) {
+    tRandomStream stream(c.seed, p.fSerialNr, tRandomPurpose::Velocity, p.fRandCounter);
+    tParticleCall<Isa, M> call(c, p, aSums, aListIndex);
+    while (call.moving(dt_3d)) call.subStep(stream, dt_3d, hits);
+    call.finish(stream);
 }
 
 }  // namespace kwdstep

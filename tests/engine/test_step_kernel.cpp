@@ -4,13 +4,16 @@
 // millisecond clock against converting after every sub-step.
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "support/EngineFixtures.h"
 #include "engine/u_StepKernel.h"
 #include "platform/DateTime.h"
+#include "platform/KwdError.h"
 
 using kwd::engine::philox4x32_10;
 using kwd::engine::philox8Avx2;
@@ -144,12 +147,16 @@ TEST(StepKernel, EightPhiloxBlocksSideBySideAreThoseOfTheSingleBlock) {
 
 namespace {
 
-// The derived-field update against its rules written as plain loops, on a
-// grid with an odd number of levels, obstacles and emitters.
-TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
+// A grid of 9 x 7 x 7 cells of 2 x 3 m with uneven layers (an odd number of
+// levels), varied fields, obstacles and emitters of two codes.
+kwd::test::tTestGrid variedGrid() {
     kwd::test::tTestGrid g = kwd::test::uniformGrid(9, 7, 7, 2.0f, 3.0f, 1.0f);
     g.dz = {0.5f, 1.0f, 1.0f, 2.0f, 2.0f, 4.0f, 8.0f};
-    auto e = kwd::test::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
+    return g;
+}
+
+std::unique_ptr<tParticleManager> variedEngine() {
+    return kwd::test::makeEngine(variedGrid(), [](int32_t i, int32_t j, int32_t k) {
         kwd::test::tCellValues c;
         c.u = 0.3f + 0.07f * float((i * 5 + j * 3 + k) % 11);
         c.v = 0.11f * float((i + 3 * j) % 5) - 0.2f;
@@ -161,6 +168,13 @@ TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
         if (k == 2 && i == 2 && j == 5) c.obj = 12, c.vapor = 0.5f;
         return c;
     });
+}
+
+// The derived-field update against its rules written as plain loops, on the
+// varied grid.
+TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
+    const kwd::test::tTestGrid g = variedGrid();
+    auto e = variedEngine();
     // Codes that are not 1 but share one 32-bit half with it are free air.
     e->fObject_Ar(1, 1, 4) = (int64_t(1) << 32) + 1;
     e->fObject_Ar(7, 3, 5) = -(int64_t(1) << 32) + 1;
@@ -252,6 +266,84 @@ TEST(StepKernel, TheCellSortIsAStableSortByCell) {
         std::vector<uint64_t> scratch;
         kwd::engine::kwdstep::sortByCell(keys, scratch, cellBits);
         ASSERT_EQ(keys, expected) << cellBits << " bits";
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The pass (in the AVX2 variant particles side by side, in the baseline
+// variant one at a time) against each particle moved alone, sub-step after
+// sub-step, over several passes on the
+// varied grid (particles in the interior, at the side boundary, in the
+// lowest and the top layer, at obstacles and emitters, leaving the box):
+// every field of every particle and the hits are the same.
+template <class Isa>
+void expectPassesAsOneAtATime(bool avx2) {
+    auto e = variedEngine();
+    e->fStepAvx2 = avx2;
+    std::mt19937_64 gen(11);
+    std::uniform_real_distribution<double> ux(0.0, 18.0), uy(0.0, 21.0), uz(0.0, 18.5);
+    for (int64_t n = 0; n < 400; ++n) {
+        tParticle p = kwd::test::particleAt(*e, ux(gen), uy(gen), uz(gen), n);
+        if (n % 3 != 0) {
+            // Past its first sub-step, with a velocity and a last sub-step.
+            p.fAge = 0.5, p.fAge_m = 0.5 - 0.01 * double(n % 7 + 1), p.fe_m = 0.04;
+            p.frVar1 = 0.1, p.frVar2 = -0.05, p.frVar3 = 0.02 * double(n % 5) - 0.04;
+        }
+        e->fParticleList.push_back(p);
+    }
+    std::vector<tParticle> alone = e->fParticleList;
+    const kwd::engine::kwdstep::tStepContext c = kwd::engine::kwdstep::stepContext(*e);
+    int64_t hits = 0;
+    for (const double dt : {0.5, 2.0, 4.0}) {
+        e->movingPass(dt);
+        for (tParticle& p : alone) {
+            p.fdt_sum = 0.0;
+            if (p.fInModel) kwd::engine::kwdstep::stepParticle<Isa>(c, p, dt, hits);
+        }
+    }
+    EXPECT_EQ(e->fTotalParticlesInTarget, hits);
+    EXPECT_GT(hits, 0);
+    int64_t moving = 0;
+    for (size_t n = 0; n < alone.size(); ++n) {
+        ASSERT_EQ(e->fParticleList[n], alone[n]) << "particle " << n;
+        ASSERT_EQ(std::signbit(e->fParticleList[n].frVar3), std::signbit(alone[n].frVar3));
+        moving += alone[n].fInModel ? 1 : 0;
+    }
+    EXPECT_GT(moving, 0);
+}
+
+TEST(StepKernel, ParticlesSideBySideEndAsParticlesMovedOneAtATime) {
+    const int saved = omp_get_max_threads();
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        omp_set_num_threads(threads);
+        expectPassesAsOneAtATime<kwd::engine::kwdstep::tIsaBaseline>(false);
+        if (stepVariantAvx2Available())
+            expectPassesAsOneAtATime<kwd::engine::kwdstep::tIsaAvx2>(true);
+    }
+    omp_set_num_threads(saved);
+}
+
+TEST(StepKernel, AFlagRaisedSideBySideNamesTheParticleThatRaisedIt) {
+    // A negative energy in one column has no standard deviation: of the
+    // particles moved side by side, the one that starts there fails.
+    auto e = kwd::test::makeEngine(kwd::test::uniformGrid(8, 8, 8), [](int32_t i, int32_t, int32_t) {
+        kwd::test::tCellValues c;
+        c.u = 0.5f, c.tke = i == 5 ? -1.0f : 0.1f, c.eps = 0.01f;
+        return c;
+    });
+    for (int64_t n = 0; n < 12; ++n)
+        e->fParticleList.push_back(kwd::test::particleAt(*e, n == 7 ? 5.5 : 2.5, 1.5 + 0.4 * double(n), 3.5, n));
+    try {
+        e->moveAllParticlesParallel(0.001);
+        FAIL() << "no error";
+    } catch (const kwd::FloatingPointError& err) {
+        EXPECT_STREQ(err.what(),
+                     "floating-point invalid operation in the particle step of particle 7 "
+                     "(serial number 7)");
     }
 }
 
