@@ -35,10 +35,14 @@ const char* const kParticleListHeader =
     "TimeElapsed[s];MeanVelocity[m/s];w_TakeOff;w_Detector;DetecDivTakeOff;TargetI;TargetJ;"
     "TargetK;TargetX;TargetY;TargetZ";
 
-// A call's rows are formatted and written a window of this many particles
-// (or touchdowns) at a time, about 32 MB of text at most, so that a list of
-// millions of rows needs no buffer of its full size.
-constexpr int64_t kRowWindow = int64_t(1) << 17;
+// A call's rows are formatted and written a block of particles (or
+// touchdowns) at a time, so that a list of millions of rows needs no buffer
+// of its full size. On one thread a block's text (a few hundred kilobytes)
+// is still in the cache when it is written; on several, larger blocks hand
+// the write on from worker to worker less often (a worker that waits for its
+// turn loses most where the cores are shared).
+constexpr int64_t kRowsPerBlockOneThread = 4096;
+constexpr int64_t kRowsPerBlock = 16384;
 
 void appendRow(std::string& out, int64_t nr, const tParticle& p) {
     const int64_t elapsed = kwd::secondsBetween(p.fStartTime, p.fTimeUntilHit);
@@ -84,70 +88,95 @@ void appendRow(std::string& out, int64_t nr, const tParticle& p) {
     out += "\r\n";
 }
 
-// Appends whole lines to the file (created when missing) and closes it; a
-// file that is new or empty gets the header line first, so a list that
-// several calls extend keeps one header. A write that fails (a full disk, a
-// file size limit) leaves every complete line in the file, the earlier
-// contents included, and cuts off the piece of a line it had begun, so the
-// list never ends in a broken row.
-void appendLines(const std::string& path, std::string_view text) {
-    static const std::string kHeaderLine = std::string(kParticleListHeader) + "\r\n";
-    const int fd = kwd::openResultFile(path, O_WRONLY | O_CREAT | O_APPEND, "cannot open file for appending");
-    if (fd < 0)
-        throw kwd::FileError("cannot open file for appending \"" + path +
-                             "\": " + kwd::systemReason(errno));
-    struct stat st{};
-    const off_t start = ::fstat(fd, &st) == 0 ? st.st_size : off_t(-1);
-    std::string withHeader;
-    if (start == 0) {
-        withHeader = kHeaderLine;
-        withHeader += text;
-        text = withHeader;
-    }
-    size_t done = 0;
-    int err = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
+// One call's appending to a list file, opened once: a file that is new or
+// empty gets the header line first, so a list that several calls extend
+// keeps one header; whole lines follow as they are handed in. A write that
+// fails (a full disk, a file size limit) leaves every complete line in the
+// file, the earlier contents included, and cuts off the piece of a line it
+// had begun, so the list never ends in a broken row.
+class tListAppender {
+public:
+    explicit tListAppender(const std::string& path) : fPath(path) {
+        fFd = kwd::openResultFile(path, O_WRONLY | O_CREAT | O_APPEND,
+                                  "cannot open file for appending");
+        struct stat st{};
+        fStart = ::fstat(fFd, &st) == 0 ? st.st_size : off_t(-1);
+        if (fStart == 0) {
+            static const std::string kHeaderLine = std::string(kParticleListHeader) + "\r\n";
+            try {
+                append(kHeaderLine);
+            } catch (...) {
+                (void)::close(fFd);
+                throw;
+            }
         }
-        done += size_t(n);
     }
-    if (err != 0 && start >= 0) {
-        const size_t lineEnd = text.substr(0, done).rfind('\n');
-        const size_t keep = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
-        if (keep < done) (void)::ftruncate(fd, start + off_t(keep));
+    ~tListAppender() {
+        if (fFd >= 0) (void)::close(fFd);
     }
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0)
-        throw kwd::FileError("cannot write file \"" + path + "\": " + kwd::systemReason(err));
-}
+    tListAppender(const tListAppender&) = delete;
+    tListAppender& operator=(const tListAppender&) = delete;
+
+    // Whole lines.
+    void append(std::string_view lines) {
+        size_t done = 0;
+        while (done < lines.size()) {
+            const ssize_t n = ::write(fFd, lines.data() + done, lines.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                fail(errno, lines.substr(0, done));
+            }
+            done += size_t(n);
+        }
+        fWritten += lines.size();
+    }
+    void close() {
+        const int fd = fFd;
+        fFd = -1;
+        if (::close(fd) != 0) throw writeError(errno);
+    }
+
+private:
+    [[noreturn]] void fail(int err, std::string_view written) {
+        if (fStart >= 0) {
+            const size_t lineEnd = written.rfind('\n');
+            const size_t keep = lineEnd == std::string_view::npos ? 0 : lineEnd + 1;
+            if (keep < written.size())
+                (void)::ftruncate(fFd, fStart + off_t(fWritten) + off_t(keep));
+        }
+        throw writeError(err);
+    }
+    kwd::FileError writeError(int err) const {
+        return kwd::FileError("cannot write file \"" + fPath + "\": " + kwd::systemReason(err));
+    }
+
+    std::string fPath;
+    int fFd = -1;
+    off_t fStart = 0;     // size of the file when it was opened; -1: unknown
+    size_t fWritten = 0;  // bytes of whole lines appended since
+};
 
 // Appends the rows of items [0, count) to the file in item order:
 // appendItem(out, n) appends the row of item n to `out`, or nothing. The
-// rows of a window are formatted on the workers, a chunk of it each, and
-// written chunk by chunk; the file is created (with its header) also when
-// there is no row.
+// blocks are formatted on the workers, each worker a block at a time, and
+// written in block order as they are ready, so that the workers format the
+// next blocks while one writes. The file is created (with its header) also
+// when there is no row. A block whose rows fail is not written, nor any
+// after it; the blocks before it are.
 template <typename F>
 void appendRowsInOrder(const std::string& path, int64_t count, F appendItem) {
-    std::vector<std::string> texts;
-    for (int64_t window = 0; window < count; window += kRowWindow) {
-        const int64_t size = std::min(kRowWindow, count - window);
-        const int chunks = kwd::chunkCount(size, 4096);
-        texts.resize(size_t(chunks));
-        kwd::forEachChunk(size, chunks, [&](int c, int64_t begin, int64_t end) {
-            // Filled apart and moved back: the slots share cache lines.
-            std::string out = std::move(texts[size_t(c)]);
+    tListAppender file(path);
+    const int threads = kwd::chunkCount(count, kRowsPerBlock);
+    const int64_t rows = threads == 1 ? kRowsPerBlockOneThread : kRowsPerBlock;
+    kwd::forEachBlockInOrder<std::string>(
+        (count + rows - 1) / rows, threads,
+        [&](std::string& out, int64_t block) {
             out.clear();
-            for (int64_t n = window + begin; n < window + end; ++n) appendItem(out, n);
-            texts[size_t(c)] = std::move(out);
-        });
-        for (const std::string& text : texts)
-            if (!text.empty()) appendLines(path, text);
-    }
-    appendLines(path, {});
+            const int64_t end = std::min(count, (block + 1) * rows);
+            for (int64_t n = block * rows; n < end; ++n) appendItem(out, n);
+        },
+        [&](const std::string& out, int64_t) { file.append(out); });
+    file.close();
 }
 
 }  // namespace

@@ -223,3 +223,61 @@ TEST(ParallelChunks, ChunksCoverTheRangeInOrderAndFirstErrorWins) {
     clearFpFlags();
     omp_set_num_threads(threads);
 }
+
+TEST(ParallelChunks, BlocksAreHandedOnInBlockOrderWithTheirWorkersState) {
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(2);
+    // Each worker's state holds what it made of its blocks so far, so the
+    // state a block is handed on with shows whose it was; the blocks made
+    // in any order are handed on in block order.
+    struct tWork {
+        std::string made;
+    };
+    std::vector<std::string> handedOn;
+    forEachBlockInOrder<tWork>(
+        7, 2, [](tWork& w, int64_t b) { w.made += char('a' + b); },
+        [&](const tWork& w, int64_t) { handedOn.push_back(w.made); });
+    EXPECT_EQ(handedOn, (std::vector<std::string>{"a", "b", "ac", "bd", "ace", "bdf", "aceg"}));
+
+    // One thread: the same hand-on in order.
+    handedOn.clear();
+    forEachBlockInOrder<tWork>(
+        3, 1, [](tWork& w, int64_t b) { w.made += char('a' + b); },
+        [&](const tWork& w, int64_t) { handedOn.push_back(w.made); });
+    EXPECT_EQ(handedOn, (std::vector<std::string>{"a", "ab", "abc"}));
+
+    // Blocks 2 and 4 fail (block 4 in its work, block 2 when handed on):
+    // blocks 0 and 1 are handed on, none after block 2, whose error is raised.
+    for (const int workers : {1, 2}) {
+        std::vector<int64_t> blocks;
+        try {
+            forEachBlockInOrder<tWork>(
+                6, workers,
+                [](tWork&, int64_t b) {
+                    if (b == 4) throw GeneralError("work of block 4");
+                },
+                [&](const tWork&, int64_t b) {
+                    if (b == 2) throw GeneralError("hand-on of block 2");
+                    blocks.push_back(b);
+                });
+            ADD_FAILURE() << "no error";
+        } catch (const GeneralError& e) {
+            EXPECT_STREQ(e.what(), "hand-on of block 2");
+        }
+        EXPECT_EQ(blocks, (std::vector<int64_t>{0, 1})) << workers << " worker(s)";
+    }
+
+    // Flags raised on a worker reach the calling thread.
+    clearFpFlags();
+    forEachBlockInOrder<tWork>(
+        2, 2,
+        [](tWork&, int64_t b) {
+            volatile double zero = 0.0;
+            volatile double r = b == 1 ? 1.0 / zero : 1.0;
+            (void)r;
+        },
+        [](const tWork&, int64_t) {});
+    EXPECT_EQ(raisedFpFlags(), "division by zero");
+    clearFpFlags();
+    omp_set_num_threads(threads);
+}

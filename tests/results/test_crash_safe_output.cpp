@@ -9,6 +9,7 @@
 // limit holds. No test output is written while it holds.
 
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <functional>
 #include <map>
+#include <string>
 
 #include "support/ResultsFixtures.h"
 #include "dataset/u_ZDTFile.h"
@@ -185,28 +187,55 @@ std::vector<std::string> crlfLines(const std::string& text) {
 }
 
 TEST(CrashSafeOutput, AFailingAppendKeepsEveryCompleteLineOfTheParticleList) {
-    tTempFolder out("kwd_res_");
-    auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
-    const std::string file = out.file("ParticleList_01.07.2018 12.00.00_P.csv");
-    for (int n = 0; n < 3; ++n) e->fParticleList.push_back(hitParticle({1, 1, 0}, 0.5, 0.25));
-    saveCurrentParticlesInTargetToFile(*e);
-    const std::string earlier = readText(file);
-    ASSERT_EQ(crlfLines(earlier).size(), 4u);
+    // The failing call's rows are written a block at a time (4,096 rows on
+    // one thread, 16,384 on several): the limit falls in the first block,
+    // or in a later one after whole blocks were written.
+    struct Case {
+        int threads;
+        int rows;         // of the failing call
+        rlim_t room;      // bytes the limit leaves after the earlier contents
+    } cases[] = {
+        {1, 200, 3000},          // a dozen rows, not 200
+        {1, 10000, 1500000},     // into the second block
+        {2, 40000, 6000000},     // into the second block, on two threads
+    };
+    const int threads = omp_get_max_threads();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rows) + " rows on " + std::to_string(c.threads) +
+                     " thread(s)");
+        omp_set_num_threads(c.threads);
+        // The same two calls without a limit give the whole text.
+        tTempFolder out("kwd_res_"), whole("kwd_res_");
+        auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
+        auto w = accumulatorEngine(uniformGrid(3, 3, 4), whole.path());
+        const std::string name = "ParticleList_01.07.2018 12.00.00_P.csv";
+        for (auto* engine : {e.get(), w.get()}) {
+            for (int n = 0; n < 3; ++n)
+                engine->fParticleList.push_back(hitParticle({1, 1, 0}, 0.5, 0.25));
+            saveCurrentParticlesInTargetToFile(*engine);
+            for (int n = 0; n < c.rows; ++n)
+                engine->fParticleList.push_back(
+                    hitParticle({n % 3, 1, 0}, -0.5 - n * 1e-3, 0.25 + n * 1e-4));
+        }
+        const std::string earlier = readText(out.file(name));
+        ASSERT_EQ(crlfLines(earlier).size(), 4u);
+        saveCurrentParticlesInTargetToFile(*w);
+        const std::string full = readText(whole.file(name));
+        const rlim_t limit = earlier.size() + c.room;
+        ASSERT_GT(full.size(), limit);
 
-    for (int n = 0; n < 200; ++n) e->fParticleList.push_back(hitParticle({2, 1, 0}, -0.5, 0.25));
-    const rlim_t limit = earlier.size() + 3000;  // room for a dozen rows, not for 200
-    EXPECT_EQ(failingWrite(limit, [&] { saveCurrentParticlesInTargetToFile(*e); }),
-              "cannot write file \"" + file + "\": File too large");
-
-    const std::string after = readText(file);
-    ASSERT_GT(after.size(), earlier.size());
-    EXPECT_LE(after.size(), limit);
-    EXPECT_EQ(after.substr(0, earlier.size()), earlier);
-    // The rows of the failed call that were written stand whole, none cut off.
-    const std::vector<std::string> lines = crlfLines(after);
-    EXPECT_GT(lines.size(), 6u);
-    for (size_t n = 4; n < lines.size(); ++n)
-        EXPECT_EQ(std::count(lines[n].begin(), lines[n].end(), ';'), 18) << lines[n];
+        EXPECT_EQ(failingWrite(limit, [&] { saveCurrentParticlesInTargetToFile(*e); }),
+                  "cannot write file \"" + out.file(name) + "\": File too large");
+        // Every complete line that fits under the limit, none cut off.
+        const std::string after = readText(out.file(name));
+        const size_t lastLine = full.rfind('\n', limit - 1);
+        ASSERT_NE(lastLine, std::string::npos);
+        EXPECT_GT(after.size(), earlier.size());
+        EXPECT_TRUE(after == full.substr(0, lastLine + 1))
+            << after.size() << " bytes, expected " << lastLine + 1;
+        (void)crlfLines(after);
+    }
+    omp_set_num_threads(threads);
 }
 
 }  // namespace
