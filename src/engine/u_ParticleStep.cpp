@@ -71,9 +71,10 @@ KWD_ALWAYS_INLINE int64_t chunkBody(const kwdstep::tStepContext& c, tParticle* p
 
 // The described model moves the particles of a chunk side by side
 // (u_StepLanes.h) in the AVX2 variant; in the baseline variant two lanes
-// were slower than one particle at a time. Should a watched floating-point flag be raised, the run
-// ends naming the particle that raised it: the chunk's particles are put
-// back as they were and moved again one at a time, which stops there.
+// were slower than one particle at a time. Should a watched floating-point
+// flag be raised, the run ends naming the particle that raised it: the
+// chunk's particles are put back as they were and moved again one at a
+// time, which stops there.
 template <class Isa>
 KWD_ALWAYS_INLINE int64_t chunkSideBySide(const kwdstep::tStepContext& c, tParticle* particles,
                                           const int64_t* order, int64_t n, double dt_3d,
