@@ -22,7 +22,6 @@
 
 #include <omp.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>

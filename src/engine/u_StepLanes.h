@@ -202,10 +202,12 @@ KWD_ALWAYS_INLINE void stepSideBySide(const tStepContext& c, tParticle* particle
                 lane.call.subStep(lane.stream, dt_3d, hits);
         }
         if (!any) return;
-        if (__builtin_popcount(common) >= kSideBySideFrom)
+        if (__builtin_popcount(common) >= kSideBySideFrom) {
             commonSubSteps<Isa>(c, lanes, common, dt_3d, hits);
-        else if (common != 0)
-            lanes[__builtin_ctz(common)]->call.subStep(lanes[__builtin_ctz(common)]->stream, dt_3d, hits);
+        } else if (common != 0) {
+            tLane<Isa>& alone = *lanes[__builtin_ctz(common)];
+            alone.call.subStep(alone.stream, dt_3d, hits);
+        }
         for (int l = 0; l < W; ++l) {
             if (lanes[l] && !lanes[l]->call.moving(dt_3d)) {
                 lanes[l]->call.finish(lanes[l]->stream);
