@@ -77,8 +77,17 @@ tParticleManager::tParticleManager(bool backwardsMode, const tDetector& aDetecto
 tParticleManager::~tParticleManager() = default;
 
 int64_t tParticleManager::getNumberOfParticlesInModel() const {
+    // A count per chunk of the list, added up: the same on any number of threads.
+    const int64_t count = int64_t(fParticleList.size());
+    const int chunks = kwd::chunkCount(count, 16384);
+    std::vector<int64_t> inModel(size_t(chunks), 0);
+    kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
+        int64_t n = 0;
+        for (int64_t p = begin; p < end; ++p) n += fParticleList[size_t(p)].fInModel ? 1 : 0;
+        inModel[size_t(chunk)] = n;
+    });
     int64_t n = 0;
-    for (const tParticle& p : fParticleList) n += p.fInModel ? 1 : 0;
+    for (const int64_t c : inModel) n += c;
     return n;
 }
 
@@ -118,6 +127,7 @@ void tParticleManager::releaseParticles(int64_t aCount) {
     // place of the list. A box the release refuses fails at its first
     // particle: the list is then left as it was.
     const size_t first = fParticleList.size();
+    kwd::touchPagesOnWorkers(fParticleList.data() + first, size_t(aCount) * sizeof(tParticle));
     fParticleList.resize(needed);
     tParticle* batch = fParticleList.data() + first;
     const int64_t firstSerial = fTotalEmittedParticles;

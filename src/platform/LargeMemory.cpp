@@ -2,7 +2,10 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
+
+#include "platform/ParallelChunks.h"
 
 namespace kwd {
 
@@ -16,6 +19,20 @@ void adviseHugePages(const void* begin, size_t bytes) {
     // Only a hint: where the system refuses it, the block keeps small pages.
     (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #endif
+}
+
+void touchPagesOnWorkers(void* begin, size_t bytes) {
+    constexpr int64_t kPage = 4096;
+    char* const first = static_cast<char*>(begin);
+    const int64_t pages = (int64_t(bytes) + kPage - 1) / kPage;
+    // 512 small pages make one huge page: a share of fewer is not worth a worker.
+    forEachChunk(pages, chunkCount(pages, 512), [&](int, int64_t from, int64_t to) {
+        for (int64_t p = from; p < to; ++p) {
+            // Volatile, so that the stores into storage nobody reads stay.
+            volatile char* at = first + std::min(p * kPage, int64_t(bytes) - 1);
+            *at = 0;
+        }
+    });
 }
 
 }  // namespace kwd

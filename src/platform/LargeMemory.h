@@ -5,11 +5,29 @@
 // thousands of small ones and random reads miss the address cache less.
 
 #include <cstddef>
+#include <vector>
 
 namespace kwd {
 
 // A hint for the whole pages inside [begin, begin + bytes); nothing happens
 // where the system has no such pages or the block is small. Changes no byte.
 void adviseHugePages(const void* begin, size_t bytes);
+
+// Writes a zero byte into every page of [begin, begin + bytes), the pages
+// cut into one contiguous share per OpenMP worker: the system finds and
+// clears a block's pages at their first write, and this spreads that work
+// over the workers rather than leaving it to whoever writes first. Only for
+// storage that holds no object yet (the room a list has reserved).
+void touchPagesOnWorkers(void* begin, size_t bytes);
+
+// Room for n elements in v; a new block is hinted as above before any of
+// it is used, so that the first use of a large working list faults a few
+// huge pages.
+template <typename T>
+void reserveLarge(std::vector<T>& v, size_t n) {
+    if (n <= v.capacity()) return;
+    v.reserve(n);
+    adviseHugePages(v.data(), v.capacity() * sizeof(T));
+}
 
 }  // namespace kwd
