@@ -9,6 +9,7 @@
 
 #include "engine/u_StepKernel.h"
 #include "engine/u_tParticleManager.h"
+#include "platform/LargeMemory.h"
 #include "platform/ParallelChunks.h"
 
 namespace kwd::engine {
@@ -57,6 +58,7 @@ void tParticleManager::findMovingParticles() {
         std::vector<double> startTimes;  // of the moving ones, as first met
         int64_t inModelOthers = 0;
     };
+    kwd::reserveLarge(fMoving, size_t(count));
     const int chunks = kwd::chunkCount(count, 16384);
     std::vector<tFound> found(static_cast<size_t>(chunks));
     kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
@@ -64,6 +66,7 @@ void tParticleManager::findMovingParticles() {
         // neighbouring chunks share cache lines.
         tFound f;
         std::vector<int64_t>& moving = chunks == 1 ? fMoving : f.moving;
+        if (chunks > 1) moving.reserve(size_t(end - begin));  // never moves while it fills
         for (int64_t n = begin; n < end; ++n) {
             const tParticle& p = fParticleList[size_t(n)];
             if (p.fLoopIdx == fMainLoopIdx) {
@@ -87,9 +90,6 @@ void tParticleManager::findMovingParticles() {
         }
         found[size_t(chunk)] = std::move(f);
     });
-    size_t moving = 0;
-    for (const tFound& f : found) moving += f.moving.size();
-    if (chunks > 1) fMoving.reserve(moving);
     for (const tFound& f : found) {
         fMoving.insert(fMoving.end(), f.moving.begin(), f.moving.end());
         fJustFinished.insert(fJustFinished.end(), f.justFinished.begin(), f.justFinished.end());

@@ -15,13 +15,13 @@
 #include <type_traits>
 #include <vector>
 
-#include <omp.h>
-
 #include "engine/u_StepLanes.h"
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
 #include "platform/Interrupt.h"
 #include "platform/KwdError.h"
+#include "platform/LargeMemory.h"
+#include "platform/ParallelChunks.h"
 
 namespace kwd::engine {
 
@@ -275,19 +275,24 @@ void tParticleManager::runMovingPass(double dt_3d) {
     // they are made here.
     const kwdstep::tStepContext c = kwdstep::stepContext(*this);
     const int64_t count = int64_t(fMoving.size());
+    kwd::reserveLarge(fSortKeys, size_t(count));
+    kwd::reserveLarge(fSortScratch, size_t(count));
+    kwd::reserveLarge(fJustFinished, size_t(count));
     const bool keyed = fParticleList.size() < (size_t(1) << 32);
     if (count > 1 && keyed) {
         if (!fSortKeysKnown) {
             fSortKeys.resize(size_t(count));
-            for (int64_t m = 0; m < count; ++m) {
-                const int64_t n = fMoving[size_t(m)];
-                fSortKeys[size_t(m)] = cellKey(c, particles[n].fPosGrid, n);
-            }
+            kwd::forEachChunk(count, kwd::chunkCount(count, 16384),
+                              [&](int, int64_t begin, int64_t end) {
+                                  for (int64_t m = begin; m < end; ++m) {
+                                      const int64_t n = fMoving[size_t(m)];
+                                      fSortKeys[size_t(m)] = cellKey(c, particles[n].fPosGrid, n);
+                                  }
+                              });
         }
         const uint64_t cells = uint64_t(fGridI) * uint64_t(fGridJ) * uint64_t(fGridK);
         kwdstep::sortByCell(fSortKeys, fSortScratch, cells > 1 ? std::bit_width(cells - 1) : 0);
-        for (int64_t m = 0; m < count; ++m)
-            fMoving[size_t(m)] = int64_t(fSortKeys[size_t(m)] & 0xFFFFFFFFu);
+        movingFromKeys();
     }
     fSortKeysKnown = false;
     // The sort's second buffer takes the keys the pass writes.
@@ -370,20 +375,56 @@ void tParticleManager::runMovingPass(double dt_3d) {
 
     // The particles that finished leave the moving ones; the keys of the
     // others are those of the next pass.
-    fSortKeys.resize(size_t(count));
-    int64_t kept = 0;
-    for (int64_t m = 0; m < count; ++m) {
-        const int64_t n = fMoving[size_t(m)];
-        if (keyed ? nextKeys[m] != kNoKey : particles[n].fInModel) {
-            fMoving[size_t(kept)] = n;
-            fSortKeys[size_t(kept++)] = nextKeys[m];
-        } else {
-            fJustFinished.push_back(n);
+    if (keyed) {
+        keepMoving(nextKeys, count);
+    } else {
+        int64_t kept = 0;
+        for (int64_t m = 0; m < count; ++m) {
+            const int64_t n = fMoving[size_t(m)];
+            if (particles[n].fInModel)
+                fMoving[size_t(kept++)] = n;
+            else
+                fJustFinished.push_back(n);
         }
+        fMoving.resize(size_t(kept));
     }
-    fMoving.resize(size_t(kept));
-    fSortKeys.resize(size_t(kept));
     fSortKeysKnown = keyed;
+}
+
+void tParticleManager::keepMoving(const uint64_t* aNextKeys, int64_t aCount) {
+    // On the workers, a chunk of the moving particles each: how many of a
+    // chunk go on, then where each goes (its place in the order of before).
+    const int chunks = kwd::chunkCount(aCount, 16384);
+    std::vector<int64_t> keptBefore(size_t(chunks) + 1, 0);
+    kwd::forEachChunk(aCount, chunks, [&](int chunk, int64_t begin, int64_t end) {
+        int64_t kept = 0;
+        for (int64_t m = begin; m < end; ++m) kept += aNextKeys[m] != kNoKey ? 1 : 0;
+        keptBefore[size_t(chunk) + 1] = kept;
+    });
+    for (size_t c = 1; c < keptBefore.size(); ++c) keptBefore[c] += keptBefore[c - 1];
+    const int64_t kept = keptBefore.back();
+    fSortKeys.resize(size_t(kept));
+    fJustFinished.resize(size_t(aCount - kept));
+    kwd::forEachChunk(aCount, chunks, [&](int chunk, int64_t begin, int64_t end) {
+        int64_t k = keptBefore[size_t(chunk)], f = begin - k;
+        for (int64_t m = begin; m < end; ++m) {
+            if (aNextKeys[m] != kNoKey)
+                fSortKeys[size_t(k++)] = aNextKeys[m];
+            else
+                fJustFinished[size_t(f++)] = fMoving[size_t(m)];
+        }
+    });
+    movingFromKeys();
+}
+
+void tParticleManager::movingFromKeys() {
+    // A key holds its particle's list index.
+    const int64_t count = int64_t(fSortKeys.size());
+    fMoving.resize(size_t(count));
+    kwd::forEachChunk(count, kwd::chunkCount(count, 16384), [&](int, int64_t begin, int64_t end) {
+        for (int64_t m = begin; m < end; ++m)
+            fMoving[size_t(m)] = int64_t(fSortKeys[size_t(m)] & 0xFFFFFFFFu);
+    });
 }
 
 void tParticleManager::moveAllParticlesParallel(double dt_3d) {

@@ -307,6 +307,13 @@ private:
     // Runs the step over fMoving in the order of the particles' cells and
     // drops those that finished.
     void runMovingPass(double dt_3d);
+    // After a pass: the moving particles whose key for the next pass
+    // (aNextKeys, in the order of fMoving) is that of a particle still moving
+    // stay in fMoving, their keys in fSortKeys; the others go to
+    // fJustFinished. Both keep the order of fMoving.
+    void keepMoving(const uint64_t* aNextKeys, int64_t aCount);
+    // fMoving := the list indices of fSortKeys, in their order.
+    void movingFromKeys();
 
     std::vector<int64_t> fMoving;        // list indices of the moving particles
     std::vector<int64_t> fJustFinished;  // finished in the last pass: call time reset due
