@@ -1,6 +1,7 @@
 // Accumulation of the particles that met their target into the per-cell sums,
 // and the reset of every accumulator.
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,54 +42,32 @@ void clearOutputArrays(tParticleManager& e) {
 
 void saveCurrentData(tParticleManager& e) {
     kwd::clearFpFlags();
-    // The hits of each chunk of the list, in list order, on the workers.
-    struct tHit {
-        tPosGrid cell;
-        double r, d;
-    };
-    auto hitOf = [](const tParticle& p) -> tHit {
-        return {p.fTargetPosGrid, p.fWDetector / p.fWEmitter, 1.0 / p.fWEmitter};
-    };
-    auto add = [&e](const tHit& h) {
-        const tPosGrid c = h.cell;
+    auto add = [&e](const tParticle& p) {
+        const tPosGrid c = p.fTargetPosGrid;
+        const double r = p.fWDetector / p.fWEmitter, d = 1.0 / p.fWEmitter;
         e.SourceStrengthIJ(c.i, c.j, 0) += 1.0;
         e.SourceStrengthIJK(c.i, c.j, c.k) += 1.0;
-        e.ratioDetEmitterIJ(c.i, c.j, 0) += h.r;
-        e.ratioDetEmitterIJK(c.i, c.j, c.k) += h.r;
-        e.ddw_EmitterIJ(c.i, c.j, 0) += h.d;
-        e.ddw_EmitterIJK(c.i, c.j, c.k) += h.d;
+        e.ratioDetEmitterIJ(c.i, c.j, 0) += r;
+        e.ratioDetEmitterIJK(c.i, c.j, c.k) += r;
+        e.ddw_EmitterIJ(c.i, c.j, 0) += d;
+        e.ddw_EmitterIJK(c.i, c.j, c.k) += d;
     };
+    // Each worker owns a range of columns (of i) and adds the hits in them,
+    // reading the whole list in order: every cell's sums are added in list
+    // order on any number of threads, and no buffer of hits is needed. Every
+    // worker checks every hit, so a target cell outside the grid fails at the
+    // particle the loop on one thread would stop at, with the same sums.
     const std::vector<tParticle>& list = e.fParticleList;
-    const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
-    if (chunks == 1) {
-        // One thread: added as the list is read.
+    const int32_t columns = e.SourceStrengthIJK.sizeI();
+    const int chunks = std::min(kwd::chunkCount(int64_t(list.size()), 16384), std::max(columns, 1));
+    kwd::forEachChunk(columns, chunks, [&](int, int64_t iBegin, int64_t iEnd) {
         for (size_t n = 0; n < list.size(); ++n) {
-            if (!list[n].fMetTarget) continue;
-            checkCell(e.SourceStrengthIJK, list[n].fTargetPosGrid, n);
-            add(hitOf(list[n]));
+            const tParticle& p = list[n];
+            if (!p.fMetTarget) continue;
+            checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, n);
+            if (p.fTargetPosGrid.i >= iBegin && p.fTargetPosGrid.i < iEnd) add(p);
         }
-    } else {
-        std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
-        kwd::forEachChunk(int64_t(list.size()), chunks,
-                          [&](int chunk, int64_t begin, int64_t end) {
-                              std::vector<tHit> mine;  // moved into its slot at the end
-                              for (int64_t n = begin; n < end; ++n) {
-                                  const tParticle& p = list[size_t(n)];
-                                  if (!p.fMetTarget) continue;
-                                  checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, size_t(n));
-                                  mine.push_back(hitOf(p));
-                              }
-                              hits[size_t(chunk)] = std::move(mine);
-                          });
-        // Each worker adds to the columns it owns (a range of i), every
-        // hit of them in list order: each cell's sums are added in the same
-        // order on any number of threads.
-        kwd::forEachChunk(e.SourceStrengthIJK.sizeI(), chunks, [&](int, int64_t iBegin, int64_t iEnd) {
-            for (const std::vector<tHit>& chunk : hits)
-                for (const tHit& h : chunk)
-                    if (h.cell.i >= iBegin && h.cell.i < iEnd) add(h);
-        });
-    }
+    });
     kwd::checkFpFlags("accumulation of the particles that met their target");
 }
 

@@ -2,6 +2,10 @@
 // accumulators.
 
 #include <gtest/gtest.h>
+#include <omp.h>
+
+#include <string>
+#include <vector>
 
 #include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
@@ -99,6 +103,38 @@ TEST_F(Bookkeeping, TargetCellOutsideTheGridIsAnError) {
         EXPECT_STREQ(err.what(),
                      "particle 1: target cell (-1, -1, -1) lies outside the result grid 3 x 3 x 4");
     }
+}
+
+// A list long enough to be cut into chunks: on any number of threads the
+// error names the first bad particle in list order, and the sums hold the
+// hits before it, as on one thread.
+TEST_F(Bookkeeping, TargetCellOutsideTheGridFailsAtTheSameParticleOnAnyThreads) {
+    tParticleManager& e = *fEngine;
+    for (int n = 0; n < 60000; ++n)
+        e.fParticleList.push_back(hitParticle({n % 3, (n / 3) % 3, n % 4}, 1.0 + n % 7, 2.0));
+    e.fParticleList[45000] = hitParticle({3, 0, 0}, 1.0, 1.0);
+    e.fParticleList[50000] = hitParticle({0, 0, -1}, 1.0, 1.0);
+    const int saved = omp_get_max_threads();
+    std::vector<std::vector<double>> sums;
+    for (const int threads : {1, 2}) {
+        omp_set_num_threads(threads);
+        clearOutputArrays(e);
+        try {
+            saveCurrentData(e);
+            ADD_FAILURE() << "no error on " << threads << " threads";
+        } catch (const kwd::GeneralError& err) {
+            EXPECT_STREQ(err.what(),
+                         "particle 45000: target cell (3, 0, 0) lies outside the result grid "
+                         "3 x 3 x 4");
+        }
+        std::vector<double> all;
+        for (t3DArrayDouble* a : e.footprintAccumulators())
+            all.insert(all.end(), a->data(), a->data() + a->size());
+        sums.push_back(all);
+    }
+    omp_set_num_threads(saved);
+    EXPECT_EQ(total(e.SourceStrengthIJK), 45000.0);
+    EXPECT_TRUE(sums[0] == sums[1]) << "the sums before the error differ";
 }
 
 TEST_F(Bookkeeping, EmitterVelocityOfZeroEndsWithFloatingPointError) {
