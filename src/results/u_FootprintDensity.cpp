@@ -10,7 +10,6 @@
 
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
-#include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
@@ -60,75 +59,47 @@ void tFootprintDensities::addReleased(double aTime, const std::string& aProject,
 void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
                                   const t3DArrayInt64& aObjects) {
     kwd::clearFpFlags();
-    // What each hit adds, found on the workers, a chunk of the list each
-    // (on one thread, as the list is read); the sums are taken on this
-    // thread in list order.
-    struct tHit {
-        int64_t n;  // list index
-        double startTime;
-        tPosGrid cell;
-        bool inGrid;    // cell inside the columns and the object grid
-        bool negative;  // negative take-off velocity
-        double flux, con;
-        int64_t code;
-    };
-    auto hitOf = [&](int64_t n, const tParticle& p) -> tHit {
-        const tPosGrid c = p.fTargetPosGrid;
-        const bool inGrid = c.i >= 0 && c.j >= 0 && c.k >= 0 && c.i < fI && c.j < fJ &&
-                            c.i < aObjects.sizeI() && c.j < aObjects.sizeJ() &&
-                            c.k < aObjects.sizeK();
-        const double takeOff = std::fabs(p.fWEmitter);
-        return {n,        p.fStartTime,           c,
-                inGrid,   p.fWEmitter < 0.0,      p.fWDetector / takeOff,
-                1.0 / takeOff, inGrid ? aObjects(c.i, c.j, c.k) : 0};
-    };
+    // The sums are taken in list order, on this thread: a gather of the hits
+    // on the workers first cost more than it saved (its buffers' first touch).
     tMeasurement* m = nullptr;
     double mTime = 0.0;
     double* codeSum = nullptr;  // fluxSumByCode of the last hit's code in m
     int64_t lastCode = 0;
-    auto add = [&](const tHit& h) {
+    for (size_t n = 0; n < aParticles.size(); ++n) {
+        const tParticle& p = aParticles[n];
+        if (!p.fMetTarget) continue;
         // Particles of one release lie side by side in the list.
-        if (m == nullptr || h.startTime != mTime) {
-            m = &measurementOf(h.startTime);
-            mTime = h.startTime;
+        if (m == nullptr || p.fStartTime != mTime) {
+            m = &measurementOf(p.fStartTime);
+            mTime = p.fStartTime;
             codeSum = nullptr;
         }
-        const tPosGrid c = h.cell;
-        if (!h.inGrid || m->closed)
-            throw kwd::GeneralError("particle " + std::to_string(h.n) + ": target cell (" +
+        const tPosGrid c = p.fTargetPosGrid;
+        const bool inGrid = c.i >= 0 && c.j >= 0 && c.k >= 0 && c.i < fI && c.j < fJ &&
+                            c.i < aObjects.sizeI() && c.j < aObjects.sizeJ() &&
+                            c.k < aObjects.sizeK();
+        if (!inGrid || m->closed)
+            throw kwd::GeneralError("particle " + std::to_string(n) + ": target cell (" +
                                     std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                     std::to_string(c.k) +
                                     ") cannot be counted in the footprint of " +
                                     kwd::regional::dateTimeText(mTime));
+        const double takeOff = std::fabs(p.fWEmitter);
+        const double flux = p.fWDetector / takeOff;
         const size_t col = size_t(c.j) * size_t(fI) + size_t(c.i);
-        m->fluxSum[col] += h.flux;
-        m->conSum[col] += h.con;
+        m->fluxSum[col] += flux;
+        m->conSum[col] += 1.0 / takeOff;
         m->hitCount[col] += 1.0;
-        if (codeSum == nullptr || h.code != lastCode) {
-            codeSum = &m->fluxSumByCode[h.code];
-            lastCode = h.code;
-            fSurfaceCodes.insert(h.code);
+        const int64_t code = aObjects(c.i, c.j, c.k);
+        if (codeSum == nullptr || code != lastCode) {
+            codeSum = &m->fluxSumByCode[code];
+            lastCode = code;
+            fSurfaceCodes.insert(code);
         }
-        *codeSum += h.flux;
+        *codeSum += flux;
         ++m->hits;
-        if (h.negative) ++m->negativeTakeOff;
+        if (p.fWEmitter < 0.0) ++m->negativeTakeOff;
         m->changed = true;
-    };
-    const int64_t count = int64_t(aParticles.size());
-    const int chunks = kwd::chunkCount(count, 16384);
-    if (chunks == 1) {
-        for (int64_t n = 0; n < count; ++n)
-            if (aParticles[size_t(n)].fMetTarget) add(hitOf(n, aParticles[size_t(n)]));
-    } else {
-        std::vector<std::vector<tHit>> hits(static_cast<size_t>(chunks));
-        kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
-            std::vector<tHit> mine;  // moved into its slot at the end (no shared cache line)
-            for (int64_t n = begin; n < end; ++n)
-                if (aParticles[size_t(n)].fMetTarget) mine.push_back(hitOf(n, aParticles[size_t(n)]));
-            hits[size_t(chunk)] = std::move(mine);
-        });
-        for (const std::vector<tHit>& chunk : hits)
-            for (const tHit& h : chunk) add(h);
     }
     kwd::checkFpFlags("counting the hits of the footprints");
 }
