@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -46,9 +47,15 @@ void BM_HomogeneousRun(benchmark::State& state) {
     kwd::bench::tThreads threads(int(state.range(0)));
     const int64_t particles = 1000000;
     const kwd::test::tTestGrid grid = kwd::test::uniformGrid(60, 60, 20, 2.0f, 2.0f, 1.0f);
+    std::list<kwd::test::tTempFolder> folders;
     for (auto _ : state) {
         state.PauseTiming();
-        kwd::test::tTempFolder in("kwd_bench_run_in_"), out("kwd_bench_run_out_");
+        // The folders outlive the loop's body: their removal (a particle list
+        // of some 100 MB) is not part of the run.
+        folders.emplace_back("kwd_bench_run_in_");
+        const kwd::test::tTempFolder& in = folders.back();
+        folders.emplace_back("kwd_bench_run_out_");
+        const kwd::test::tTempFolder& out = folders.back();
         std::vector<TZDXFile> list;
         list.push_back(kwd::test::writeDataSet(in.path(), "DS_0", grid, "01.07.2018", "12:00:00",
                                              kwd::test::flowVariables(homogeneous)));
