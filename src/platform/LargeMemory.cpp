@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 
-#include <algorithm>
 #include <cstdint>
 
 #include "platform/ParallelChunks.h"
@@ -29,7 +28,7 @@ void touchPagesOnWorkers(void* begin, size_t bytes) {
     forEachChunk(pages, chunkCount(pages, 512), [&](int, int64_t from, int64_t to) {
         for (int64_t p = from; p < to; ++p) {
             // Volatile, so that the stores into storage nobody reads stay.
-            volatile char* at = first + std::min(p * kPage, int64_t(bytes) - 1);
+            volatile char* at = first + p * kPage;  // below first + bytes: p < pages
             *at = 0;
         }
     });
