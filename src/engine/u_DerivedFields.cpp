@@ -63,6 +63,54 @@ inline bool nonZero(float value) {
     return (bits & 0x7FFFFFFFu) != 0;
 }
 
+// free[c] = 1 for the cells inside the side columns and below the top
+// layer with no obstacle in the 3 x 3 x 3 block around them (layers 0 and 1
+// for layer 0), else 0. The block is taken apart: the obstacles near each
+// cell along k, then along j, both in a rolling set of three planes of i,
+// and the three planes around i at last.
+void markFreeNeighbourhoods(const uint8_t* cls, int32_t nI, int32_t nJ, int32_t nK,
+                            uint8_t* free) {
+    const size_t K = size_t(nK), plane = size_t(nJ) * K;
+    std::memset(free, 0, size_t(nI) * plane);
+    if (nI < 3 || nJ < 3 || nK < 2) return;
+    std::vector<uint8_t> alongK(plane), near(3 * plane);
+    // near + (i % 3) * plane: obstacles along k and j around the cells of
+    // plane i (1 where there is one).
+    const auto nearPlane = [&](int32_t i) {
+        const uint8_t* c = cls + size_t(i) * plane;
+        for (size_t jk = 0; jk < plane; jk += K) {
+            for (size_t k = 0; k < K; ++k) {
+                uint8_t o = c[jk + k] == kCellObstacle;
+                if (k > 0) o |= c[jk + k - 1] == kCellObstacle;
+                if (k + 1 < K) o |= c[jk + k + 1] == kCellObstacle;
+                alongK[jk + k] = o;
+            }
+        }
+        uint8_t* out = near.data() + size_t(i % 3) * plane;
+        for (int32_t j = 1; j + 1 < nJ; ++j) {
+            const uint8_t* before = alongK.data() + size_t(j - 1) * K;
+            const uint8_t* row = before + K;
+            const uint8_t* after = row + K;
+            for (size_t k = 0; k < K; ++k)
+                out[size_t(j) * K + k] = uint8_t(before[k] | row[k] | after[k]);
+        }
+    };
+    nearPlane(0);
+    nearPlane(1);
+    for (int32_t i = 1; i + 1 < nI; ++i) {
+        nearPlane(i + 1);
+        const uint8_t* a = near.data() + size_t((i - 1) % 3) * plane;
+        const uint8_t* b = near.data() + size_t(i % 3) * plane;
+        const uint8_t* d = near.data() + size_t((i + 1) % 3) * plane;
+        uint8_t* f = free + size_t(i) * plane;
+        for (int32_t j = 1; j + 1 < nJ; ++j)
+            for (size_t k = 0; k + 1 < K; ++k) {
+                const size_t at = size_t(j) * K + k;
+                f[at] = uint8_t((a[at] | b[at] | d[at]) == 0);
+            }
+    }
+}
+
 }  // namespace
 
 void tParticleManager::updateDerivedFields() {
@@ -174,6 +222,7 @@ void tParticleManager::buildSampleCells(bool gradients) {
     const size_t n = fuvwX_Ar.size();
     if (fSampleCells.size() != n) fSampleCells.resize(n);
     if (fCellClass.size() != n) fCellClass.resize(n);
+    if (fFreeAround.size() != n) fFreeAround.resize(n);
     if (n == 0 || size_t(nI) * size_t(nJ) * size_t(nK) != n) return;
     const int64_t* obj = fObject_Ar.data();
     const float* u = fuvwX_Ar.data();
@@ -247,6 +296,7 @@ void tParticleManager::buildSampleCells(bool gradients) {
         }
     }
     if (stream) _mm_sfence();
+    markFreeNeighbourhoods(cls, nI, nJ, nK, fFreeAround.data());
 }
 
 }  // namespace kwd::engine

@@ -26,7 +26,7 @@ __attribute__((target("avx2"))) tFieldSample sampleAvx2(const kwdstep::tStepCont
 }  // namespace
 
 tFieldSample tParticleManager::sampleFields(const tParticle& aParticle) const {
-    if (fSampleCells.size() != fuvwX_Ar.size() || fCellClass.size() != fuvwX_Ar.size())
+    if (!sampleCellsMatchGrid())
         throw kwd::GeneralError(
             "field sampling before the cell records were built (derived-field update)");
     const kwdstep::tStepContext c = kwdstep::stepContext(*this);

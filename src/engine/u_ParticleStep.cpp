@@ -164,6 +164,7 @@ kwdstep::tStepContext kwdstep::stepContext(const tParticleManager& e) {
     tStepContext c;
     c.cells = e.fSampleCells.data();
     c.cellClass = e.fCellClass.data();
+    c.freeAround = e.fFreeAround.data();
     c.X = e.fXMidPoint_Ar.data();
     c.Y = e.fYMidPoint_Ar.data();
     c.Zm = e.fZMidPoint_Ar.data();
@@ -188,7 +189,7 @@ kwdstep::tStepContext kwdstep::stepContext(const tParticleManager& e) {
 }
 
 void tParticleManager::requireSampleCells() {
-    if (fSampleCells.size() != fuvwX_Ar.size() || fCellClass.size() != fuvwX_Ar.size())
+    if (!sampleCellsMatchGrid())
         buildSampleCells();
 }
 
@@ -236,8 +237,7 @@ void tParticleManager::moveParticlesParallel(int64_t aParticleIdx, double dt_3d)
     // Calls for several indices may run at once: the cell records stand from
     // the field allocation on and are rebuilt only by the derived-field
     // update on the main thread, never here.
-    if (fSampleCells.size() != fuvwX_Ar.size() || fCellClass.size() != fuvwX_Ar.size() ||
-        fSampleCells.empty()) {
+    if (!sampleCellsMatchGrid() || fSampleCells.empty()) {
         throw kwd::GeneralError("the particle step needs the fields: they are not allocated");
     }
     // The flags are per thread: cleared before the call and tested after it,

@@ -51,6 +51,7 @@ constexpr double kRoughnessLength = 0.01;    // m, of the wind profile below the
 struct tStepContext {
     const tSampleCell* cells = nullptr;
     const uint8_t* cellClass = nullptr;
+    const uint8_t* freeAround = nullptr;  // no obstacle around the cell (tParticleManager)
     const double* X = nullptr;   // nodes along x, y, z and the level tops
     const double* Y = nullptr;
     const double* Zm = nullptr;
@@ -84,6 +85,17 @@ tStepContext stepContext(const tParticleManager& e);
 // keeping the order of keys of the same cell; scratch is working space.
 void sortByCell(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch, int cellBits);
 
+// One cell's part of the weighted sums: its weight wn, and wn times the
+// eight values of its record.
+KWD_ALWAYS_INLINE void addCell(double wn, const tSampleCell& rec, tV4& lo, tV4& hi, double& sw) {
+    tV4 r0, r1;
+    load4(r0, rec.v);
+    load4(r1, rec.v + 4);
+    sw += wn;
+    lo += wn * r0;
+    hi += wn * r1;
+}
+
 // The weighted sums over the L layers of the 3 x 3 columns from the cell
 // records at base (column i - 1, row j - 1, first layer), in the order
 // column, row, layer; cells that are obstacles are left out except the
@@ -104,14 +116,28 @@ KWD_ALWAYS_INLINE void accumulate(const tStepContext& c, size_t base, const doub
             for (int l = 0; l < L; ++l) {
                 const bool own = a == 1 && b == 1 && l == ownLayer;
                 if (!own && cls[l] == kCellObstacle) continue;
-                const double wn = w[(a * 3 + b) * 3 + l];
-                tV4 r0, r1;
-                load4(r0, rec[l].v);
-                load4(r1, rec[l].v + 4);
-                sw += wn;
-                lo += wn * r0;
-                hi += wn * r1;
+                addCell(w[(a * 3 + b) * 3 + l], rec[l], lo, hi, sw);
             }
+        }
+    }
+}
+
+// The same sums over three layers where no cell of the block is an obstacle
+// (freeAround): no class is read, and the columns are taken in a loop,
+// which keeps the weights in memory and the sums in registers (unrolled
+// in full, the compiler keeps the 27 addresses and weights in registers and
+// spills them).
+KWD_ALWAYS_INLINE void accumulateFree(const tStepContext& c, size_t base, const double* w,
+                                      tV4& lo, tV4& hi, double& sw) {
+    const size_t strideI = size_t(c.nJ) * size_t(c.nK), strideJ = size_t(c.nK);
+    const tSampleCell* column = c.cells + base;
+#pragma GCC unroll 1
+    for (int a = 0; a < 3; ++a, column += strideI, w += 9) {
+#pragma GCC unroll 3
+        for (int b = 0; b < 3; ++b) {
+            const tSampleCell* rec = column + size_t(b) * strideJ;
+#pragma GCC unroll 3
+            for (int l = 0; l < 3; ++l) addCell(w[b * 3 + l], rec[l], lo, hi, sw);
         }
     }
 }
@@ -145,12 +171,16 @@ KWD_ALWAYS_INLINE void neighbourhoodMeans(const tStepContext& c, const tPosMeter
     tV4 lo = {0.0, 0.0, 0.0, 0.0}, hi = {0.0, 0.0, 0.0, 0.0};
     double sw = 0.0;
     const size_t base = c.index(i - 1, j - 1, kFirst);
-    if (layers == 3)
-        accumulate<3>(c, base, w, lo, hi, sw);
-    else if (layers == 2)
+    if (layers == 3) {
+        if (c.freeAround[base + c.index(1, 1, 1)] != 0)
+            accumulateFree(c, base, w, lo, hi, sw);
+        else
+            accumulate<3>(c, base, w, lo, hi, sw);
+    } else if (layers == 2) {
         accumulate<2>(c, base, w, lo, hi, sw);
-    else
+    } else {
         accumulate<1>(c, base, w, lo, hi, sw);
+    }
     // Each sum divided by the sum of the weights.
     const tV4 sums = {sw, sw, sw, sw};
     mean0 = lo / sums;

@@ -148,6 +148,11 @@ public:
     // kCellNothing, kCellObstacle, kCellTarget), both [i][j][k].
     std::vector<tSampleCell> fSampleCells;
     std::vector<uint8_t> fCellClass;
+    // 1 where the cell is inside the grid's side columns and below its top
+    // layer, and no cell of the 3 x 3 x 3 block around it (layers 0 and 1
+    // in layer 0) is an obstacle: the weighted means over that block then
+    // need no test of the classes. 0 elsewhere. [i][j][k], built with them.
+    std::vector<uint8_t> fFreeAround;
     // The particle step runs its AVX2 variant (where the processor has AVX2)
     // or the baseline one; both give the same particles bit for bit.
     bool fStepAvx2 = stepVariantAvx2Available();
@@ -234,6 +239,10 @@ public:
     // Builds them where they do not match the grid (fields allocated or
     // filled without a derived-field update).
     void requireSampleCells();
+    bool sampleCellsMatchGrid() const {
+        const size_t n = fuvwX_Ar.size();
+        return fSampleCells.size() == n && fCellClass.size() == n && fFreeAround.size() == n;
+    }
     // Moves the live fields by rate x dt_3d.
     void advanceFields(double dt_3d);
 

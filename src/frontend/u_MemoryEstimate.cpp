@@ -55,6 +55,7 @@ int64_t engineBytesPerCell() {
            + E::kFootprintAccumulatorCount * kCellBytes<decltype(E::CurrPosIJK)>  // accumulators
            + int64_t(sizeof(tSampleCell))                 // the particle step's cell record
            + int64_t(sizeof(decltype(E::fCellClass)::value_type))  // and the cell's class
+           + int64_t(sizeof(decltype(E::fFreeAround)::value_type))  // no obstacle around it
            + 2 * int64_t(sizeof(float));                  // a data block read or written
 }
 

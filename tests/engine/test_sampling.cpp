@@ -298,18 +298,20 @@ TEST(Sampling, SubGridFractionFollowsItsFormulaWhereverThatLiesWithinZeroAndOne)
 }
 
 TEST(Sampling, InterpolationIsTheNormalisedInverseDistanceSumOverFreeNeighbours) {
-    // Irregular widths and values, scattered obstacles; a literal evaluation
-    // with calc_Distance gives the same sums.
+    // Irregular widths and values, obstacles scattered over the first three
+    // columns (the last ones have blocks with no obstacle at all, which are
+    // summed without a test of the classes); a literal evaluation with
+    // calc_Distance gives the same sums.
     kwd::test::tTestGrid g{6, 5, 6, {1, 2, 1, 3, 1, 2}, {2, 1, 1, 2, 1}, {0.5f, 1, 1.5f, 2, 1, 1}};
     auto e = kwd::test::makeEngine(g, [](int32_t i, int32_t j, int32_t k) {
         tCellValues c = labelled(i, j, k);
         c.tke = 0.2f + float((i * 7 + j * 3 + k) % 5);
-        c.obj = (i * 5 + j * 3 + k * 2) % 7 == 0 ? 1 : 0;
+        c.obj = i < 3 && (i * 5 + j * 3 + k * 2) % 7 == 0 ? 1 : 0;
         return c;
     });
     tRandomStream r(5, 0, tRandomPurpose::Velocity);
-    int checked = 0;
-    while (checked < 300) {
+    int checked = 0, free = 0;
+    while (checked < 300 || free < 50 || checked - free < 50) {
         const double x = e->fGeometry.lengthX() * r.Random(100000) / 100000.0;
         const double y = e->fGeometry.lengthY() * r.Random(100000) / 100000.0;
         const double z = e->fGeometry.lengthZ() * r.Random(100000) / 100000.0;
@@ -335,6 +337,7 @@ TEST(Sampling, InterpolationIsTheNormalisedInverseDistanceSumOverFreeNeighbours)
         ASSERT_EQ(s.k, sk / sw);
         ASSERT_EQ(s.gz, sgz / sw);
         ++checked;
+        free += c.k > 0 ? e->fFreeAround[e->fuvwX_Ar.index(c.i, c.j, c.k)] : 0;
     }
 }
 

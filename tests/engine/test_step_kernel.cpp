@@ -179,6 +179,10 @@ TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
     e->fObject_Ar(1, 1, 4) = (int64_t(1) << 32) + 1;
     e->fObject_Ar(7, 3, 5) = -(int64_t(1) << 32) + 1;
     e->fObject_Ar(5, 5, 1) = -1;
+    // Lone obstacles inside the grid, in its side column and in its top layer.
+    e->fObject_Ar(6, 2, 4) = 1;
+    e->fObject_Ar(0, 5, 3) = 1;
+    e->fObject_Ar(7, 5, 6) = 1;
     e->updateDerivedFields();
     const tParticleManager& r = *e;
     const int32_t nI = g.I, nJ = g.J, nK = g.K;
@@ -244,6 +248,14 @@ TEST(StepKernel, TheDerivedFieldsAreThoseOfThePlainLoops) {
                 tParticle p;
                 p.fPosGrid = {i, j, k};
                 ASSERT_EQ(r.fCellClass[c], r.CheckEmitter(p));
+                // No obstacle in the block around an inner cell (layers 0
+                // and 1 around layer 0).
+                bool free = i >= 1 && i <= nI - 2 && j >= 1 && j <= nJ - 2 && k <= nK - 2;
+                for (int32_t a = i - 1; free && a <= i + 1; ++a)
+                    for (int32_t b = j - 1; b <= j + 1; ++b)
+                        for (int32_t l = std::max(k - 1, 0); l <= k + 1; ++l)
+                            if (r.fObject_Ar(a, b, l) == 1) free = false;
+                ASSERT_EQ(r.fFreeAround[c], free ? 1 : 0) << i << " " << j << " " << k;
             }
 }
 
