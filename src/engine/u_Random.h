@@ -44,10 +44,8 @@ public:
     // the Philox block p / 4 (counter: block number, serial number, purpose).
     // Eight consecutive blocks are made at a time.
     uint32_t next32() {
-        const uint32_t slot = uint32_t(fPosition & 31u);
-        if (slot == 0 || !fBufferValid) refill();
-        ++fPosition;
-        return fBuffer[slot];
+        makeBuffered();
+        return fBuffer[fPosition++ & 31u];
     }
 
     // A uniform integer over [0, n), n > 0, without modulo bias (multiply
@@ -68,35 +66,37 @@ public:
     // Number of 32-bit words drawn from the stream so far.
     uint64_t position() const { return fPosition; }
     // Goes back (or on) to word aPosition of the stream.
-    void seek(uint64_t aPosition) {
-        fPosition = aPosition;
-        fBufferValid = false;
-    }
+    void seek(uint64_t aPosition) { fPosition = aPosition; }
 
     // The next words of the stream as far as they are made already, to be
     // read without drawing them: how many there are (0 when the next word
-    // needs new blocks) and where they start; skip(n) then draws n of them.
+    // needs new blocks; makeBuffered makes them) and where they start;
+    // skip(n) then draws n of them. Up to 16 words past the buffered ones
+    // may be read too (they are of no use).
     int bufferedWords() const {
-        const uint32_t slot = uint32_t(fPosition & 31u);
-        return fBufferValid && slot != 0 ? int(32u - slot) : 0;
+        return (fPosition >> 5) == fGroup ? int(32u - uint32_t(fPosition & 31u)) : 0;
     }
     const uint32_t* bufferedAt() const { return fBuffer + (fPosition & 31u); }
     void skip(int n) { fPosition += uint64_t(n); }
+    // Makes the blocks of the next word, unless they are made already.
+    void makeBuffered() {
+        if ((fPosition >> 5) != fGroup) refill();
+    }
 
 private:
     // Blocks 8 g .. 8 g + 7 of the stream, g = position / 32.
     void refill() {
-        fPhilox8((fPosition >> 5) << 3, fCtr2, fCtr3, fRoundKeys, fBuffer);
-        fBufferValid = true;
+        fGroup = fPosition >> 5;
+        fPhilox8(fGroup << 3, fCtr2, fCtr3, fRoundKeys, fBuffer);
     }
 
     uint32_t fRoundKeys[20] = {};  // the key of each round
     uint32_t fCtr2 = 0;  // serial number, low word
     uint32_t fCtr3 = 0;  // serial number, high word, purpose in the top bit
     uint64_t fPosition = 0;
-    bool fBufferValid = false;
+    uint64_t fGroup = ~uint64_t(0);  // the group of 32 words in fBuffer; none at first
     tPhilox8Fn fPhilox8 = nullptr;
-    alignas(32) uint32_t fBuffer[32] = {};
+    alignas(32) uint32_t fBuffer[32 + 16] = {};  // the group, and room to read past it
 };
 
 // The seed of a run: the decimal integer in the environment variable

@@ -33,66 +33,77 @@ KWD_ALWAYS_INLINE double gauss(double aUpperLimit, tRandomStream& aStream) {
 
 // The three standard normal numbers of a sub-step (truncated at
 // +-aUpperLimit, the step's is 5): what gauss(aUpperLimit) - 1 gives three
-// times in turn. The three accepted pairs
-// are drawn first; their logarithms, divisions and roots are then taken side
-// by side. Should one of the three fall outside the bound (about one in a
-// million), the stream goes back to just after that one's pair and the
-// numbers from it on are drawn again one by one, as gauss would.
+// times in turn. The three accepted pairs are drawn first; their logarithms,
+// divisions and roots are then taken side by side. Should one of the three
+// fall outside the bound (about one in a million), the stream goes back to
+// just after that one's pair and the numbers from it on are drawn again one
+// by one, as gauss would.
 template <class Isa>
 KWD_ALWAYS_INLINE void threeGaussians(tRandomStream& aStream, double aUpperLimit, double& gu,
                                       double& gv, double& gw) {
     double x2[3], sq[3];
     uint64_t after[3];
     int n = 0;
-    // With AVX2, up to four pairs from the words the stream has made
-    // already, taken side by side: the uniform numbers Random(10^8) gives
-    // for them (up to the first word it would turn down), their divisions,
-    // and which pairs are accepted; the first three accepted ones are the
-    // numbers' pairs. (In the baseline variant this was slower.)
-    constexpr uint32_t kRange = 100000000u;
-    constexpr uint32_t kTurnedDown = (0u - kRange) % kRange;  // Random's threshold
-    const int buffered = std::is_same_v<Isa, tIsaAvx2> ? aStream.bufferedWords() : 0;
-    if (buffered >= 2) {
-        const uint32_t* words = aStream.bufferedAt();
-        const int pairs = buffered >= 8 ? 4 : buffered / 2;
-        tV4 a = {0.0, 0.0, 0.0, 0.0}, b = {0.0, 0.0, 0.0, 0.0};  // unused: s = 2, turned down
-        int usable = 0;
-        for (; usable < pairs; ++usable) {
-            const uint64_t m1 = uint64_t(words[2 * usable]) * kRange;
-            const uint64_t m2 = uint64_t(words[2 * usable + 1]) * kRange;
-            if (uint32_t(m1) < kTurnedDown || uint32_t(m2) < kTurnedDown) break;
-            a[usable] = double(uint32_t(m1 >> 32));
-            b[usable] = double(uint32_t(m2 >> 32));
+    // One pair of uniform numbers in (-1, 1), as gauss draws it; kept if
+    // accepted.
+    const auto drawPair = [&] {
+        const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+        const double x = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
+        const double s = x1 * x1 + x * x;
+        if (s < 1.0 && s != 0.0) {
+            x2[n] = x;
+            sq[n] = s;
+            after[n] = aStream.position();
+            ++n;
         }
-        const tV4 x1 = a / 100000000.0 * 2.0 - 1.0;
-        const tV4 x = b / 100000000.0 * 2.0 - 1.0;
-        const tV4 s = x1 * x1 + x * x;
-        const auto accepted = (s < 1.0) & (s != 0.0);
-        unsigned bits = 0;
-        for (int q = 0; q < usable; ++q) bits |= accepted[q] != 0 ? 1u << q : 0u;
-        int used = usable;
-        for (; n < 3 && bits != 0; ++n) {
-            const int q = __builtin_ctz(bits);
-            bits &= bits - 1;
-            x2[n] = x[q];
-            sq[n] = s[q];
-            after[n] = aStream.position() + uint64_t(2 * q + 2);
-            used = q + 1;
+    };
+    if constexpr (std::is_same_v<Isa, tIsaAvx2>) {
+        // With AVX2, up to eight pairs at a time from the words the stream
+        // has made, side by side, up to the first pair with a word Random
+        // turns down (that pair is drawn as gauss draws it); the accepted
+        // ones are the numbers' pairs, in order. (In the baseline variant
+        // this was slower.)
+        constexpr uint32_t kRange = 100000000u;
+        constexpr uint32_t kTurnDown = (0u - kRange) % kRange;  // Random's threshold
+        while (n < 3) {
+            aStream.makeBuffered();
+            // The pairs made, as bits (computed without a branch: whether
+            // there are fewer than eight varies from call to call).
+            const unsigned made =
+                unsigned(~(~uint64_t(0) << (aStream.bufferedWords() / 2))) & 0xFFu;
+            if (made == 0) {  // one word left in the blocks made
+                drawPair();
+                continue;
+            }
+            const uint32_t* words = aStream.bufferedAt();
+            alignas(32) double xs[8], ss[8];
+            tV4 x, s;
+            unsigned accepted, turnedDown, acceptedOn, turnedDownOn;
+            Isa::pairs4(words, kTurnDown, x, s, accepted, turnedDown);
+            std::memcpy(xs, &x, sizeof x);
+            std::memcpy(ss, &s, sizeof s);
+            Isa::pairs4(words + 8, kTurnDown, x, s, acceptedOn, turnedDownOn);
+            std::memcpy(xs + 4, &x, sizeof x);
+            std::memcpy(ss + 4, &s, sizeof s);
+            // The pairs before the first with a turned-down word, of those made.
+            const int usable = __builtin_ctz(turnedDown | turnedDownOn << 4 | ~made);
+            unsigned bits = (accepted | acceptedOn << 4) & ((1u << usable) - 1u);
+            const uint64_t start = aStream.position();
+            int used = usable;
+            for (; n < 3 && bits != 0; ++n) {
+                const int q = __builtin_ctz(bits);
+                bits &= bits - 1;
+                x2[n] = xs[q];
+                sq[n] = ss[q];
+                after[n] = start + uint64_t(2 * q + 2);
+                used = q + 1;
+            }
+            if (n < 3) used = usable;
+            aStream.skip(2 * used);
+            if (n < 3 && (made >> usable & 1u) != 0) drawPair();
         }
-        if (n < 3) used = usable;
-        aStream.skip(2 * used);
-    }
-    for (; n < 3; ++n) {
-        double x = 0.0, s = 0.0;
-        while (s >= 1.0 || s == 0.0) {
-            // A pair of uniform numbers in (-1, 1), as gauss draws them.
-            const double x1 = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            x = double(aStream.Random(100000000u)) / 100000000.0 * 2.0 - 1.0;
-            s = x1 * x1 + x * x;
-        }
-        x2[n] = x;
-        sq[n] = s;
-        after[n] = aStream.position();
+    } else {
+        while (n < 3) drawPair();
     }
     alignas(32) double t[4];
     {

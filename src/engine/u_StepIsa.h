@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace kwd::engine {
@@ -75,6 +76,37 @@ struct tIsaAvx2 {
     }
     __attribute__((target("avx2"))) static void sqrt4(double* x) {
         _mm256_store_pd(x, _mm256_sqrt_pd(_mm256_load_pd(x)));
+    }
+    // The four pairs of 32-bit words words[0 .. 8) as the polar method takes
+    // them: of each word Random(10^8) makes a = the high half of word x 10^8
+    // and then a / 10^8 x 2 - 1, unless the low half is below turnDown (then
+    // Random would draw another word: the pair's bit in turnedDown); x1 and
+    // x2 are the pair's numbers, s = x1^2 + x2^2, and the bits of accepted
+    // the pairs with s in (0, 1).
+    __attribute__((target("avx2"))) static void pairs4(const uint32_t* words, uint32_t turnDown,
+                                                       tV4& x2, tV4& s, unsigned& accepted,
+                                                       unsigned& turnedDown) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
+        const __m256i range = _mm256_set1_epi64x(100000000);
+        const __m256i m1 = _mm256_mul_epu32(v, range);
+        const __m256i m2 = _mm256_mul_epu32(_mm256_srli_epi64(v, 32), range);
+        // Low halves below turnDown, as signed numbers with their top bits flipped.
+        const __m256i flip = _mm256_set1_epi64x(0x80000000);
+        const __m256i limit = _mm256_set1_epi64x(int64_t(turnDown ^ 0x80000000u));
+        const __m256i low = _mm256_or_si256(_mm256_cmpgt_epi32(limit, _mm256_xor_si256(m1, flip)),
+                                            _mm256_cmpgt_epi32(limit, _mm256_xor_si256(m2, flip)));
+        turnedDown = unsigned(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_slli_epi64(low, 32))));
+        // The high halves (below 10^8) as doubles: in the mantissa of 2^52.
+        const __m256i twoTo52 = _mm256_set1_epi64x(0x4330000000000000);
+        const tV4 offset = {0x1p52, 0x1p52, 0x1p52, 0x1p52};
+        const __m256i h1 = _mm256_or_si256(_mm256_srli_epi64(m1, 32), twoTo52);
+        const __m256i h2 = _mm256_or_si256(_mm256_srli_epi64(m2, 32), twoTo52);
+        const tV4 a = tV4(_mm256_castsi256_pd(h1)) - offset;
+        const tV4 b = tV4(_mm256_castsi256_pd(h2)) - offset;
+        const tV4 x1 = a / 100000000.0 * 2.0 - 1.0;
+        x2 = b / 100000000.0 * 2.0 - 1.0;
+        s = x1 * x1 + x2 * x2;
+        accepted = unsigned(_mm256_movemask_pd(__m256d((s < 1.0) & (s != 0.0))));
     }
 };
 
