@@ -10,6 +10,7 @@
 
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/LargeMemory.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_ResultText.h"
 
@@ -66,6 +67,7 @@ void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
     double* codeSum = nullptr;  // fluxSumByCode of the last hit's code in m
     int64_t lastCode = 0;
     for (size_t n = 0; n < aParticles.size(); ++n) {
+        kwd::prefetchAhead(aParticles.data(), n, aParticles.size());
         const tParticle& p = aParticles[n];
         if (!p.fMetTarget) continue;
         // Particles of one release lie side by side in the list.

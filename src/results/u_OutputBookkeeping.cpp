@@ -10,6 +10,7 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/LargeMemory.h"
 #include "platform/ParallelChunks.h"
 #include "results/u_EngineOutputs.h"
 
@@ -62,6 +63,7 @@ void saveCurrentData(tParticleManager& e) {
     const int chunks = std::min(kwd::chunkCount(int64_t(list.size()), 16384), std::max(columns, 1));
     kwd::forEachChunk(columns, chunks, [&](int, int64_t iBegin, int64_t iEnd) {
         for (size_t n = 0; n < list.size(); ++n) {
+            kwd::prefetchAhead(list.data(), n, list.size());
             const tParticle& p = list[n];
             if (!p.fMetTarget) continue;
             checkCell(e.SourceStrengthIJK, p.fTargetPosGrid, n);
