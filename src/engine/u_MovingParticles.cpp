@@ -3,6 +3,7 @@
 // cell, so that neighbouring particles read the same cell records.
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -51,22 +52,14 @@ void tParticleManager::findMovingParticles() {
     fInModelOthers = 0;
     const int64_t count = int64_t(fParticleList.size());
     const bool touchdown = fFootprintModel == tFootprintModel::Touchdown;
-    // Each chunk of the list is scanned on a worker; its findings are joined
-    // in list order.
-    struct tFound {
-        std::vector<int64_t> moving, justFinished;
-        std::vector<double> startTimes;  // of the moving ones, as first met
+    // What the scan finds in [begin, end), in list order: found(kMoving or
+    // kJustFinished, n) for the particles that move and for those whose
+    // visit resets the call time; returns the number of the others in the
+    // model and adds the measurement times the moving ones need a slot for
+    // (on every process alike) to startTimes where it is given, as first met.
+    constexpr int kMoving = 0, kJustFinished = 1;
+    auto scan = [&](int64_t begin, int64_t end, std::vector<double>* startTimes, auto&& found) {
         int64_t inModelOthers = 0;
-    };
-    kwd::reserveLarge(fMoving, size_t(count));
-    const int chunks = kwd::chunkCount(count, 16384);
-    std::vector<tFound> found(static_cast<size_t>(chunks));
-    kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
-        // Filled here and moved into place at the end: the slots of
-        // neighbouring chunks share cache lines.
-        tFound f;
-        std::vector<int64_t>& moving = chunks == 1 ? fMoving : f.moving;
-        if (chunks > 1) moving.reserve(size_t(end - begin));  // never moves while it fills
         for (int64_t n = begin; n < end; ++n) {
             const tParticle& p = fParticleList[size_t(n)];
             if (p.fLoopIdx == fMainLoopIdx) {
@@ -74,28 +67,54 @@ void tParticleManager::findMovingParticles() {
                     // With the run shared between processes, the others
                     // step the rest.
                     if (stepsHere(p))
-                        moving.push_back(n);
+                        found(kMoving, n);
                     else
-                        ++f.inModelOthers;
-                    // The measurement time of its touchdowns needs a slot
-                    // (on every process alike).
-                    if (touchdown && (f.startTimes.empty() || p.fStartTime != f.startTimes.back()))
-                        f.startTimes.push_back(p.fStartTime);
+                        ++inModelOthers;
+                    if (touchdown && startTimes != nullptr &&
+                        (startTimes->empty() || p.fStartTime != startTimes->back()))
+                        startTimes->push_back(p.fStartTime);
+                } else if (p.fdt_sum != 0.0) {
+                    found(kJustFinished, n);
                 }
-                else if (p.fdt_sum != 0.0)
-                    f.justFinished.push_back(n);  // its visit resets the call time
             } else if (p.fInModel) {
-                ++f.inModelOthers;
+                ++inModelOthers;
             }
         }
-        found[size_t(chunk)] = std::move(f);
-    });
-    for (const tFound& f : found) {
-        fMoving.insert(fMoving.end(), f.moving.begin(), f.moving.end());
-        fJustFinished.insert(fJustFinished.end(), f.justFinished.begin(), f.justFinished.end());
-        for (const double t : f.startTimes) registerMeasurementTime(t);
-        fInModelOthers += f.inModelOthers;
+        return inModelOthers;
+    };
+    kwd::reserveLarge(fMoving, size_t(count));
+    const int chunks = kwd::chunkCount(count, 16384);
+    std::vector<std::vector<double>> startTimes(static_cast<size_t>(chunks));
+    if (chunks == 1) {
+        fInModelOthers = scan(0, count, &startTimes[0], [this](int kind, int64_t n) {
+            (kind == kMoving ? fMoving : fJustFinished).push_back(n);
+        });
+    } else {
+        // On the workers, a chunk of the list each: how many of each kind
+        // the chunk holds, then each in its place, so that the lists come
+        // out in list order with no list of a chunk's own to join.
+        std::vector<std::array<int64_t, 2>> before(size_t(chunks) + 1, {0, 0});
+        std::vector<int64_t> others(size_t(chunks), 0);
+        kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
+            std::array<int64_t, 2> found = {0, 0};
+            others[size_t(chunk)] = scan(begin, end, &startTimes[size_t(chunk)],
+                                         [&found](int kind, int64_t) { ++found[size_t(kind)]; });
+            before[size_t(chunk) + 1] = found;
+        });
+        for (size_t c = 1; c < before.size(); ++c)
+            for (size_t kind = 0; kind < 2; ++kind) before[c][kind] += before[c - 1][kind];
+        fMoving.resize(size_t(before.back()[kMoving]));
+        fJustFinished.resize(size_t(before.back()[kJustFinished]));
+        kwd::forEachChunk(count, chunks, [&](int chunk, int64_t begin, int64_t end) {
+            std::array<int64_t, 2> at = before[size_t(chunk)];
+            scan(begin, end, nullptr, [&](int kind, int64_t n) {
+                (kind == kMoving ? fMoving : fJustFinished)[size_t(at[size_t(kind)]++)] = n;
+            });
+        });
+        for (const int64_t n : others) fInModelOthers += n;
     }
+    for (const std::vector<double>& times : startTimes)
+        for (const double t : times) registerMeasurementTime(t);
     fMovingKnown = true;
     fMovingLoopIdx = fMainLoopIdx;
     fMovingListSize = count;

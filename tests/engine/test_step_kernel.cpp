@@ -339,6 +339,51 @@ TEST(StepKernel, ParticlesSideBySideEndAsParticlesMovedOneAtATime) {
     omp_set_num_threads(saved);
 }
 
+// On two threads the scan for the moving particles cuts a long list into
+// chunks. A pass after it steps every particle of the interval that moves,
+// resets the call time of those that finished in the pass before and leaves
+// the rest alone, as on one thread.
+TEST(StepKernel, APassAfterTheScanOfALongListIsTheSameOnOneAndTwoThreads) {
+    const int saved = omp_get_max_threads();
+    enum tKind { kMoves, kJustFinished, kOtherInterval, kFinishedBefore };
+    std::vector<tParticle> built;
+    auto passOn = [&built](int threads) {
+        omp_set_num_threads(threads);
+        auto e = variedEngine();
+        e->fMainLoopIdx = 0;
+        std::mt19937_64 gen(3);
+        std::uniform_real_distribution<double> ux(1.0, 17.0), uy(1.0, 20.0), uz(1.0, 17.5);
+        for (int64_t n = 0; n < 40000; ++n) {
+            tParticle p = kwd::test::particleAt(*e, ux(gen), uy(gen), uz(gen), n);
+            if (n % 4 == kJustFinished || n % 4 == kFinishedBefore) p.fInModel = false;
+            if (n % 4 == kJustFinished) p.fdt_sum = 0.5;
+            if (n % 4 == kOtherInterval) p.fLoopIdx = 1;
+            e->fParticleList.push_back(p);
+        }
+        built = e->fParticleList;
+        e->movingPass(0.001);
+        return e->fParticleList;
+    };
+    const std::vector<tParticle> one = passOn(1);
+    const std::vector<tParticle> two = passOn(2);
+    omp_set_num_threads(saved);
+    ASSERT_EQ(one.size(), built.size());
+    ASSERT_EQ(two.size(), built.size());
+    int64_t moved = 0;
+    for (size_t n = 0; n < built.size(); ++n) {
+        ASSERT_EQ(one[n], two[n]) << "particle " << n;
+        tParticle expected = built[n];
+        if (n % 4 == kJustFinished) expected.fdt_sum = 0.0;
+        if (n % 4 == kMoves && built[n].fInModel) {
+            ASSERT_GT(one[n].fSubSteps, 0) << "particle " << n;
+            ++moved;
+        } else {
+            ASSERT_EQ(one[n], expected) << "particle " << n;
+        }
+    }
+    EXPECT_GT(moved, 5000);
+}
+
 TEST(StepKernel, AFlagRaisedSideBySideNamesTheParticleThatRaisedIt) {
     // A negative energy in one column has no standard deviation: of the
     // particles moved side by side, the one that starts there fails.
