@@ -266,7 +266,12 @@ void tParticleManager::runMovingPass(double dt_3d) {
     requireSampleCells();
     tParticle* particles = fParticleList.data();
     // What a visit does to a particle that has finished: its call time is reset.
-    for (int64_t n : fJustFinished) particles[n].fdt_sum = 0.0;
+    const int64_t finished = int64_t(fJustFinished.size());
+    kwd::forEachChunk(finished, kwd::chunkCount(finished, 16384),
+                      [&](int, int64_t begin, int64_t end) {
+                          for (int64_t m = begin; m < end; ++m)
+                              particles[fJustFinished[size_t(m)]].fdt_sum = 0.0;
+                      });
     fJustFinished.clear();
 
     // Cell order: neighbouring particles read the same cell records. The

@@ -14,6 +14,7 @@
 #include "engine/u_tParticleManager.h"
 #include "platform/DateTime.h"
 #include "platform/Interrupt.h"
+#include "platform/ParallelChunks.h"
 #include "platform/KwdError.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_EngineOutputs.h"
@@ -269,8 +270,15 @@ int64_t startCalculation(tParticleManager& e, int32_t outputInterval, int32_t up
             }
 
             // Carry-over: particles still moving go on in the next period.
-            for (tParticle& particle : e.fParticleList)
-                if (particle.fLoopIdx == e.fMainLoopIdx) particle.fLoopIdx = e.fMainLoopIdx + 1;
+            const int64_t listSize = int64_t(e.fParticleList.size());
+            kwd::forEachChunk(listSize, kwd::chunkCount(listSize, 16384),
+                              [&e](int, int64_t begin, int64_t end) {
+                                  for (int64_t n = begin; n < end; ++n) {
+                                      tParticle& particle = e.fParticleList[size_t(n)];
+                                      if (particle.fLoopIdx == e.fMainLoopIdx)
+                                          particle.fLoopIdx = e.fMainLoopIdx + 1;
+                                  }
+                              });
             e.forgetMovingParticles();
 
             if (e.fPartGen_InLoop >= e.fPartPerIntervalTarget) break;
