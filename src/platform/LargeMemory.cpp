@@ -10,7 +10,9 @@ namespace kwd {
 
 void adviseHugePages(const void* begin, size_t bytes) {
     constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
-    if (bytes < 4 * kHugePage) return;
+    // From two huge pages: a list of a million 8-byte indices (8,000,000
+    // bytes) holds three whole ones.
+    if (bytes < 2 * kHugePage) return;
     const uintptr_t first = (reinterpret_cast<uintptr_t>(begin) + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t last = (reinterpret_cast<uintptr_t>(begin) + bytes) & ~(kHugePage - 1);
     if (last <= first) return;
