@@ -1,6 +1,7 @@
 // Footprint normalisation, the five grid files of the vertical sums and the
 // output data set (ZDX descriptor + ZDT data file).
 
+#include <atomic>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -13,6 +14,7 @@
 #include "platform/FileIO.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/LargeMemory.h"
 #include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
 #include "results/u_EngineOutputs.h"
@@ -102,16 +104,17 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
         kwd::checkFpFlags("footprint normalisation");
     }
 
-    // 2. Particles in the model per cell.
-    // The cells of each chunk of the list on the workers, then each worker
-    // counts in the columns it owns (a range of i).
+    // 2. Particles in the model per cell. A count of whole particles is the
+    // same in any order of its additions, so each chunk of the list adds its
+    // particles on a worker, into the shared cells (atomically where there
+    // are several chunks). The first particle outside the grid in list
+    // order fails, as on one thread.
     e.CurrPosIJK.fill(0.0);
     const std::vector<tParticle>& list = e.fParticleList;
     const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
-    std::vector<std::vector<tPosGrid>> cells(static_cast<size_t>(chunks));
-    kwd::forEachChunk(int64_t(list.size()), chunks, [&](int chunk, int64_t begin, int64_t end) {
-        std::vector<tPosGrid> mine;  // moved into its slot at the end (no shared cache line)
+    kwd::forEachChunk(int64_t(list.size()), chunks, [&](int, int64_t begin, int64_t end) {
         for (int64_t n = begin; n < end; ++n) {
+            kwd::prefetchAhead(list.data(), size_t(n), list.size());
             const tParticle& p = list[size_t(n)];
             if (!p.fInModel) continue;
             const tPosGrid c = p.fPosGrid;
@@ -119,16 +122,12 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
                 throw kwd::GeneralError("particle " + std::to_string(n) + " in the model has the cell (" +
                                         std::to_string(c.i) + ", " + std::to_string(c.j) + ", " +
                                         std::to_string(c.k) + ") outside the grid " + gridText(nI, nJ, nK));
-            mine.push_back(c);
+            double& count = e.CurrPosIJK(c.i, c.j, c.k);
+            if (chunks == 1)
+                count += 1.0;
+            else
+                std::atomic_ref<double>(count).fetch_add(1.0, std::memory_order_relaxed);
         }
-        cells[size_t(chunk)] = std::move(mine);
-    });
-    int64_t inModel = 0;
-    for (const std::vector<tPosGrid>& c : cells) inModel += int64_t(c.size());
-    kwd::forEachChunk(nI, kwd::chunkCount(inModel, 4096), [&](int, int64_t iBegin, int64_t iEnd) {
-        for (const std::vector<tPosGrid>& chunk : cells)
-            for (const tPosGrid c : chunk)
-                if (c.i >= iBegin && c.i < iEnd) e.CurrPosIJK(c.i, c.j, c.k) += 1.0;
     });
 
     // 3. Grid files (of the described model only: the touchdown model has no

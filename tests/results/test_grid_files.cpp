@@ -1,6 +1,9 @@
 // Footprint normalisation, the particle count and the five grid files.
 
 #include <gtest/gtest.h>
+#include <omp.h>
+
+#include <vector>
 
 #include "support/ResultsFixtures.h"
 #include "platform/KwdError.h"
@@ -122,6 +125,43 @@ TEST(GridFiles, CountsOnlyParticlesInTheModel) {
     EXPECT_EQ(e->CurrPosIJK(0, 0, 0), 2.0);
     EXPECT_EQ(e->CurrPosIJK(2, 1, 3), 1.0);
     EXPECT_EQ(total(e->CurrPosIJK), 3.0);
+}
+
+// A list long enough to be counted in chunks on two threads: every cell's
+// count is whole, and the first particle outside the grid fails.
+TEST(GridFiles, ALongListIsCountedAlikeOnOneAndTwoThreads) {
+    tTempFolder out("kwd_res_");
+    auto e = accumulatorEngine(uniformGrid(3, 3, 4), out.path());
+    for (int32_t n = 0; n < 72000; ++n) {
+        tParticle p;
+        p.fPosGrid = {n % 3, (n / 3) % 3, (n / 9) % 4};  // 2,000 in each cell
+        p.fInModel = (n / 36) % 2 == 0;  // 1,000 of them in the model
+        e->fParticleList.push_back(p);
+    }
+    const int saved = omp_get_max_threads();
+    for (const int threads : {1, 2}) {
+        SCOPED_TRACE(threads);
+        omp_set_num_threads(threads);
+        writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
+        for (const double count : std::vector<double>(e->CurrPosIJK.data(),
+                                                      e->CurrPosIJK.data() + e->CurrPosIJK.size()))
+            EXPECT_EQ(count, 1000.0);
+        const std::vector<tParticle> kept = e->fParticleList;
+        // Both in the model, at the end of the first half and the start of
+        // the second.
+        e->fParticleList[35000].fPosGrid = {3, 0, 0};
+        e->fParticleList[36504].fPosGrid = {0, 0, -1};
+        try {
+            writeOutput(*e, *e->fCurrZDXFile, out.file("unused"));
+            ADD_FAILURE() << "no error";
+        } catch (const kwd::GeneralError& err) {
+            EXPECT_STREQ(err.what(),
+                         "particle 35000 in the model has the cell (3, 0, 0) outside the grid "
+                         "3 x 3 x 4");
+        }
+        e->fParticleList = kept;
+    }
+    omp_set_num_threads(saved);
 }
 
 TEST(GridFiles, MissingOutputFolderIsAFileError) {
