@@ -159,15 +159,17 @@ private:
                 if (faces[size_t(c) + 1] >= v) return c;
             return n - 1;
         }
-        // First cell c in [0, n) whose upper face faces[c + 1] >= v.
-        int32_t lo = 0, hi = n;  // answer in [lo, hi]; hi = n means "none"
-        while (lo < hi) {
-            const int32_t mid = lo + (hi - lo) / 2;
-            if (faces[size_t(mid) + 1] >= v)
-                hi = mid;
-            else
-                lo = mid + 1;
+        // First cell c in [0, n) whose upper face faces[c + 1] >= v, n for
+        // none (a v that is not a number included), by bisection without a
+        // branch on the faces: the answer lies in [lo, lo + len].
+        const double* upper = faces.data() + 1;
+        int32_t lo = 0, len = n;
+        while (len > 1) {
+            const int32_t half = len / 2;
+            lo = upper[lo + half - 1] >= v ? lo : lo + half;
+            len -= half;
         }
+        lo += upper[lo] >= v ? 0 : 1;
         return lo < n ? lo : n - 1;
     }
 
