@@ -31,18 +31,6 @@ int32_t boundInMillimetres(double metres, const char* name) {
                              " m is outside the range of whole millimetres the release can draw");
 }
 
-// A coordinate drawn at millimetre resolution from [min(a, b), max(a, b)).
-double drawAxis(double lo, double hi, const char* loName, const char* hiName,
-                tRandomStream& stream) {
-    const int32_t a = boundInMillimetres(lo, loName);
-    const int32_t b = boundInMillimetres(hi, hiName);
-    const int32_t first = a < b ? a : b;
-    const int32_t last = a < b ? b : a;
-    int64_t r = first;
-    if (last > first) r += int64_t(stream.Random(uint32_t(int64_t(last) - int64_t(first))));
-    return double(r) / 1000.0;
-}
-
 }  // namespace
 
 std::optional<int32_t> releaseMillimetres(double aMetres) {
@@ -56,6 +44,19 @@ std::optional<int32_t> releaseMillimetres(double aMetres) {
     return int32_t(mm);
 }
 
+tReleaseBox::tReleaseBox(const tDetector& aDetector) {
+    const double lo[3] = {aDetector.xMin, aDetector.yMin, aDetector.zMin};
+    const double hi[3] = {aDetector.xMax, aDetector.yMax, aDetector.zMax};
+    const char* const loNames[3] = {"xMin", "yMin", "zMin"};
+    const char* const hiNames[3] = {"xMax", "yMax", "zMax"};
+    for (int axis = 0; axis < 3; ++axis) {
+        const int32_t a = boundInMillimetres(lo[axis], loNames[axis]);
+        const int32_t b = boundInMillimetres(hi[axis], hiNames[axis]);
+        first[axis] = a < b ? a : b;
+        last[axis] = a < b ? b : a;
+    }
+}
+
 void tParticle::drawPosition(const tDetector& d, bool midPoint, uint64_t aSeed) {
     if (midPoint) {
         fPosMeter.x = d.xMin + (d.xMax - d.xMin) / 2.0;
@@ -63,10 +64,19 @@ void tParticle::drawPosition(const tDetector& d, bool midPoint, uint64_t aSeed) 
         fPosMeter.z = d.zMin + (d.zMax - d.zMin) / 2.0;
         return;
     }
+    drawPosition(tReleaseBox(d), aSeed);
+}
+
+void tParticle::drawPosition(const tReleaseBox& aBox, uint64_t aSeed) {
+    // Each axis from [first, last) in whole millimetres (first when equal).
     tRandomStream stream(aSeed, fSerialNr, tRandomPurpose::Release);
-    fPosMeter.x = drawAxis(d.xMin, d.xMax, "xMin", "xMax", stream);
-    fPosMeter.y = drawAxis(d.yMin, d.yMax, "yMin", "yMax", stream);
-    fPosMeter.z = drawAxis(d.zMin, d.zMax, "zMin", "zMax", stream);
+    double* const at[3] = {&fPosMeter.x, &fPosMeter.y, &fPosMeter.z};
+    for (int axis = 0; axis < 3; ++axis) {
+        const int32_t first = aBox.first[axis], last = aBox.last[axis];
+        int64_t r = first;
+        if (last > first) r += int64_t(stream.Random(uint32_t(int64_t(last) - int64_t(first))));
+        *at[axis] = double(r) / 1000.0;
+    }
 }
 
 void tParticle::finishRelease(double aDateTime) {
@@ -93,6 +103,14 @@ tParticle::tParticle(const tDetector& aDetector, bool midPoint, const tGridGeome
                      double aDateTime, uint64_t aSeed, int64_t aSerialNr)
     : fSerialNr(aSerialNr) {
     drawPosition(aDetector, midPoint, aSeed);
+    calcGridFromMeters(aGeometry);
+    finishRelease(aDateTime);
+}
+
+tParticle::tParticle(const tReleaseBox& aBox, const tGridGeometry& aGeometry, double aDateTime,
+                     uint64_t aSeed, int64_t aSerialNr)
+    : fSerialNr(aSerialNr) {
+    drawPosition(aBox, aSeed);
     calcGridFromMeters(aGeometry);
     finishRelease(aDateTime);
 }

@@ -36,6 +36,16 @@ constexpr tPosGrid kPosGridFinished{-1, -1, -1};
 // refuses such a box with kwd::RunSetupError).
 std::optional<int32_t> releaseMillimetres(double aMetres);
 
+// The detector box as the release draws from it: each axis' bounds in
+// whole millimetres (releaseMillimetres), the lower one first. A bound the
+// release refuses raises kwd::RunSetupError; the bounds are taken in the
+// order xMin, xMax, yMin, yMax, zMin, zMax.
+struct tReleaseBox {
+    int32_t first[3] = {0, 0, 0};
+    int32_t last[3] = {0, 0, 0};
+    explicit tReleaseBox(const tDetector& aDetector);
+};
+
 // One virtual particle. A plain record owned by the engine's particle list.
 class tParticle {
 public:
@@ -94,6 +104,10 @@ public:
     // The same, locating the cell with the precomputed faces of the data set.
     tParticle(const tDetector& aDetector, bool midPoint, const tGridGeometry& aGeometry,
               double aDateTime, uint64_t aSeed, int64_t aSerialNr);
+    // The same drawn from a box whose bounds are converted already (a batch
+    // of particles converts them once).
+    tParticle(const tReleaseBox& aBox, const tGridGeometry& aGeometry, double aDateTime,
+              uint64_t aSeed, int64_t aSerialNr);
 
     // fPosGrid from fPosMeter; outside the box (-999, -999, -999) and fInModel false.
     void calcGridFromMeters(const kwd::dataset::TZDXFile& aZDXFile);
@@ -111,6 +125,7 @@ public:
 
 private:
     void drawPosition(const tDetector& aDetector, bool midPoint, uint64_t aSeed);
+    void drawPosition(const tReleaseBox& aBox, uint64_t aSeed);
     void finishRelease(double aDateTime);
 };
 

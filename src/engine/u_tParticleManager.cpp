@@ -112,6 +112,8 @@ void tParticleManager::releaseParticles(int64_t aCount) {
     forgetMovingParticles();
     const double t = getModelTime(*fCurrZDXFile);
     fGeometry = tGridGeometry(*fCurrZDXFile);
+    // A box the release refuses fails here, before the list changes.
+    const tReleaseBox box(fDetector);
     // Room for the batch. Where the list must move to a larger block, the
     // particles still moving are first moved to a block of their own size,
     // so that the old and the new block together never hold more than the
@@ -124,28 +126,22 @@ void tParticleManager::releaseParticles(int64_t aCount) {
     }
     // Each particle draws its position from its own stream (its serial
     // number), so the batch is built on the workers, every particle in its
-    // place of the list. A box the release refuses fails at its first
-    // particle: the list is then left as it was.
+    // place of the list.
     const size_t first = fParticleList.size();
     kwd::touchPagesOnWorkers(fParticleList.data() + first, size_t(aCount) * sizeof(tParticle));
     fParticleList.resize(needed);
     tParticle* batch = fParticleList.data() + first;
     const int64_t firstSerial = fTotalEmittedParticles;
-    try {
-        kwd::forEachChunk(aCount, kwd::chunkCount(aCount, 4096),
-                          [&](int, int64_t begin, int64_t end) {
-                              for (int64_t n = begin; n < end; ++n) {
-                                  tParticle& p = batch[n];
-                                  p = tParticle(fDetector, false, fGeometry, t, fSeed,
-                                                firstSerial + n);
-                                  p.fLoopIdx = fMainLoopIdx;
-                                  p.calcGridFromMeters(fGeometry);
-                              }
-                          });
-    } catch (...) {
-        fParticleList.resize(first);
-        throw;
-    }
+    kwd::forEachChunk(aCount, kwd::chunkCount(aCount, 4096), [&](int, int64_t begin, int64_t end) {
+        for (int64_t n = begin; n < end; ++n) {
+            tParticle& p = batch[n];
+            p = tParticle(box, fGeometry, t, fSeed, firstSerial + n);
+            p.fLoopIdx = fMainLoopIdx;
+            // Released outside the model box: the particle has the outside
+            // marker (and is still in the model); here it leaves the model.
+            if (p.fPosGrid == kPosGridOutside) p.fInModel = false;
+        }
+    });
     fTotalEmittedParticles += aCount;
     fPartGen_InLoop += aCount;
 }

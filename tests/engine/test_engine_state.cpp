@@ -134,6 +134,29 @@ TEST(EngineState, ReleaseAppendsParticlesOfTheCurrentDataSet) {
     EXPECT_EQ(e.fParticleList.back().fSerialNr, 301);
 }
 
+// A box the release cannot draw from fails before the batch changes anything.
+TEST(EngineState, ARefusedBoxLeavesTheListAsItWas) {
+    tParticleManager e(true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(),
+                       "/out", 0.0, 10, 100);
+    e.fSeed = 3;
+    e.fMainLoopIdx = 0;
+    e.allocateFields();
+    e.releaseParticles(20);
+    const std::vector<tParticle> before = e.fParticleList;
+    e.fDetector.yMax = 4.0e6;
+    try {
+        e.releaseParticles(10000);
+        FAIL() << "no error";
+    } catch (const kwd::RunSetupError& err) {
+        EXPECT_STREQ(err.what(),
+                     "detector bound yMax = 4000000 m is outside the range of whole millimetres "
+                     "the release can draw");
+    }
+    EXPECT_TRUE(e.fParticleList == before);
+    EXPECT_EQ(e.fTotalEmittedParticles, 20);
+    EXPECT_EQ(e.fPartGen_InLoop, 20);
+}
+
 // A batch large enough to be built by several workers, and the scan of the
 // moving particles over it: the same on one and on two threads.
 TEST(EngineState, LargeReleaseAndScanAreTheSameOnOneAndTwoThreads) {
