@@ -101,13 +101,21 @@ TEST(EngineState, UpdateEntriesRemovesFinishedParticlesAndKeepsTheOrder) {
     EXPECT_EQ(e.getNumberOfParticlesInModel(), 0);
 }
 
+// An engine ready to release in interval 0: the box of 5 x 4 x 6 m, the
+// detector reaching 1 m past it along x.
+std::unique_ptr<tParticleManager> releasingEngine() {
+    auto e = std::make_unique<tParticleManager>(
+        true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(), "/out", 0.0, 10,
+        100);
+    e->fSeed = 3;
+    e->fMainLoopIdx = 0;
+    e->allocateFields();
+    return e;
+}
+
 TEST(EngineState, ReleaseAppendsParticlesOfTheCurrentDataSet) {
-    // Box of 5 x 4 x 6 m; the detector reaches 1 m past the box along x.
-    tParticleManager e(true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(),
-                       "/out", 0.0, 10, 100);
-    e.fSeed = 3;
-    e.fMainLoopIdx = 0;
-    e.allocateFields();
+    const auto engine = releasingEngine();
+    tParticleManager& e = *engine;
     e.releaseParticles(300);
     ASSERT_EQ(e.fParticleList.size(), 300u);
     EXPECT_EQ(e.fTotalEmittedParticles, 300);
@@ -136,11 +144,8 @@ TEST(EngineState, ReleaseAppendsParticlesOfTheCurrentDataSet) {
 
 // A box the release cannot draw from fails before the batch changes anything.
 TEST(EngineState, ARefusedBoxLeavesTheListAsItWas) {
-    tParticleManager e(true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(),
-                       "/out", 0.0, 10, 100);
-    e.fSeed = 3;
-    e.fMainLoopIdx = 0;
-    e.allocateFields();
+    const auto engine = releasingEngine();
+    tParticleManager& e = *engine;
     e.releaseParticles(20);
     const std::vector<tParticle> before = e.fParticleList;
     e.fDetector.yMax = 4.0e6;
@@ -163,12 +168,7 @@ TEST(EngineState, LargeReleaseAndScanAreTheSameOnOneAndTwoThreads) {
     const int saved = omp_get_max_threads();
     auto releaseOn = [](int threads) {
         omp_set_num_threads(threads);
-        auto e = std::make_unique<tParticleManager>(
-            true, kwd::test::detectorBox(3.0, 6.0, 1.0, 2.0, 0.5, 1.5), threeOutputs(), "/out", 0.0,
-            10, 100);
-        e->fSeed = 3;
-        e->fMainLoopIdx = 0;
-        e->allocateFields();
+        auto e = releasingEngine();
         e->releaseParticles(30000);
         e->fMainLoopIdx = 1;
         e->releaseParticles(30000);
