@@ -26,6 +26,7 @@
 #include "engine/u_RunProgress.h"
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticle.h"
+#include "platform/LargeMemory.h"
 
 namespace kwd::engine {
 
@@ -127,6 +128,15 @@ public:
                 &ratioDetEmitterIJK, &ddw_EmitterIJ,    &ddw_EmitterIJK,    &FlxFootprintIJ,
                 &FlxFootprintIJK,    &ConFootprintIJ,   &ConFootprintIJK};
     }
+
+    // A particle that met its target as the accumulation adds it: its target
+    // cell and the weights fWDetector / fWEmitter and 1 / fWEmitter; the
+    // accumulation's room for them, kept from one output to the next.
+    struct tTargetHit {
+        tPosGrid cell;
+        double ratio, inverse;
+    };
+    kwd::tScratchArray<tTargetHit> fTargetHitScratch;
 
     // ---- working state of the run -----------------------------------------
     // Rates of change per second over the current period (period loading).

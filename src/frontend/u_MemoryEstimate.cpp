@@ -60,8 +60,11 @@ int64_t engineBytesPerCell() {
 }
 
 int64_t engineBytesPerParticle() {
-    // The moving particle's list index and its two sort keys.
-    return int64_t(sizeof(tParticle) + sizeof(int64_t) + 2 * sizeof(uint64_t));
+    // The moving particle's list index and its two sort keys; on several
+    // threads, its record as a hit the accumulation adds (at most one per
+    // particle).
+    return int64_t(sizeof(tParticle) + sizeof(int64_t) + 2 * sizeof(uint64_t) +
+                   sizeof(tParticleManager::tTargetHit));
 }
 
 tMemoryEstimate estimateRunMemory(const TZDXFile& aGrid, int64_t aParticlesPerPeriod,

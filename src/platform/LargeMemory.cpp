@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 
 #include "platform/ParallelChunks.h"
 
@@ -20,6 +22,15 @@ void adviseHugePages(const void* begin, size_t bytes) {
     // Only a hint: where the system refuses it, the block keeps small pages.
     (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 #endif
+}
+
+void* allocateOnHugePages(size_t bytes) {
+    constexpr size_t kHugePage = size_t(2) << 20;
+    const size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* block = std::aligned_alloc(kHugePage, whole);
+    if (block == nullptr) throw std::bad_alloc();
+    adviseHugePages(block, whole);
+    return block;
 }
 
 void touchPagesOnWorkers(void* begin, size_t bytes) {

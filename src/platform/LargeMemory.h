@@ -4,7 +4,10 @@
 // that their first use faults a few hundred pages rather than tens of
 // thousands of small ones and random reads miss the address cache less.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <type_traits>
 #include <vector>
 
 namespace kwd {
@@ -20,6 +23,11 @@ void adviseHugePages(const void* begin, size_t bytes);
 // storage that holds no object yet (the room a list has reserved).
 void touchPagesOnWorkers(void* begin, size_t bytes);
 
+// A block of at least `bytes` bytes (freed with std::free) that starts on a
+// huge page and ends on one, hinted as above; std::bad_alloc where there is
+// no room.
+void* allocateOnHugePages(size_t bytes);
+
 // Room for n elements in v; a new block is hinted as above before any of
 // it is used, so that the first use of a large working list faults a few
 // huge pages, and its room past the elements (from a megabyte) is touched
@@ -34,6 +42,39 @@ void reserveLarge(std::vector<T>& v, size_t n) {
     const size_t room = (v.capacity() - v.size()) * sizeof(T);
     if (room >= kTouchFrom) touchPagesOnWorkers(v.data() + v.size(), room);
 }
+
+// Room for records of a trivial type T, left unwritten, its start and
+// length on whole huge pages that are hinted as above: of a large scratch
+// block written piece by piece, only the huge pages written are ever
+// faulted. (A block from the heap starts anywhere, and the small pages at
+// its ends, up to a thousand, would each be faulted.) Kept from one use to
+// the next, the pages are faulted at the first use only.
+template <typename T>
+class tScratchArray {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    tScratchArray() = default;
+    ~tScratchArray() { std::free(fData); }
+    tScratchArray(const tScratchArray&) = delete;
+    tScratchArray& operator=(const tScratchArray&) = delete;
+    // Room for at least `count` records; what the room held is lost when it
+    // has to grow.
+    void ensure(size_t count) {
+        if (count <= fCapacity && fData != nullptr) return;
+        std::free(fData);
+        fData = nullptr;
+        fCapacity = 0;
+        const size_t bytes = std::max<size_t>(count, 1) * sizeof(T);
+        fData = static_cast<T*>(allocateOnHugePages(bytes));
+        fCapacity = count;
+    }
+    T* data() { return fData; }
+
+private:
+    T* fData = nullptr;
+    size_t fCapacity = 0;
+};
 
 // A scan of a list of large records that reads a cache line or two of
 // each (a pass over the particle list: 304-byte records) keeps ahead of

@@ -137,6 +137,33 @@ TEST_F(Bookkeeping, TargetCellOutsideTheGridFailsAtTheSameParticleOnAnyThreads) 
     EXPECT_TRUE(sums[0] == sums[1]) << "the sums before the error differ";
 }
 
+// The room for the hits, kept from one output to the next, grows with the
+// list: each output adds every hit of the longer list, on two threads as on
+// one.
+TEST_F(Bookkeeping, AListThatGrowsBetweenOutputsIsAddedWhole) {
+    tParticleManager& e = *fEngine;
+    const int saved = omp_get_max_threads();
+    std::vector<std::vector<double>> sums;
+    for (const int threads : {1, 2}) {
+        omp_set_num_threads(threads);
+        e.fParticleList.clear();
+        for (const int length : {40000, 100000}) {
+            for (int n = int(e.fParticleList.size()); n < length; ++n)
+                e.fParticleList.push_back(
+                    hitParticle({n % 3, (n / 7) % 3, n % 4}, 1.0 + n % 11, 0.5 + n % 5));
+            clearOutputArrays(e);
+            saveCurrentData(e);
+            EXPECT_EQ(total(e.SourceStrengthIJ), double(length)) << threads << " threads";
+        }
+        std::vector<double> all;
+        for (t3DArrayDouble* a : e.footprintAccumulators())
+            all.insert(all.end(), a->data(), a->data() + a->size());
+        sums.push_back(all);
+    }
+    omp_set_num_threads(saved);
+    EXPECT_TRUE(sums[0] == sums[1]) << "the sums differ between one and two threads";
+}
+
 TEST_F(Bookkeeping, EmitterVelocityOfZeroEndsWithFloatingPointError) {
     tParticleManager& e = *fEngine;
     e.fParticleList.push_back(hitParticle({1, 1, 1}, 0.0, 1.0));

@@ -57,7 +57,8 @@ tResults runOn(int threads) {
     e->fTotalEmittedParticles = 150000;
     e->fActSimTime = noon();
     // 150,000 particles (two windows of the particle list): hits crowded
-    // into a few columns, particles still moving, finished ones.
+    // into a few columns on both sides of the grid (two owners of columns),
+    // particles still moving, finished ones.
     std::mt19937_64 gen(5);
     std::uniform_int_distribution<int32_t> col(0, 9), row(0, 9), level(0, kK - 1);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -68,7 +69,7 @@ tResults runOn(int threads) {
         p.fTimeUntilHit = kwd::incMilliseconds(noon(), -int64_t(n % 600) * 1000);
         p.fSerialNr = int64_t(n);
         if (n % 3 != 2) {
-            p = hitParticle({col(gen) * 3, row(gen) * 2, level(gen)},
+            p = hitParticle({col(gen) * 33, row(gen) * 2, level(gen)},
                             (unit(gen) - 0.3) * std::pow(10.0, double(n % 9) - 4.0),
                             unit(gen) * std::pow(10.0, double(n % 7) - 3.0));
             p.fStartTime = noon();
