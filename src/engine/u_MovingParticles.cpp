@@ -20,7 +20,7 @@ namespace kwd::engine {
 // first, in as few passes of at most 11 bits as the cells need (two for a
 // grid of up to four million cells). The particles move little between two
 // passes, but any order of the particles gives the same particles.
-void kwdstep::sortByCell(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch,
+void kwdstep::sortByCell(kwd::tLargeVector<uint64_t>& keys, kwd::tLargeVector<uint64_t>& scratch,
                          int cellBits) {
     const int passes = (cellBits + 10) / 11;
     if (passes == 0 || keys.size() < 2) return;

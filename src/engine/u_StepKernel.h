@@ -32,6 +32,7 @@
 #include "engine/u_StepIsa.h"
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticleManager.h"
+#include "platform/LargeMemory.h"
 #include "platform/DateTime.h"
 
 namespace kwd::engine {
@@ -83,7 +84,8 @@ tStepContext stepContext(const tParticleManager& e);
 
 // Sorts keys (cell << 32 | list index), cells below 2^cellBits, by cell,
 // keeping the order of keys of the same cell; scratch is working space.
-void sortByCell(std::vector<uint64_t>& keys, std::vector<uint64_t>& scratch, int cellBits);
+void sortByCell(kwd::tLargeVector<uint64_t>& keys, kwd::tLargeVector<uint64_t>& scratch,
+                int cellBits);
 
 // One cell's part of the weighted sums: its weight wn, and wn times the
 // eight values of its record.

@@ -334,10 +334,10 @@ private:
     // fMoving := the list indices of fSortKeys, in their order.
     void movingFromKeys();
 
-    std::vector<int64_t> fMoving;        // list indices of the moving particles
-    std::vector<int64_t> fJustFinished;  // finished in the last pass: call time reset due
-    std::vector<uint64_t> fSortKeys;     // the cell-order sort: keys (cell, list index)
-    std::vector<uint64_t> fSortScratch;  // its second buffer; the keys the pass writes
+    kwd::tLargeVector<int64_t> fMoving;        // list indices of the moving particles
+    kwd::tLargeVector<int64_t> fJustFinished;  // finished in the last pass: call time reset due
+    kwd::tLargeVector<uint64_t> fSortKeys;     // the cell-order sort: keys (cell, list index)
+    kwd::tLargeVector<uint64_t> fSortScratch;  // its second buffer; the keys the pass writes
     bool fSortKeysKnown = false;         // fSortKeys holds the keys of fMoving
     bool fMovingKnown = false;
     int64_t fMovingLoopIdx = -1;   // fMainLoopIdx and list size when they were found

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
+#include <new>
 #include <type_traits>
 #include <vector>
 
@@ -28,13 +30,42 @@ void touchPagesOnWorkers(void* begin, size_t bytes);
 // no room.
 void* allocateOnHugePages(size_t bytes);
 
+// The allocator of large working lists: a block of two huge pages or more
+// comes from allocateOnHugePages, so that its first use faults whole huge
+// pages only (a block from the heap starts anywhere, and the small pages at
+// its ends, up to a thousand, would each be faulted: on some hosts that
+// costs more than the list's work); a smaller one comes from the heap.
+template <typename T>
+struct tLargeAllocator {
+    using value_type = T;
+    static constexpr size_t kFromBytes = size_t(4) << 20;
+
+    tLargeAllocator() = default;
+    template <typename U>
+    tLargeAllocator(const tLargeAllocator<U>&) noexcept {}
+    T* allocate(size_t n) {
+        if (n > size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+        if (n * sizeof(T) >= kFromBytes) return static_cast<T*>(allocateOnHugePages(n * sizeof(T)));
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, size_t n) noexcept {
+        if (n * sizeof(T) >= kFromBytes)
+            std::free(p);
+        else
+            std::allocator<T>().deallocate(p, n);
+    }
+    friend bool operator==(const tLargeAllocator&, const tLargeAllocator&) { return true; }
+};
+template <typename T>
+using tLargeVector = std::vector<T, tLargeAllocator<T>>;
+
 // Room for n elements in v; a new block is hinted as above before any of
 // it is used, so that the first use of a large working list faults a few
 // huge pages, and its room past the elements (from a megabyte) is touched
 // on the workers: the faults of fresh memory would otherwise be paid on the
 // thread that fills the list, most often the main one.
-template <typename T>
-void reserveLarge(std::vector<T>& v, size_t n) {
+template <typename T, typename A>
+void reserveLarge(std::vector<T, A>& v, size_t n) {
     if (n <= v.capacity()) return;
     v.reserve(n);
     adviseHugePages(v.data(), v.capacity() * sizeof(T));

@@ -265,17 +265,17 @@ TEST(StepKernel, TheCellSortIsAStableSortByCell) {
     std::mt19937_64 random(7);
     for (const int cellBits : {1, 9, 11, 12, 22, 23, 31}) {
         const uint64_t cells = uint64_t(1) << cellBits;
-        std::vector<uint64_t> keys;
+        kwd::tLargeVector<uint64_t> keys;
         for (uint64_t n = 0; n < 5000; ++n) {
             // A few cells often, the others at random up to the top cell.
             const uint64_t cell = n % 3 == 0 ? (n / 3) % std::min<uint64_t>(5, cells) : random() % cells;
             keys.push_back(cell << 32 | (random() & 0xFFFFFFFFu));
         }
         keys.push_back((cells - 1) << 32);
-        std::vector<uint64_t> expected = keys;
+        kwd::tLargeVector<uint64_t> expected = keys;
         std::stable_sort(expected.begin(), expected.end(),
                          [](uint64_t a, uint64_t b) { return (a >> 32) < (b >> 32); });
-        std::vector<uint64_t> scratch;
+        kwd::tLargeVector<uint64_t> scratch;
         kwd::engine::kwdstep::sortByCell(keys, scratch, cellBits);
         ASSERT_EQ(keys, expected) << cellBits << " bits";
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "platform/FileIO.h"
 #include "platform/FpControl.h"
 #include "platform/KwdError.h"
+#include "platform/LargeMemory.h"
 #include "platform/MessageSink.h"
 #include "platform/ParallelChunks.h"
 #include "platform/RegionalSettings.h"
@@ -280,4 +282,33 @@ TEST(ParallelChunks, BlocksAreHandedOnInBlockOrderWithTheirWorkersState) {
     EXPECT_EQ(raisedFpFlags(), "division by zero");
     clearFpFlags();
     omp_set_num_threads(threads);
+}
+
+// A large working list lives on whole huge pages (its block starts on one),
+// a small one on the heap; the elements survive a move from the one to the
+// other as the list grows, and the scratch room grows with its records.
+TEST(LargeMemory, LargeListsStartOnHugePagesAndKeepTheirElements) {
+    constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+    kwd::tLargeVector<int64_t> list;
+    for (int64_t n = 0; n < 1000; ++n) list.push_back(n * 3);
+    kwd::reserveLarge(list, size_t(1) << 20);  // 8 MiB
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(list.data()) % kHugePage, 0u);
+    for (int64_t n = 1000; n < (int64_t(1) << 20); ++n) list.push_back(n * 3);
+    ASSERT_EQ(list.size(), size_t(1) << 20);
+    for (int64_t n = 0; n < int64_t(list.size()); n += 4099) ASSERT_EQ(list[size_t(n)], n * 3);
+    list.resize(10);
+    list.shrink_to_fit();  // back onto the heap
+    EXPECT_EQ(list.back(), 27);
+
+    struct tRecord {
+        int64_t a;
+        double b;
+    };
+    kwd::tScratchArray<tRecord> room;
+    for (const size_t count : {size_t(10), size_t(600000), size_t(100)}) {
+        room.ensure(count);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(room.data()) % kHugePage, 0u);
+        for (size_t n = 0; n < count; ++n) room.data()[n] = {int64_t(n), double(n)};
+        EXPECT_EQ(room.data()[count - 1].a, int64_t(count - 1));
+    }
 }
