@@ -11,10 +11,8 @@
 namespace kwd {
 
 void adviseHugePages(const void* begin, size_t bytes) {
-    constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
-    // From two huge pages: a list of a million 8-byte indices (8,000,000
-    // bytes) holds three whole ones.
-    if (bytes < 2 * kHugePage) return;
+    constexpr uintptr_t kHugePage = kHugePageBytes;
+    if (bytes < kHugePagesFromBytes) return;
     const uintptr_t first = (reinterpret_cast<uintptr_t>(begin) + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t last = (reinterpret_cast<uintptr_t>(begin) + bytes) & ~(kHugePage - 1);
     if (last <= first) return;
@@ -25,9 +23,8 @@ void adviseHugePages(const void* begin, size_t bytes) {
 }
 
 void* allocateOnHugePages(size_t bytes) {
-    constexpr size_t kHugePage = size_t(2) << 20;
-    const size_t whole = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-    void* block = std::aligned_alloc(kHugePage, whole);
+    const size_t whole = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    void* block = std::aligned_alloc(kHugePageBytes, whole);
     if (block == nullptr) throw std::bad_alloc();
     adviseHugePages(block, whole);
     return block;

@@ -14,6 +14,12 @@
 
 namespace kwd {
 
+// The huge page of x86-64, and the least block that is hinted for them or
+// given whole ones: a list of a million 8-byte indices (8,000,000 bytes)
+// holds three whole huge pages.
+constexpr size_t kHugePageBytes = size_t(2) << 20;
+constexpr size_t kHugePagesFromBytes = 2 * kHugePageBytes;
+
 // A hint for the whole pages inside [begin, begin + bytes); nothing happens
 // where the system has no such pages or the block is small. Changes no byte.
 void adviseHugePages(const void* begin, size_t bytes);
@@ -30,26 +36,26 @@ void touchPagesOnWorkers(void* begin, size_t bytes);
 // no room.
 void* allocateOnHugePages(size_t bytes);
 
-// The allocator of large working lists: a block of two huge pages or more
-// comes from allocateOnHugePages, so that its first use faults whole huge
+// The allocator of large working lists: a block of kHugePagesFromBytes or
+// more comes from allocateOnHugePages, so that its first use faults whole huge
 // pages only (a block from the heap starts anywhere, and the small pages at
 // its ends, up to a thousand, would each be faulted: on some hosts that
 // costs more than the list's work); a smaller one comes from the heap.
 template <typename T>
 struct tLargeAllocator {
     using value_type = T;
-    static constexpr size_t kFromBytes = size_t(4) << 20;
 
     tLargeAllocator() = default;
     template <typename U>
     tLargeAllocator(const tLargeAllocator<U>&) noexcept {}
     T* allocate(size_t n) {
         if (n > size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
-        if (n * sizeof(T) >= kFromBytes) return static_cast<T*>(allocateOnHugePages(n * sizeof(T)));
+        if (n * sizeof(T) >= kHugePagesFromBytes)
+            return static_cast<T*>(allocateOnHugePages(n * sizeof(T)));
         return std::allocator<T>().allocate(n);
     }
     void deallocate(T* p, size_t n) noexcept {
-        if (n * sizeof(T) >= kFromBytes)
+        if (n * sizeof(T) >= kHugePagesFromBytes)
             std::free(p);
         else
             std::allocator<T>().deallocate(p, n);

@@ -288,7 +288,7 @@ TEST(ParallelChunks, BlocksAreHandedOnInBlockOrderWithTheirWorkersState) {
 // a small one on the heap; the elements survive a move from the one to the
 // other as the list grows, and the scratch room grows with its records.
 TEST(LargeMemory, LargeListsStartOnHugePagesAndKeepTheirElements) {
-    constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
+    constexpr uintptr_t kHugePage = kwd::kHugePageBytes;
     kwd::tLargeVector<int64_t> list;
     for (int64_t n = 0; n < 1000; ++n) list.push_back(n * 3);
     kwd::reserveLarge(list, size_t(1) << 20);  // 8 MiB
