@@ -23,6 +23,7 @@
 
 using kwd::engine::kPosGridFinished;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tParticleManager;
 using kwd::engine::tRandomPurpose;
 using kwd::engine::tRandomStream;
@@ -49,7 +50,7 @@ double processCpuSeconds() {
 // the whole list. Reports wall-clock and CPU time (all threads) per sub-step.
 void timePasses(benchmark::State& state, tParticleManager& e, double pass = kPass,
                 bool mainLoop = false) {
-    const std::vector<tParticle> start = e.fParticleList;
+    const tParticleList start = e.fParticleList;
     const int64_t before = subStepsOf(e);
     int64_t subSteps = 0;
     double cpu = 0.0;
@@ -166,7 +167,7 @@ void BM_FewMoving(benchmark::State& state) {
     auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0),
                          moving);
     if (state.range(2) != 0) {
-        std::vector<tParticle> list;
+        tParticleList list;
         list.reserve(1000000);
         tParticle done = e->fParticleList.front();
         done.fInModel = false;
@@ -225,7 +226,7 @@ BENCHMARK(BM_ExampleFirstStep)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchma
 void BM_Sampling27(benchmark::State& state) {
     auto e = benchEngine(100, 100, 30, kwd::test::detectorBox(90.0, 110.0, 90.0, 110.0, 5.0, 15.0),
                          4096);
-    const std::vector<tParticle>& list = e->fParticleList;
+    const tParticleList& list = e->fParticleList;
     size_t n = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(e->sampleFields(list[n]));

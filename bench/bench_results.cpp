@@ -84,7 +84,7 @@ void BM_ParticleListRows(benchmark::State& state) {
     auto e = benchEngine(10, 10, 10, folder.path);
     std::mt19937_64 gen(1);
     std::uniform_real_distribution<double> pos(0.0, 20.0), w(-1.0, 1.0);
-    e->fParticleList.resize(size_t(state.range(0)));
+    e->fParticleList.assign(size_t(state.range(0)), tParticle{});
     for (tParticle& p : e->fParticleList) {
         p.fMetTarget = true;
         p.fInModel = false;

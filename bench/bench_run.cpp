@@ -21,6 +21,7 @@
 
 using kwd::dataset::TZDXFile;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tParticleManager;
 using kwd::run::startCalculation;
 
@@ -92,7 +93,7 @@ void BM_Release(benchmark::State& state) {
                                  kwd::test::detectorBox(50, 70, 50, 70, 4, 12));
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<tParticle>().swap(e->fParticleList);
+        tParticleList().swap(e->fParticleList);
         state.ResumeTiming();
         e->releaseParticles(1000000);
     }

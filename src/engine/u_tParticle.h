@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "dataset/u_ZDXFile.h"
 #include "engine/u_Grid.h"
+#include "platform/LargeMemory.h"
 
 namespace kwd::engine {
 
@@ -128,5 +130,11 @@ private:
     void drawPosition(const tReleaseBox& aBox, uint64_t aSeed);
     void finishRelease(double aDateTime);
 };
+
+// The engine's list of particles: a large one on whole huge pages; the
+// release grows it and writes each new particle in its place on the workers
+// (tLargeRoomAllocator). resize() adds particles unwritten: particles of the
+// default values come from assign(n, tParticle{}), insert or push_back.
+using tParticleList = std::vector<tParticle, kwd::tLargeRoomAllocator<tParticle>>;
 
 }  // namespace kwd::engine

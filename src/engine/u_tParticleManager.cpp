@@ -122,17 +122,16 @@ void tParticleManager::releaseParticles(int64_t aCount) {
     if (needed > fParticleList.capacity()) {
         fParticleList.shrink_to_fit();
         fParticleList.reserve(needed);
-        kwd::adviseHugePages(fParticleList.data(), fParticleList.capacity() * sizeof(tParticle));
     }
     // Each particle draws its position from its own stream (its serial
     // number), so the batch is built on the workers, every particle in its
-    // place of the list.
+    // place of the list (the list's resize writes none of them).
     const size_t first = fParticleList.size();
     kwd::touchPagesOnWorkers(fParticleList.data() + first, size_t(aCount) * sizeof(tParticle));
     fParticleList.resize(needed);
     tParticle* batch = fParticleList.data() + first;
     const int64_t firstSerial = fTotalEmittedParticles;
-    kwd::forEachChunk(aCount, kwd::chunkCount(aCount, 4096), [&](int, int64_t begin, int64_t end) {
+    const auto build = [&](int, int64_t begin, int64_t end) {
         for (int64_t n = begin; n < end; ++n) {
             tParticle& p = batch[n];
             p = tParticle(box, fGeometry, t, fSeed, firstSerial + n);
@@ -141,7 +140,13 @@ void tParticleManager::releaseParticles(int64_t aCount) {
             // marker (and is still in the model); here it leaves the model.
             if (p.fPosGrid == kPosGridOutside) p.fInModel = false;
         }
-    });
+    };
+    try {
+        kwd::forEachChunk(aCount, kwd::chunkCount(aCount, 4096), build);
+    } catch (...) {
+        fParticleList.resize(first);  // no batch, rather than one partly written
+        throw;
+    }
     fTotalEmittedParticles += aCount;
     fPartGen_InLoop += aCount;
 }

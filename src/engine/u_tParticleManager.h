@@ -77,7 +77,7 @@ public:
     double fdt_min_part = 0.0002;  // shortest regular sub-step, s
     dataset::TZDXFile* fCurrZDXFile = nullptr;  // data set of the current period (item of fZDXFileList)
     dataset::TZDXFile* fNextZDXFile = nullptr;  // the next earlier data set (set by the main loop)
-    std::vector<tParticle> fParticleList;  // release order
+    tParticleList fParticleList;  // release order
     std::vector<dataset::TZDXFile> fZDXFileList;    // latest first
     int64_t fTotalParticlesInTarget = 0;   // raised atomically by the particle step
     int64_t fMainLoopIdx = -1;

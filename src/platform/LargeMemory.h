@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace kwd {
@@ -64,6 +65,26 @@ struct tLargeAllocator {
 };
 template <typename T>
 using tLargeVector = std::vector<T, tLargeAllocator<T>>;
+
+// tLargeAllocator for a list whose owner writes the elements that resize()
+// adds itself, on the workers: resize() (and any construction without
+// arguments) leaves them unwritten, where std::vector would write each one
+// first on the calling thread. Every other construction is as usual. Only
+// for a trivially copyable T (any bytes are storage it may write over).
+template <typename T>
+struct tLargeRoomAllocator : tLargeAllocator<T> {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+    tLargeRoomAllocator() = default;
+    template <typename U>
+    tLargeRoomAllocator(const tLargeRoomAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U*) noexcept {}
+    template <typename U, typename... A>
+    void construct(U* p, A&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(args)...);
+    }
+};
 
 // Room for n elements in v; a new block is hinted as above before any of
 // it is used, so that the first use of a large working list faults a few

@@ -19,6 +19,7 @@ namespace kwd::results {
 using kwd::engine::fromExactSum;
 using kwd::engine::t3DArrayInt64;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tPosGrid;
 using kwd::engine::tTouchdownColumns;
 using kwd::engine::tTouchdownSums;
@@ -57,7 +58,7 @@ void tFootprintDensities::addReleased(double aTime, const std::string& aProject,
     m.changed = true;
 }
 
-void tFootprintDensities::addHits(const std::vector<tParticle>& aParticles,
+void tFootprintDensities::addHits(const tParticleList& aParticles,
                                   const t3DArrayInt64& aObjects) {
     kwd::clearFpFlags();
     // The sums are taken in list order, on this thread: a gather of the hits
@@ -168,7 +169,7 @@ void tFootprintDensities::writeMeasurement(const std::string& aOutputDir, double
     m.changed = false;
 }
 
-void tFootprintDensities::closeFinished(const std::vector<tParticle>& aParticles) {
+void tFootprintDensities::closeFinished(const tParticleList& aParticles) {
     std::set<double> moving;
     for (const tParticle& p : aParticles)
         if (p.fInModel && !p.fMetTarget) moving.insert(p.fStartTime);

@@ -61,7 +61,7 @@ public:
     // The caller removes them from the list afterwards, so each counts once.
     // A particle released at no known measurement time or with a target
     // outside the grid raises kwd::GeneralError.
-    void addHits(const std::vector<kwd::engine::tParticle>& aParticles,
+    void addHits(const kwd::engine::tParticleList& aParticles,
                  const kwd::engine::t3DArrayInt64& aObjects);
     // Adds the touchdown sums of every slot (slot n: measurement time
     // aSlotTimes[n]) and empties them. A slot of an unknown or closed
@@ -70,7 +70,7 @@ public:
     // Measurement times none of whose particles still moves (none in
     // aParticles) are complete: written one last time, their column sums
     // dropped.
-    void closeFinished(const std::vector<kwd::engine::tParticle>& aParticles);
+    void closeFinished(const kwd::engine::tParticleList& aParticles);
     // Writes the files of every measurement time that changed since the last
     // call, the mean, the table and the surface shares, each whole
     // (temporary file and rename).

@@ -26,6 +26,7 @@ using kwd::engine::t3DArray;
 using kwd::engine::t3DArrayDouble;
 using kwd::engine::tFootprintModel;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tParticleManager;
 using kwd::engine::tPosGrid;
 
@@ -110,7 +111,7 @@ void writeOutput(tParticleManager& e, const TZDXFile& aZDXFile, const std::strin
     // are several chunks). The first particle outside the grid in list
     // order fails, as on one thread.
     e.CurrPosIJK.fill(0.0);
-    const std::vector<tParticle>& list = e.fParticleList;
+    const tParticleList& list = e.fParticleList;
     const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
     kwd::forEachChunk(int64_t(list.size()), chunks, [&](int, int64_t begin, int64_t end) {
         for (int64_t n = begin; n < end; ++n) {

@@ -21,6 +21,7 @@ namespace kwd::results {
 
 using kwd::engine::t3DArrayDouble;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tParticleManager;
 using kwd::engine::tPosGrid;
 using tHit = tParticleManager::tTargetHit;
@@ -45,7 +46,7 @@ void clearOutputArrays(tParticleManager& e) {
 
 void saveCurrentData(tParticleManager& e) {
     kwd::clearFpFlags();
-    const std::vector<tParticle>& list = e.fParticleList;
+    const tParticleList& list = e.fParticleList;
     const int32_t columns = e.SourceStrengthIJK.sizeI();
     const int chunks = kwd::chunkCount(int64_t(list.size()), 16384);
     const int owners = std::min(chunks, std::max(columns, 1));

@@ -12,6 +12,7 @@
 using kwd::engine::t3DArrayDouble;
 using kwd::engine::tDetector;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tParticleManager;
 using kwd::engine::tPosGrid;
 
@@ -147,7 +148,7 @@ TEST(EngineState, ARefusedBoxLeavesTheListAsItWas) {
     const auto engine = releasingEngine();
     tParticleManager& e = *engine;
     e.releaseParticles(20);
-    const std::vector<tParticle> before = e.fParticleList;
+    const tParticleList before = e.fParticleList;
     e.fDetector.yMax = 4.0e6;
     try {
         e.releaseParticles(10000);

@@ -21,6 +21,7 @@ using kwd::engine::philox8Baseline;
 using kwd::engine::stepVariantAvx2Available;
 using kwd::engine::tGridGeometry;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tParticleManager;
 using kwd::engine::tPhilox8Fn;
 using kwd::engine::tPosGrid;
@@ -306,7 +307,7 @@ void expectPassesAsOneAtATime(bool avx2) {
         }
         e->fParticleList.push_back(p);
     }
-    std::vector<tParticle> alone = e->fParticleList;
+    tParticleList alone = e->fParticleList;
     const kwd::engine::kwdstep::tStepContext c = kwd::engine::kwdstep::stepContext(*e);
     int64_t hits = 0;
     for (const double dt : {0.5, 2.0, 4.0}) {
@@ -352,7 +353,7 @@ TEST(StepKernel, APassAfterTheScanOfALongListIsTheSameOnOneAndTwoThreads) {
         const size_t r = n % 8;
         return r < 2 ? 'm' : r < 6 ? 'j' : r == 6 ? 'o' : 'f';
     };
-    std::vector<tParticle> built;
+    tParticleList built;
     auto passOn = [&built, &kindOf](int threads) {
         omp_set_num_threads(threads);
         auto e = variedEngine();
@@ -371,8 +372,8 @@ TEST(StepKernel, APassAfterTheScanOfALongListIsTheSameOnOneAndTwoThreads) {
         e->movingPass(0.001);
         return e->fParticleList;
     };
-    const std::vector<tParticle> one = passOn(1);
-    const std::vector<tParticle> two = passOn(2);
+    const tParticleList one = passOn(1);
+    const tParticleList two = passOn(2);
     omp_set_num_threads(saved);
     ASSERT_EQ(one.size(), built.size());
     ASSERT_EQ(two.size(), built.size());

@@ -14,6 +14,7 @@ using kwd::results::tFootprintDensities;
 
 using kwd::engine::t3DArrayInt64;
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 using kwd::engine::tPosGrid;
 using kwd::engine::tTouchdownSums;
 
@@ -72,7 +73,7 @@ TEST_F(FootprintDensity, HandWorkedDensitiesTablesAndSurfaces) {
     fBook.addReleased(kNoon, "P", 3);
     fBook.addReleased(kNoon, "P", 1);  // a second batch: N = 4
     fBook.addReleased(kEleven, "P", 2);
-    std::vector<tParticle> list = {
+    tParticleList list = {
         hitAt(kNoon, {0, 0, 0}, 0.5, 1.0),     // flux 2, concentration 2, lawn
         hitAt(kNoon, {0, 0, 1}, -0.25, 0.5),   // flux 2, concentration 4, water; take-off < 0
         movingSince(kNoon),                    // still moving: not counted
@@ -149,8 +150,8 @@ TEST_F(FootprintDensity, TouchdownsWeighTwoOverTheirVerticalVelocityEachTime) {
 TEST_F(FootprintDensity, LaterHitsJoinTheirMeasurementTimeOnly) {
     fBook.addReleased(kNoon, "P", 2);
     fBook.addReleased(kEleven, "P", 2);
-    std::vector<tParticle> list = {hitAt(kNoon, {0, 0, 0}, 1.0, 1.0), movingSince(kNoon),
-                                   hitAt(kEleven, {0, 0, 0}, 1.0, 1.0)};
+    tParticleList list = {hitAt(kNoon, {0, 0, 0}, 1.0, 1.0), movingSince(kNoon),
+                          hitAt(kEleven, {0, 0, 0}, 1.0, 1.0)};
     fBook.addHits(list, fObjects);
     fBook.closeFinished({movingSince(kNoon)});
     fBook.write(fOut.path());

@@ -12,6 +12,7 @@
 using kwd::results::writeOutput;
 
 using kwd::engine::tParticle;
+using kwd::engine::tParticleList;
 
 using namespace kwd::test;
 
@@ -146,7 +147,7 @@ TEST(GridFiles, ALongListIsCountedAlikeOnOneAndTwoThreads) {
         for (const double count : std::vector<double>(e->CurrPosIJK.data(),
                                                       e->CurrPosIJK.data() + e->CurrPosIJK.size()))
             EXPECT_EQ(count, 1000.0);
-        const std::vector<tParticle> kept = e->fParticleList;
+        const tParticleList kept = e->fParticleList;
         // Both in the model, at the end of the first half and the start of
         // the second.
         e->fParticleList[35000].fPosGrid = {3, 0, 0};

@@ -62,7 +62,7 @@ tResults runOn(int threads) {
     std::mt19937_64 gen(5);
     std::uniform_int_distribution<int32_t> col(0, 9), row(0, 9), level(0, kK - 1);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    e->fParticleList.resize(150000);
+    e->fParticleList.assign(150000, tParticle{});
     for (size_t n = 0; n < e->fParticleList.size(); ++n) {
         tParticle& p = e->fParticleList[n];
         p.fStartTime = noon();
