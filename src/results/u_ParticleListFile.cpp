@@ -156,6 +156,18 @@ private:
     size_t fWritten = 0;  // bytes of whole lines appended since
 };
 
+// A worker's text of a block, kept from one list to the next: a block is a
+// few megabytes of text, whose fresh pages would otherwise be faulted again
+// for every list (on some hosts that costs as much as the formatting).
+struct tBlockText {
+    std::string& text = threadText();
+
+    static std::string& threadText() {
+        thread_local std::string text;
+        return text;
+    }
+};
+
 // Appends the rows of items [0, count) to the file in item order:
 // appendItem(out, n) appends the row of item n to `out`, or nothing. The
 // blocks are formatted on the workers, each worker a block at a time, and
@@ -168,14 +180,14 @@ void appendRowsInOrder(const std::string& path, int64_t count, F appendItem) {
     tListAppender file(path);
     const int threads = kwd::chunkCount(count, kRowsPerBlock);
     const int64_t rows = threads == 1 ? kRowsPerBlockOneThread : kRowsPerBlock;
-    kwd::forEachBlockInOrder<std::string>(
+    kwd::forEachBlockInOrder<tBlockText>(
         (count + rows - 1) / rows, threads,
-        [&](std::string& out, int64_t block) {
-            out.clear();
+        [&](tBlockText& out, int64_t block) {
+            out.text.clear();
             const int64_t end = std::min(count, (block + 1) * rows);
-            for (int64_t n = block * rows; n < end; ++n) appendItem(out, n);
+            for (int64_t n = block * rows; n < end; ++n) appendItem(out.text, n);
         },
-        [&](const std::string& out, int64_t) { file.append(out); });
+        [&](const tBlockText& out, int64_t) { file.append(out.text); });
     file.close();
 }
 
