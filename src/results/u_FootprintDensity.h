@@ -29,9 +29,8 @@
 //   FootprintSurfaces_<P>.csv          the share of sum(F A) by surface (object) code.
 //
 // Everything runs between particle passes; sums are taken on the main thread
-// in particle-list order (the scan of the list runs on the workers, a chunk
-// each; touchdowns: from the exact sums of the pass), so the files are the
-// same at any thread count.
+// in particle-list order (touchdowns: from the exact sums of the pass), so
+// the files are the same at any thread count.
 
 #include <cstdint>
 #include <map>
