@@ -116,7 +116,7 @@ KWD_ALWAYS_INLINE void commonSubSteps(const tStepContext& c, std::optional<tLane
     V dt = kTimeStepFraction * TL;
     dt = dt > dt_3d ? dt_3d : dt;
     dt = r > dt ? dt : r;
-    dt = (dt < c.dtMinPart) & (r > c.dtMinPart) ? c.dtMinPart : dt;
+    dt = ((dt < c.dtMinPart) & (r > c.dtMinPart)) ? c.dtMinPart : dt;
     atLeastEndTolerance(dt, r);
 
     // 5. Sub-grid velocity.
