@@ -32,8 +32,8 @@
 #include "engine/u_StepIsa.h"
 #include "engine/u_Touchdowns.h"
 #include "engine/u_tParticleManager.h"
-#include "platform/LargeMemory.h"
 #include "platform/DateTime.h"
+#include "platform/LargeMemory.h"
 
 namespace kwd::engine {
 

@@ -86,16 +86,14 @@ struct tLargeRoomAllocator : tLargeAllocator<T> {
     }
 };
 
-// Room for n elements in v; a new block is hinted as above before any of
-// it is used, so that the first use of a large working list faults a few
-// huge pages, and its room past the elements (from a megabyte) is touched
+// Room for n elements in v (a large block lies on whole huge pages, see
+// tLargeAllocator), its room past the elements (from a megabyte) touched
 // on the workers: the faults of fresh memory would otherwise be paid on the
 // thread that fills the list, most often the main one.
-template <typename T, typename A>
-void reserveLarge(std::vector<T, A>& v, size_t n) {
+template <typename T>
+void reserveLarge(tLargeVector<T>& v, size_t n) {
     if (n <= v.capacity()) return;
     v.reserve(n);
-    adviseHugePages(v.data(), v.capacity() * sizeof(T));
     constexpr size_t kTouchFrom = size_t(1) << 20;
     const size_t room = (v.capacity() - v.size()) * sizeof(T);
     if (room >= kTouchFrom) touchPagesOnWorkers(v.data() + v.size(), room);
